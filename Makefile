@@ -1,0 +1,6 @@
+# Shorthands for the two README commands.
+.PHONY: demo test
+demo:
+	scripts/demo
+test:
+	scripts/test

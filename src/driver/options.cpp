@@ -1,0 +1,3 @@
+// PLACEHOLDER
+#include "driver/options.h"
+void parseOptions(int, char**) {}
