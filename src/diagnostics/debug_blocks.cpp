@@ -1,8 +1,61 @@
-// PLACEHOLDER
+// Debug annotations in the capture file. Every non-empty line starts with a
+// percent sign so that Ghostscript, which renders the capture file after the
+// first two blocks are in it, takes them for comments.
 #include "diagnostics/debug_blocks.h"
-void writeDirectoryBlock() {}
-void writeRenderCommandBlock(const std::string&) {}
-void writeReturnCodeBlock(int) {}
-void writeMissingImageBlock() {}
-void writePageErrorBlock(const std::string&) {}
-void writeCompletionBlock() {}
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "driver/job_settings.h"
+
+namespace {
+
+// Writes each line and a line feed, flushing after every line so that the
+// file on disk is complete up to the last line before the next step runs.
+void writeLines(std::initializer_list<std::string> lines) {
+  if (saveFile == nullptr)
+    return;
+  for (const std::string& line : lines) {
+    fwrite(line.data(), 1, line.size(), saveFile);
+    fputc('\n', saveFile);
+    fflush(saveFile);
+  }
+}
+
+// Every block after the first: reopen in append mode, write, close again.
+void appendBlock(std::initializer_list<std::string> lines) {
+  saveFile = fopen(saveFname.c_str(), "a");
+  if (saveFile == nullptr)
+    return;
+  writeLines(lines);
+  fclose(saveFile);
+  saveFile = nullptr;
+}
+
+}  // namespace
+
+void writeDirectoryBlock() {
+  // The first, empty line ends the header's argument line, left open by the
+  // header so that a job's first comment line can continue it.
+  writeLines({"", "% ", "% ImageFileDirLoc=[" + dirLoc + "]",
+              std::string("% debugDirLoc=[") + debugDirLoc + "]",
+              "% ImageFileName=[/" + baseName() + "_1]", "", "% "});
+}
+
+void writeRenderCommandBlock(const std::string& command) {
+  appendBlock({"% ", "% tmpDir=[" + pTmpFname + "_1]", "% ", "% gsCmd=[" + command + "]", "% "});
+}
+
+void writeReturnCodeBlock(int status) {
+  appendBlock({"% ", "% gsCmd RC=[" + std::to_string(status) + "]", "% "});
+}
+
+void writeMissingImageBlock() {
+  appendBlock({"% ", "% ERROR: Unable to find image file: " + dirLoc + "/" + baseName(), "% "});
+}
+
+void writePageErrorBlock(const std::string& imagePath) {
+  appendBlock({"% ", "% ERROR-2 ... unable to open file [" + imagePath + "]", "% "});
+}
+
+void writeCompletionBlock() { appendBlock({"% ", "% PROCESS COMPLETE ", "% "}); }

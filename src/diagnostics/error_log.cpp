@@ -1,4 +1,28 @@
-// PLACEHOLDER
+// The error log: one line per logged error, appended to a file named after the
+// run's base name beside its page images. Nothing stays open between lines.
 #include "diagnostics/error_log.h"
-std::string getTime() { return ""; }
-void logMsg(bool, std::string) {}
+
+#include <cstdio>
+#include <ctime>
+
+#include "driver/job_settings.h"
+
+std::string getTime() {
+  const time_t now = time(nullptr);
+  struct tm local;
+  char stamp[21] = "";
+  if (localtime_r(&now, &local) != nullptr)
+    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  return stamp;
+}
+
+void logMsg(bool isError, std::string message) {
+  const std::string path = dirLoc + (isError ? "/err_" : "/log_") + baseName() + ".txt";
+  FILE* log = fopen(path.c_str(), "a");
+  if (log == nullptr)
+    return;
+  const std::string line = getTime() + " " + message + "\n";
+  fwrite(line.data(), 1, line.size(), log);
+  fflush(log);
+  fclose(log);
+}

@@ -1,11 +1,15 @@
-// Time-stamped error log in the work directory.
+// Time-stamped error log in the work directory. Called by the page transfer
+// (a page image that could not be removed) and the job stream (a page that
+// could not be sent, in debug mode).
 #pragma once
 
 #include <string>
 
-// Local time as "YYYY-MM-DD HH:MM:SS" (19 characters).
+// Local time of the call as "YYYY-MM-DD HH:MM:SS" (always 19 characters).
 std::string getTime();
 
 // Appends "<time stamp> <message>\n" to dirLoc + "/err_" + base name + ".txt"
-// (isError) or "/log_..." (not isError). Failures are silent.
+// (isError) or dirLoc + "/log_" + base name + ".txt" (not isError), opening
+// and closing the file for this one line. Failures are silent: the line is
+// lost and the job goes on.
 void logMsg(bool isError, std::string message);

@@ -1,26 +1,38 @@
 // The printer job stream around the page images: setup block, CONFIG block,
-// paper line, the page frame, trailer, and the end of the run.
+// paper line, the page frame, trailer, and the end of the run (removal of the
+// job's files, exit status, the one "ERROR: " line on standard error).
 #pragma once
 
-// No page image was found: debug block, the message on standard output.
-// Returns the exit status (1).
+#include <string>
+
+// No page image was found: missing-image debug block, "Unable to find image
+// file: <dirLoc>/<base name>" on standard output, an "ERROR: " line on
+// standard error. Removes nothing. Returns the exit status (1).
 int reportMissingImages();
 
-// Setup block, CONFIG block, paper line and "WINDRV", in stream order.
+// Setup block (page size in thousandths of an inch), CONFIG block, paper line
+// and WINDRV, in stream order, each to standard output.
 void writeSetupBlock();
 void writeConfigBlock();
 void writePaperLine();
 void writeWindrv();
 
 // Sends pages 1..pageCount with outputFile, stopping at the first page that
-// cannot be sent (debug block and error log line in debug mode). Returns the
-// number of pages sent.
+// cannot be sent (in debug mode with the page-error block and an ERROR-2 line
+// in the error log). Returns the number of pages sent.
 int sendPages(int pageCount);
 
-// "WINDRVEND", the cut-once line and the state-restoring trailer.
+// "WINDRVEND", the cut-once line when cutting after the job, and the trailer
+// that restores the printer's state.
 void writeTrailer();
 
-// Completion block or removal of the capture file and render log, then the
-// exit status: 0 when every page went out and the printer took every byte;
-// otherwise non-zero with one "ERROR: " line on standard error.
+// Flushes standard output, then the completion debug block (every job file
+// stays) or the removal of the capture file and "/tmp/vdq_gs.log". Returns the
+// exit status: 0 when gs succeeded, every page went out and standard output
+// took every byte; otherwise 1, with one line on standard error beginning
+// "ERROR: " that says what went wrong.
 int finishJob(int renderStatus, int pageCount, int pagesSent);
+
+// The text of that line for the given outcome, empty when the job succeeded
+// (also used by tests).
+std::string describeJobFailure(int renderStatus, int pageCount, int pagesSent);

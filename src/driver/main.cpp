@@ -11,11 +11,13 @@
 #include "driver/job_stream.h"
 #include "driver/options.h"
 #include "driver/render.h"
+#include "transfer/printer_output.h"
 
 int main(int argc, char** argv) {
   // A printer connection that drops must show up as a write error that the
   // job can report, not as a silent death by signal.
   signal(SIGPIPE, SIG_IGN);
+  guardPrinterOutput();
 
   parseOptions(argc, argv);
   if (makeJobFiles(argc, argv) != 0) {

@@ -1,18 +1,28 @@
-// Has Ghostscript render the capture file into one PCX image per page and
-// counts the images it wrote.
+// Has Ghostscript render the capture file into one monochrome PCX image per
+// page, named pTmpFname + "_" + page number, and counts the images it wrote.
 #pragma once
 
 #include <string>
+#include <vector>
 
-// The render command text, exactly as a shell would be given it.
+// The render command as shell text (the form shown in the debug block): the
+// output pattern and the capture file stand in double quotes, followed by the
+// redirection of error output. Never handed to a shell.
 std::string buildRenderCommand();
 
-// Runs Ghostscript (directly, with the arguments the command text names) and
-// waits for it; in debug mode writes the render-command and return-code debug
-// blocks. Returns the wait status as a shell would report it (0, exit code x
-// 256, or 127 x 256 when gs cannot be started).
+// The argument vector the command text names, argument 0 "gs" included:
+// the words between the spaces, with the quotes taken away (the paths appear
+// exactly as they are, whatever characters they hold).
+std::vector<std::string> buildRenderArguments();
+
+// Starts gs (looked up on PATH) with buildRenderArguments(), standard error to
+// /dev/null, and waits for it; in debug mode writes the render-command and
+// return-code debug blocks. Returns the status as a shell would report it:
+// 0 on success, exit code x 256, (128 + signal) x 256 when gs was killed,
+// 127 x 256 when gs cannot be started.
 int renderJob();
 
-// Number of entries of `dir` whose names begin with `prefix`; 0 when the
-// directory cannot be opened.
+// Number of entries of `dir` whose names begin with `prefix` (byte-wise; every
+// kind of entry, the name equal to the prefix included); 0 when the directory
+// cannot be opened.
 int searchDir(const std::string& dir, const std::string& prefix);

@@ -1,3 +1,113 @@
-// PLACEHOLDER
+// Page image transfer: the image file is sent byte for byte, never parsed,
+// cut into bands that the band coder compresses when that saves bytes.
 #include "transfer/page_transfer.h"
-int outputFile(const char*) { return 1; }
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "compressor/band_compressor.h"
+#include "diagnostics/error_log.h"
+#include "driver/job_settings.h"
+#include "transfer/printer_output.h"
+
+namespace {
+
+// Reads exactly `size` bytes; false on a read error or an early end of file
+// (a page is sent whole or not at all, never padded).
+bool readWhole(int fd, unsigned char* buffer, int32_t size) {
+  int32_t done = 0;
+  while (done < size) {
+    const ssize_t n = read(fd, buffer + done, static_cast<size_t>(size - done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<int32_t>(n);
+  }
+  return true;
+}
+
+// One band: compressed when the coder saved at least one byte, else the band
+// itself. The count in the header is the number of bytes that follow it.
+void sendBand(unsigned char* band, int32_t length, unsigned char* compressed) {
+  const int c = Encode(length, band, kCompressedBandBufferSize, compressed);
+  if (c == -1 || c >= length) {
+    printerPrintf("BAND%d;COMP0\r\n", length);
+    printerWrite(band, static_cast<size_t>(length));
+  } else {
+    printerPrintf("BAND%d;COMP1\r\n", c);
+    printerWrite(compressed, static_cast<size_t>(c));
+  }
+  printerFlush();
+}
+
+}  // namespace
+
+int outputFile(const char* path) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return kPageUnreadable;
+
+  // The size travels as a 32-bit signed count: an image of 2^31 bytes or more
+  // cannot be announced and is not sent.
+  struct stat info;
+  if (fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > INT32_MAX) {
+    close(fd);
+    return kPageUnreadable;
+  }
+  const int32_t size = static_cast<int32_t>(info.st_size);
+
+  unsigned char* memblock = static_cast<unsigned char*>(calloc(size > 0 ? size : 1, 1));
+  unsigned char* compressed_band_buffer =
+      static_cast<unsigned char*>(calloc(kCompressedBandBufferSize, 1));
+  if (memblock != nullptr && !readWhole(fd, memblock, size)) {
+    close(fd);
+    free(memblock);
+    free(compressed_band_buffer);
+    return kPageUnreadable;
+  }
+  close(fd);
+
+  printerPrintf("REPEAT;1\r\n");
+  printerPrintf("PCX%d;ROW%d\r\n", size, 1);
+  if (memblock == nullptr || compressed_band_buffer == nullptr) {
+    free(memblock);
+    free(compressed_band_buffer);
+    return kPageNoMemory;
+  }
+
+  if (PCXraw) {
+    // Raw page mode: the whole image as one band; this header line ends with
+    // a line feed only.
+    printerPrintf("BAND%d;COMP0\n", size);
+    printerWrite(memblock, static_cast<size_t>(size));
+    printerFlush();
+  } else {
+    unsigned char* ptr = memblock;
+    for (int32_t remaining = size; remaining > 0 && !printerFailed();) {
+      const int32_t length = remaining < kBandSize ? remaining : kBandSize;
+      sendBand(ptr, length, compressed_band_buffer);
+      ptr += length;
+      remaining -= length;
+    }
+  }
+  free(memblock);
+  free(compressed_band_buffer);
+
+  // ENDPCX ends with a line feed only.
+  printerPrintf("ENDPCX\n");
+  printerPrintf("PRINT\r\n");
+  if (printerFailed())
+    return kPagePrinterFailed;
+
+  if (!bDebug && remove(path) != 0)
+    logMsg(true, std::string("ERROR-1 ... unable to remove file [") + path + "]");
+  return 0;
+}

@@ -1,11 +1,22 @@
 // Sends one rendered page image to the printer as a framed series of bands.
+// Called by the job stream once per page, in page order, between WINDRV and
+// WINDRVEND.
 #pragma once
 
 // Band size the page is cut into, and the compressed band buffer's size.
 constexpr int kBandSize = 32768;
 constexpr int kCompressedBandBufferSize = 2 * kBandSize;
 
-// Sends the page image at `path` (REPEAT/PCX header, bands, ENDPCX, PRINT) and
-// removes it unless in debug mode. Returns 0 when the page was sent, non-zero
-// when the file cannot be opened or read whole, or buffers cannot be had.
+// Results of outputFile other than 0.
+constexpr int kPageUnreadable = 1;    // cannot be opened, is 2^31 bytes or more, or reads short
+constexpr int kPageNoMemory = 2;      // buffers cannot be had (page frame left open)
+constexpr int kPagePrinterFailed = 3; // standard output failed while or before sending
+
+// Sends the page image at `path`: "REPEAT;1", "PCX<size>;ROW1", the bands
+// (compressed only when that is shorter; one line-feed-ended COMP0 band in raw
+// page mode), "ENDPCX" and "PRINT", flushing after every band. Then removes the
+// image unless in debug mode (a failed removal is logged as ERROR-1 and the
+// page still counts as sent). Returns 0 when the page was sent, or one of the
+// results above; an unreadable page writes nothing, and an image that was not
+// sent is never removed.
 int outputFile(const char* path);
