@@ -1,1 +1,164 @@
-// placeholder: not yet written
+// Adaptive Huffman coder of the band compressor: one code over 312 symbols
+// (256 literals and 56 copy lengths) reshaped after every symbol, the fixed
+// prefix code of match offsets, and the bit writer feeding mputc. Called by
+// the band encoder; the printer runs the same model in step, so every
+// tie-break below fixes the bit stream.
+#include "compressor/adaptive_huffman.h"
+
+#include <cstring>
+
+// Prefix code of the upper 6 bits of a match offset: length and code,
+// left-aligned in a byte.
+const unsigned char p_len[64] = {
+    3, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
+    6, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+    7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+const unsigned char p_code[64] = {
+    0x00, 0x20, 0x30, 0x40, 0x50, 0x58, 0x60, 0x68, 0x70, 0x78, 0x80, 0x88, 0x90,
+    0x94, 0x98, 0x9C, 0xA0, 0xA4, 0xA8, 0xAC, 0xB0, 0xB4, 0xB8, 0xBC, 0xC0, 0xC2,
+    0xC4, 0xC6, 0xC8, 0xCA, 0xCC, 0xCE, 0xD0, 0xD2, 0xD4, 0xD6, 0xD8, 0xDA, 0xDC,
+    0xDE, 0xE0, 0xE2, 0xE4, 0xE6, 0xE8, 0xEA, 0xEC, 0xEE, 0xF0, 0xF1, 0xF2, 0xF3,
+    0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
+
+void StartHuff(_CParams* p) {
+  // Leaves 0..311 hold the symbols in order; each internal node j takes the
+  // pair at 2 * (j - 312) as its children.
+  for (int s = 0; s < kSymbols; s++) {
+    p->weight[s] = 1;
+    p->firstChild[s] = static_cast<int16_t>(kNodes + s);
+    p->upNode[kNodes + s] = static_cast<int16_t>(s);
+  }
+  for (int j = kSymbols, i = 0; j < kNodes; j++, i += 2) {
+    p->weight[j] = static_cast<uint16_t>(p->weight[i] + p->weight[i + 1]);
+    p->firstChild[j] = static_cast<int16_t>(i);
+    p->upNode[i] = p->upNode[i + 1] = static_cast<int16_t>(j);
+  }
+  p->weight[kNodes] = 0xFFFF;  // sentinel that stops every upward scan
+  p->upNode[kRoot] = 0;
+}
+
+void Putcode(short n, unsigned short code, _CParams* p) {
+  p->bitWord = static_cast<uint16_t>(p->bitWord | (code >> p->bitFill));
+  p->bitFill = static_cast<uint8_t>(p->bitFill + n);
+  if (p->bitFill >= 8) {
+    mputc(p->bitWord >> 8, p);
+    p->codeBytes++;
+    p->bitFill = static_cast<uint8_t>(p->bitFill - 8);
+    if (p->bitFill >= 8) {
+      mputc(p->bitWord & 0xFF, p);
+      p->codeBytes++;
+      p->bitFill = static_cast<uint8_t>(p->bitFill - 8);
+      p->bitWord = static_cast<uint16_t>((code << (n - p->bitFill)) & 0xFFFF);
+    } else {
+      p->bitWord = static_cast<uint16_t>((p->bitWord << 8) & 0xFFFF);
+    }
+  }
+}
+
+void EncodeEnd(_CParams* p) {
+  if (p->bitFill != 0) {
+    mputc(p->bitWord >> 8, p);
+    p->codeBytes++;
+  }
+}
+
+void reconst(_CParams* p) {
+  // Gather the leaves in their present order with halved weights; rounding
+  // up keeps every weight at 1 or more.
+  int j = 0;
+  for (int pos = 0; pos < kNodes; pos++) {
+    if (p->firstChild[pos] >= kNodes) {
+      p->weight[j] = static_cast<uint16_t>((p->weight[pos] + 1) / 2);
+      p->firstChild[j] = p->firstChild[pos];
+      j++;
+    }
+  }
+  // Rebuild the internal nodes; a new node goes above every node of equal
+  // weight.
+  for (int node = kSymbols, i = 0; node < kNodes; node++, i += 2) {
+    const uint16_t f = static_cast<uint16_t>(p->weight[i] + p->weight[i + 1]);
+    int k = node - 1;
+    while (p->weight[k] > f) {
+      k--;
+    }
+    k++;
+    const size_t moved = static_cast<size_t>(node - k);
+    std::memmove(&p->weight[k + 1], &p->weight[k], moved * sizeof p->weight[0]);
+    std::memmove(&p->firstChild[k + 1], &p->firstChild[k], moved * sizeof p->firstChild[0]);
+    p->weight[k] = f;
+    p->firstChild[k] = static_cast<int16_t>(i);
+  }
+  for (int pos = 0; pos < kNodes; pos++) {
+    const int a = p->firstChild[pos];
+    if (a >= kNodes) {
+      p->upNode[a] = static_cast<int16_t>(pos);
+    } else {
+      p->upNode[a] = p->upNode[a + 1] = static_cast<int16_t>(pos);
+    }
+  }
+}
+
+void update(short c, _CParams* p) {
+  // The rebuild check comes before the increment: the symbol that brings the
+  // root to the limit is counted in the rebuilt tree.
+  if (p->weight[kRoot] == kMaxWeight) {
+    reconst(p);
+  }
+  int x = p->upNode[kNodes + c];
+  do {
+    const uint16_t w = static_cast<uint16_t>(++p->weight[x]);
+    if (w > p->weight[x + 1]) {
+      // Move to the highest position whose weight is still below w.
+      int l = x + 1;
+      while (p->weight[l + 1] < w) {
+        l++;
+      }
+      p->weight[x] = p->weight[l];
+      p->weight[l] = w;
+      const int a = p->firstChild[x];
+      const int b = p->firstChild[l];
+      p->firstChild[l] = static_cast<int16_t>(a);
+      p->firstChild[x] = static_cast<int16_t>(b);
+      p->upNode[a] = static_cast<int16_t>(l);
+      if (a < kNodes) {
+        p->upNode[a + 1] = static_cast<int16_t>(l);
+      }
+      p->upNode[b] = static_cast<int16_t>(x);
+      if (b < kNodes) {
+        p->upNode[b + 1] = static_cast<int16_t>(x);
+      }
+      x = l;
+    }
+    x = p->upNode[x];
+  } while (x != 0);
+}
+
+void EncodeChar(unsigned short c, _CParams* p) {
+  // Gather the path from the leaf up, so the bit of the node below the root
+  // ends up first. A leaf can lie up to 21 levels deep, so the path is kept
+  // in 32 bits and a code longer than 16 bits goes out in two pieces.
+  uint32_t code = 0;
+  int n = 0;
+  int k = p->upNode[kNodes + c];
+  do {
+    code >>= 1;
+    if (k & 1) {
+      code |= 0x80000000u;
+    }
+    n++;
+    k = p->upNode[k];
+  } while (k != kRoot);
+  if (n <= 16) {
+    Putcode(static_cast<short>(n), static_cast<unsigned short>(code >> 16), p);
+  } else {
+    Putcode(16, static_cast<unsigned short>(code >> 16), p);
+    Putcode(static_cast<short>(n - 16), static_cast<unsigned short>(code & 0xFFFF), p);
+  }
+  update(static_cast<short>(c), p);
+}
+
+void EncodePosition(unsigned short offset, _CParams* p) {
+  const int u = offset >> 6;
+  Putcode(p_len[u], static_cast<unsigned short>(p_code[u] << 8), p);
+  Putcode(6, static_cast<unsigned short>((offset << 10) & 0xFFFF), p);
+}

@@ -55,8 +55,8 @@ void initCParams(_CParams* p);
 
 // Encode(len, src, dstCapacity, dst): compresses len bytes at src into dst.
 // Returns the bytes stored (4 for len <= 4; len itself when the band did not
-// shrink), or -1 when memory cannot be had or the result exceeds dstCapacity
-// (dst untouched then).
+// shrink), or -1 when memory cannot be had, len is negative or the result
+// exceeds dstCapacity (dst untouched then).
 int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst);
 // The encoding loop over a prepared record.
 void Encode(_CParams* p);

@@ -1,4 +1,126 @@
-// PLACEHOLDER
+// Band encoder: the entry point that compresses one band of a page image into
+// the compressed band format (4-byte little-endian length, then the coded
+// tokens), and the encoding loop over literals and copies. Called by the page
+// transfer once per band.
+#include <cstdlib>
+#include <cstring>
+
+#include "compressor/adaptive_huffman.h"
 #include "compressor/band_compressor.h"
-int Encode(int, unsigned char*, int, unsigned char*) { return -1; }
-void Encode(_CParams*) {}
+#include "compressor/match_finder.h"
+
+void Encode(_CParams* p) {
+  initCParams(p);
+
+  // The header goes straight into the work buffer, past mputc, so it is
+  // never dropped; it still counts against the capacity.
+  const uint32_t n = static_cast<uint32_t>(p->inSize);
+  p->outBuf[0] = static_cast<unsigned char>(n & 0xFF);
+  p->outBuf[1] = static_cast<unsigned char>((n >> 8) & 0xFF);
+  p->outBuf[2] = static_cast<unsigned char>((n >> 16) & 0xFF);
+  p->outBuf[3] = static_cast<unsigned char>((n >> 24) & 0xFF);
+  p->outLen += kHeaderSize;
+  if (p->inSize == 0) {
+    return;
+  }
+
+  StartHuff(p);
+  InitTree(p);
+
+  // Spaces before the first coding position. Positions past the input and
+  // the mirror keep the zeros of the cleared record: they take part in the
+  // comparisons near the end of the band and decide between equal matches.
+  int s = 0;
+  int r = kWindowStart;
+  std::memset(p->window, ' ', kWindowStart);
+  int remaining = 0;
+  for (int i = 0; i < kMaxMatch; i++) {
+    const int c = mgetc(p);
+    if (c == -1) {
+      break;
+    }
+    p->window[kWindowStart + i] = static_cast<unsigned char>(c);
+    remaining++;
+  }
+  p->firstFill = remaining;
+
+  for (int i = 1; i <= kMaxMatch; i++) {
+    InsertNode(static_cast<short>(r - i), p);
+  }
+  InsertNode(static_cast<short>(r), p);
+
+  do {
+    if (p->bestLength > remaining) {
+      p->bestLength = static_cast<int16_t>(remaining);
+    }
+    if (p->bestLength < kMinMatch) {
+      p->bestLength = 1;
+      EncodeChar(p->window[r], p);
+    } else {
+      EncodeChar(static_cast<unsigned short>(255 - kMinMatch + 1 + p->bestLength), p);
+      EncodePosition(static_cast<unsigned short>(p->bestOffset), p);
+    }
+    const int step = p->bestLength;
+    int i = 0;
+    while (i < step) {
+      const int c = mgetc(p);
+      if (c == -1) {
+        break;
+      }
+      DeleteNode(static_cast<short>(s), p);
+      p->window[s] = static_cast<unsigned char>(c);
+      if (s < kMirrorSize) {
+        p->window[kWindowSize + s] = static_cast<unsigned char>(c);
+      }
+      s = (s + 1) & (kWindowSize - 1);
+      r = (r + 1) & (kWindowSize - 1);
+      InsertNode(static_cast<short>(r), p);
+      i++;
+    }
+    // Past the end of the input the window byte at s is left as it was.
+    for (; i < step; i++) {
+      DeleteNode(static_cast<short>(s), p);
+      s = (s + 1) & (kWindowSize - 1);
+      r = (r + 1) & (kWindowSize - 1);
+      remaining--;
+      if (remaining > 0) {
+        InsertNode(static_cast<short>(r), p);
+      }
+    }
+  } while (remaining > 0);
+
+  EncodeEnd(p);
+}
+
+int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst) {
+  if (len < 0 || (len > 0 && src == nullptr)) {
+    return -1;
+  }
+  _CParams* p = static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)));
+  if (p == nullptr) {
+    return -1;
+  }
+  p->inSize = len;
+  p->spareInt = 0;
+  p->inPos = 0;
+  p->outLen = 0;
+  const size_t bufSize = static_cast<size_t>(len < kHeaderSize ? kHeaderSize : len);
+  p->outBuf = static_cast<unsigned char*>(std::calloc(bufSize, 1));
+  if (p->outBuf == nullptr) {
+    std::free(p);
+    return -1;
+  }
+  p->inData = src;
+  p->outCap = len;
+
+  Encode(p);
+
+  int result = -1;
+  if (p->outLen <= dstCapacity) {
+    std::memcpy(dst, p->outBuf, static_cast<size_t>(p->outLen));
+    result = p->outLen;
+  }
+  std::free(p->outBuf);
+  std::free(p);
+  return result;
+}
