@@ -1,3 +1,152 @@
-// PLACEHOLDER
+// Job files: the temporary base path and its placeholder page image, the
+// work directory, the capture directory and the capture file with its header
+// comment. Called once by main after the options are read.
+//
+// Both files hold the customer's job and live in world-writable directories,
+// so they are created exclusively (an existing file or a planted link is never
+// opened) and readable by the owner only.
 #include "driver/job_files.h"
-int makeJobFiles(int, char**) { return 1; }
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "diagnostics/debug_blocks.h"
+#include "driver/job_settings.h"
+
+namespace {
+
+// Names tried before giving up; with 62^6 names a clash is already rare.
+constexpr int kNameTries = 100;
+constexpr int kUniqueChars = 6;
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Creates `path` for writing; fails when anything (a file, a link) is there.
+int createExclusive(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0600);
+  // The mode must not depend on the caller's umask either.
+  if (fd >= 0) fchmod(fd, 0600);
+  return fd;
+}
+
+bool canOpenDirectory(const char* path) {
+  DIR* dir = opendir(path);
+  if (dir == nullptr) return false;
+  closedir(dir);
+  return true;
+}
+
+// Capture directory: a -dir value is kept only when a file can be created in
+// it; otherwise the first directory of the fallback chain that opens.
+void chooseCaptureDir() {
+  if (debugDirLoc[0] != '\0' && !canCreateFileIn(debugDirLoc)) debugDirLoc[0] = '\0';
+  if (debugDirLoc[0] != '\0') return;
+  const char* chosen = "/var/spool/cups/tmp";  // last resort, taken unchecked
+  if (canOpenDirectory("/tmp"))
+    chosen = "/tmp";
+  else if (canOpenDirectory("/var/tmp"))
+    chosen = "/var/tmp";
+  strcpy(debugDirLoc, chosen);
+}
+
+// "% ", a newline, "% " and one space before every argument, argument 0
+// first. The line is left open on purpose: the first job line (or the debug
+// block's leading newline) ends it.
+void writeHeader(int argc, char** argv) {
+  fputs("% \n% ", saveFile);
+  for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
+    fputc(' ', saveFile);
+    fputs(argv[i], saveFile);
+  }
+}
+
+}  // namespace
+
+std::string chooseTempDir() {
+  const char* env = secure_getenv("TMPDIR");
+  if (env != nullptr && env[0] != '\0') {
+    std::string dir = env;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (isDirectory(dir) && access(dir.c_str(), W_OK | X_OK) == 0) return dir;
+  }
+  if (isDirectory(P_tmpdir)) return P_tmpdir;
+  if (isDirectory("/tmp")) return "/tmp";
+  return "";
+}
+
+std::string makeBaseName() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[kUniqueChars];
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    // No random source: mix clock, process number and a call counter.
+    static uint32_t calls = 0;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t mix = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
+                   (static_cast<uint64_t>(getpid()) << 40) ^ (++calls * 0x9E3779B97F4A7C15ull);
+    for (unsigned char& b : bytes) {
+      mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+      b = static_cast<unsigned char>(mix >> 56);
+    }
+  }
+  std::string name = "vdq";
+  for (const unsigned char b : bytes) name += kChars[b % (sizeof kChars - 1)];
+  return name;
+}
+
+bool canCreateFileIn(const std::string& dir) {
+  std::string probe = dir + "/vdqprobe_XXXXXX";
+  const int fd = mkstemp(&probe[0]);
+  if (fd < 0) return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+int makeJobFiles(int argc, char** argv) {
+  const std::string tempDir = chooseTempDir();
+  if (tempDir.empty()) return 1;
+  chooseCaptureDir();
+
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    pTmpFname = tempDir + "/" + makeBaseName();
+    const std::string placeholder = pTmpFname + "_1";
+    const int placeholderFd = createExclusive(placeholder);
+    if (placeholderFd < 0 && errno == EEXIST) continue;
+    // Any other failure goes unnoticed here: page counting finds no image.
+    if (placeholderFd >= 0) close(placeholderFd);
+    dirLoc = placeholder.substr(0, placeholder.rfind('/'));
+
+    saveFname = std::string(debugDirLoc) + "/In_" + baseName() + ".ps";
+    const int saveFd = createExclusive(saveFname);
+    if (saveFd < 0 && errno == EEXIST) {
+      if (placeholderFd >= 0) unlink(placeholder.c_str());
+      continue;
+    }
+    saveFile = saveFd >= 0 ? fdopen(saveFd, "w") : nullptr;
+    if (saveFile == nullptr) {
+      if (saveFd >= 0) close(saveFd);
+      return 0;  // the job goes on; what would have been captured is lost
+    }
+    writeHeader(argc, argv);
+    if (bDebug) writeDirectoryBlock();
+    return 0;
+  }
+  pTmpFname.clear();
+  dirLoc.clear();
+  saveFname = "/tmp";
+  return 1;
+}
