@@ -1,0 +1,117 @@
+// vormel-cups: the spooler's filter for vormel queues. Takes the spooler's
+// arguments (job id, user, title, copies, options, optional file), turns the
+// marked PPD choices into vormel option words, runs vormel on the job and
+// relays its printer stream with page accounting.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cancel_signal.h"
+#include "job_relay.h"
+#include "option_words.h"
+#include "queue_ppd.h"
+#include "vormel_location.h"
+
+#ifndef VORMEL_INSTALLED_PATH
+#define VORMEL_INSTALLED_PATH "/usr/local/bin/vormel"
+#endif
+
+namespace {
+
+void logWords(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& w : words) text += " " + w;
+  fprintf(stderr, "DEBUG: vormel option words:%s\n", text.c_str());
+}
+
+// Passes on vormel's withheld message (not a printer stream) to the job log.
+void logHeldText(const std::string& text) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) fprintf(stderr, "ERROR: vormel: %s\n", line.c_str());
+    start = end + 1;
+  }
+}
+
+// Turns the outcome of the run into the spooler's messages and an exit status.
+int reportOutcome(const RelayResult& result, const char* program) {
+  if (result.startFailed) {
+    fprintf(stderr, "ERROR: cannot start %s\n", program);
+    return 1;
+  }
+  logHeldText(result.heldText);
+  if (result.cancelled) {
+    fprintf(stderr, "INFO: Job cancelled after %d label(s)\n", result.pagesSent);
+    return 1;
+  }
+  if (result.outputFailed) {
+    fprintf(stderr, "ERROR: writing to the printer failed: %s\n", strerror(EPIPE));
+    return 1;
+  }
+  if (result.signalNumber != 0) {
+    fprintf(stderr, "ERROR: vormel was ended by signal %d\n", result.signalNumber);
+    return 1;
+  }
+  if (result.exitStatus != 0) {
+    fprintf(stderr, "ERROR: vormel failed with exit status %d\n", result.exitStatus);
+    return 1;
+  }
+  fprintf(stderr, "INFO: Printed %d label(s)\n", result.pagesSent);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A vanished printer connection must come back as a write error.
+  signal(SIGPIPE, SIG_IGN);
+  if (argc < 6 || argc > 7) {
+    fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
+    return 1;
+  }
+  const int cancelFd = installCancelHandler();
+
+  // Option words come from the PPD choices only; the title (argv[3]) and the
+  // user name never reach vormel's command line. Copies (argv[4]) are made
+  // by the spooler before the job gets here, so they are not repeated.
+  ppd_file_t* ppd = openMarkedPpd(argv[5]);
+  if (ppd == nullptr) {
+    fprintf(stderr, "ERROR: cannot read the printer description (PPD) of this queue\n");
+    return 1;
+  }
+  std::vector<std::string> words;
+  collectOptionWords(ppd, words);
+  const std::string trailer = pageSizeTrailer(ppd);
+  ppdClose(ppd);
+
+  const std::string program = locateVormel(VORMEL_INSTALLED_PATH);
+  if (program.empty()) {
+    fprintf(stderr, "ERROR: cannot find the vormel program\n");
+    return 1;
+  }
+  int inputFd = 0;
+  if (argc == 7) {
+    inputFd = open(argv[6], O_RDONLY | O_CLOEXEC);
+    if (inputFd < 0) {
+      fprintf(stderr, "ERROR: cannot open the job file: %s\n", strerror(errno));
+      return 1;
+    }
+  }
+  logWords(words);
+  fprintf(stderr, "INFO: Rendering labels\n");
+  fflush(stderr);
+
+  RelayResult result;
+  relayJob(program.c_str(), words, inputFd, trailer, cancelFd, result);
+  return reportOutcome(result, program.c_str());
+}
