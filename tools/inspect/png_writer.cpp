@@ -1,0 +1,62 @@
+// PNG output through libpng. libpng reports errors by jumping back to the
+// setjmp point, so everything that must be released is created before it.
+#include "inspect/png_writer.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+bool writePng(const std::string& path, const PcxImage& image, std::string* message) {
+  const size_t rowBytes = (static_cast<size_t>(image.width) + 7) / 8;
+  if (image.lines.size() < static_cast<size_t>(image.height) * image.bytesPerLine) {
+    *message = "image lines were not decoded";
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    *message = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<uint8_t> row(rowBytes);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_write_struct(&png, nullptr);
+    std::fclose(file);
+    *message = "out of memory for the PNG writer";
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    *message = "cannot write " + path;
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
+               static_cast<png_uint_32>(image.height), 1, PNG_COLOR_TYPE_GRAY,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (image.xDpi > 0 && image.yDpi > 0) {
+    // pixels per metre, rounded
+    png_set_pHYs(png, info, static_cast<png_uint_32>(image.xDpi * 10000 / 254),
+                 static_cast<png_uint_32>(image.yDpi * 10000 / 254), PNG_RESOLUTION_METER);
+  }
+  png_write_info(png, info);
+  const uint8_t flip = image.oneIsWhite ? 0x00 : 0xFF;
+  for (int32_t y = 0; y < image.height; ++y) {
+    const uint8_t* line = image.lines.data() + static_cast<size_t>(y) * image.bytesPerLine;
+    for (size_t i = 0; i < rowBytes; ++i) row[i] = line[i] ^ flip;
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  if (std::fclose(file) != 0) {
+    *message = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
