@@ -72,9 +72,12 @@ int renderJob() {
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
-  // Ghostscript's error output is discarded, as the command text says.
+  // Ghostscript's error output is discarded, as the command text says. Its
+  // standard output is discarded too: gs reports PostScript errors there, and
+  // nothing but the job stream may reach the printer.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   fflush(nullptr);  // nothing buffered may be written twice
   pid_t pid = 0;

@@ -15,8 +15,8 @@ std::string buildRenderCommand();
 // exactly as they are, whatever characters they hold).
 std::vector<std::string> buildRenderArguments();
 
-// Starts gs (looked up on PATH) with buildRenderArguments(), standard error to
-// /dev/null, and waits for it; in debug mode writes the render-command and
+// Starts gs (looked up on PATH) with buildRenderArguments(), standard output
+// and standard error to /dev/null, and waits for it; in debug mode writes the render-command and
 // return-code debug blocks. Returns the status as a shell would report it:
 // 0 on success, exit code x 256, (128 + signal) x 256 when gs was killed,
 // 127 x 256 when gs cannot be started.
