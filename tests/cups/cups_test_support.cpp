@@ -1,0 +1,173 @@
+// Test helpers for the spooler front end and the print queue tests: process
+// running with timeouts, files and scratch directories.
+#include "cups_test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+void removeTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    for (const std::string& name : listDir(path)) removeTree(path + "/" + name);
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+[[noreturn]] void execChild(const std::vector<std::string>& argv,
+                            const std::vector<std::pair<std::string, std::string>>& env,
+                            const std::string& inputPath) {
+  for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+  const int in = open(inputPath.empty() ? "/dev/null" : inputPath.c_str(), O_RDONLY);
+  if (in >= 0) dup2(in, 0);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  fprintf(stderr, "exec %s: %s\n", args[0], strerror(errno));
+  _exit(127);
+}
+
+}  // namespace
+
+TestDir::TestDir(const std::string& tag) {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/" + tag +
+                        "-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) != nullptr) {
+    path = buf.data();
+    chmod(path.c_str(), 0755);
+  }
+}
+
+TestDir::~TestDir() {
+  if (!path.empty()) removeTree(path);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes, int mode) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.close();
+  chmod(path.c_str(), mode_t(mode));
+}
+
+bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+std::vector<std::string> listDir(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* e = readdir(d)) {
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+pid_t startProgram(const std::vector<std::string>& argv,
+                   const std::vector<std::pair<std::string, std::string>>& env,
+                   const std::string& inputPath, const std::string& outPath,
+                   const std::string& errPath) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out >= 0) dup2(out, 1);
+    if (err >= 0) dup2(err, 2);
+    execChild(argv, env, inputPath);
+  }
+  return pid;
+}
+
+bool waitProgram(pid_t pid, int timeoutSeconds, RunResult& result) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  int status = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) break;
+    if (r < 0) return false;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signalNumber = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return true;
+}
+
+RunResult runProgram(const std::vector<std::string>& argv,
+                     const std::vector<std::pair<std::string, std::string>>& env,
+                     const std::string& inputPath, int timeoutSeconds) {
+  RunResult result;
+  TestDir dir("vcrun");
+  const std::string outPath = dir.path + "/out", errPath = dir.path + "/err";
+  const pid_t pid = startProgram(argv, env, inputPath, outPath, errPath);
+  if (pid < 0) return result;
+  waitProgram(pid, timeoutSeconds, result);
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
+  return result;
+}
+
+std::string describeDifference(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return std::string();
+  size_t at = 0;
+  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+  auto window = [at](const std::string& s) {
+    std::string hex;
+    char buf[4];
+    for (size_t i = at; i < s.size() && i < at + 16; ++i) {
+      snprintf(buf, sizeof buf, "%02x ", unsigned(static_cast<unsigned char>(s[i])));
+      hex += buf;
+    }
+    return hex;
+  };
+  std::ostringstream text;
+  text << "first difference at offset " << at << " (expected " << expected.size()
+       << " bytes, got " << actual.size() << ")\n  expected: " << window(expected)
+       << "\n  actual:   " << window(actual);
+  return text.str();
+}
+
+int countLines(const std::string& text, const std::string& line) {
+  int count = 0;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(start, end - start, line) == 0 && end - start == line.size()) ++count;
+    if (end == text.size()) break;
+    start = end + 1;
+  }
+  return count;
+}

@@ -1,0 +1,57 @@
+// Helpers for the spooler tests: scratch directories, files, and running a
+// program as the spooler does (argv, environment, standard input from a file,
+// standard output and error caught, exit status).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// A fresh directory (mode 0755, so the spooler's user can enter it), removed
+// with everything in it on destruction.
+struct TestDir {
+  explicit TestDir(const std::string& tag);
+  ~TestDir();
+  TestDir(const TestDir&) = delete;
+  TestDir& operator=(const TestDir&) = delete;
+  std::string path;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes, int mode = 0644);
+bool fileExists(const std::string& path);
+std::vector<std::string> listDir(const std::string& dir);
+
+struct RunResult {
+  int exitStatus = -1;  // -1 when the program did not exit normally
+  int signalNumber = 0;
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` (argv[0] is the program path) with `env` added to the current
+// environment, standard input from `inputPath` ("" for /dev/null), and
+// waits at most `timeoutSeconds` before killing it.
+RunResult runProgram(const std::vector<std::string>& argv,
+                     const std::vector<std::pair<std::string, std::string>>& env,
+                     const std::string& inputPath, int timeoutSeconds = 60);
+
+// Starts `argv` in the background like runProgram, with standard output and
+// error going to the given files. Returns its pid.
+pid_t startProgram(const std::vector<std::string>& argv,
+                   const std::vector<std::pair<std::string, std::string>>& env,
+                   const std::string& inputPath, const std::string& outPath,
+                   const std::string& errPath);
+
+// Waits for `pid` at most `timeoutSeconds`; kills it after that. Fills the
+// status fields of `result`. Returns false on timeout.
+bool waitProgram(pid_t pid, int timeoutSeconds, RunResult& result);
+
+// Text of the first difference between two byte strings (offset and a hex
+// window of each), or "" when they are equal.
+std::string describeDifference(const std::string& expected, const std::string& actual);
+
+// Number of lines of `text` equal to `line` (line feeds separate lines).
+int countLines(const std::string& text, const std::string& line);

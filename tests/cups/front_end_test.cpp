@@ -1,0 +1,176 @@
+// vormel-cups run as the spooler runs it, with a stand-in vormel that records
+// what it was given: option words from the PPD choices only, the job on its
+// standard input, page accounting, failures and cancellation.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cups_test_support.h"
+
+namespace {
+
+const std::string kPpd = std::string(VORMEL_SOURCE_DIR) + "/packaging/vormel.ppd";
+const std::string kFake = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/fake_vormel";
+const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF";  // no final line feed
+
+struct FrontEnd {
+  TestDir dir{"vcfront"};
+  std::vector<std::pair<std::string, std::string>> env(const std::string& mode) const {
+    return {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", kFake}, {"FAKE_VORMEL_DIR", dir.path},
+            {"FAKE_VORMEL_MODE", mode}};
+  }
+  // The spooler's arguments; the job comes as a file argument unless `viaStdin`.
+  RunResult run(const std::string& options, const std::string& mode = "stream",
+                const std::string& title = "label", bool viaStdin = false) {
+    const std::string job = dir.path + "/job.ps";
+    writeFile(job, kJob);
+    std::vector<std::string> argv = {VORMEL_CUPS_BIN, "17", "alice", title, "3", options};
+    if (!viaStdin) argv.push_back(job);
+    return runProgram(argv, env(mode), viaStdin ? job : "");
+  }
+  std::string args() const { return readFile(dir.path + "/args"); }
+  std::string input() const { return readFile(dir.path + "/stdin"); }
+};
+
+struct WordsRow {
+  const char* options;
+  const char* words;  // one per line, as the stand-in records them
+};
+
+TEST(FrontEnd, marked_choices_become_option_words_and_nothing_else) {
+  const WordsRow rows[] = {
+      {"", ""},
+      {"MediaHandling=CutLabel LabelsPerCut=3 Sensing=Gap PrintSpeed=6",
+       "-cutlabel\n-labelpercut\n3\n-gap\n-speed\n6\n"},
+      {"MediaHandling=TearOff TearOffset=-5 Darkness=12",
+       "-tearoff\n-intensity\n12\n-tearoffset\n-5\n"},
+      {"MediaType=DirectThermal PauseMode=Batch BatchSize=25 SlashZero=On",
+       "-dt\n-batchpause\n-batchsize\n25\n-slashzero\n"},
+      {"PrintOrientation=Inverted MirrorImage=Mirrored SlewSpeed=8 Rotation=270",
+       "-invertOrient\n-mirrorImage\n-slew\n8\n-rotate\n270\n"},
+      {"Sensing=AdvancedNotch MediaHandling=Rewind MediaType=ThermalTransfer PauseMode=Off",
+       "-rewind\n-advnotch\n-tm\n-pauseoff\n"},
+      {"MediaHandling=Peel SlashZero=Off PrintOrientation=Normal MirrorImage=Normal",
+       "-peel\n-noslashzero\n-normOrient\n-normImage\n"},
+      // Unknown options, choices the PPD does not offer, free text and
+      // resolution or size choices give no words.
+      {"Darkness=97 PrintSpeed=abc MediaHandling=-raw foo=-debug Resolution=203dpi PageSize=w144h72",
+       ""},
+      {"Sensing=Mark Sensing=NoGap PauseMode=EachLabel MediaHandling=CutJob", "-cutjob\n-nogap\n-labelpause\n"},
+      {"Sensing=AdvancedGap MediaHandling=Continuous MediaHandling=TearOffStrip",
+       "-tearoffstrip\n-advgap\n"},
+  };
+  for (const WordsRow& row : rows) {
+    FrontEnd fe;
+    const RunResult r = fe.run(row.options);
+    EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
+    EXPECT_EQ(fe.args(), row.words) << row.options;
+  }
+}
+
+TEST(FrontEnd, job_title_user_and_copies_never_reach_vormel) {
+  for (const char* title : {"-raw", "-debug", "-dir", "-diag -PCX"}) {
+    FrontEnd fe;
+    const RunResult r = fe.run("MediaHandling=Peel", "stream", title);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(fe.args(), "-peel\n") << title;
+  }
+}
+
+TEST(FrontEnd, job_is_fed_from_file_or_stdin_with_the_label_size_last) {
+  for (bool viaStdin : {false, true}) {
+    FrontEnd fe;
+    const RunResult r = fe.run("PageSize=w144h72 landscape", "stream", "t", viaStdin);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    // The label is 2 x 1 inch whatever the job's orientation.
+    EXPECT_EQ(fe.input(), kJob + "\n%%BoundingBox: 0 0 144 72\n") << "stdin " << viaStdin;
+  }
+  FrontEnd fe;
+  fe.run("");
+  EXPECT_EQ(fe.input(), kJob + "\n%%BoundingBox: 0 0 288 432\n");  // the queue's default 4 x 6 in
+  FrontEnd mm;
+  mm.run("media=w283h425");
+  EXPECT_EQ(mm.input(), kJob + "\n%%BoundingBox: 0 0 283 425\n");
+}
+
+TEST(FrontEnd, stream_is_relayed_unchanged_with_one_page_line_per_print) {
+  FrontEnd fe;
+  const RunResult r = fe.run("");
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const RunResult direct =
+      runProgram({kFake}, fe.env("stream"), "");  // the stand-in's own output
+  EXPECT_EQ(describeDifference(direct.out, r.out), "");
+  EXPECT_EQ(countLines(r.err, "PAGE: 1 1"), 1) << r.err;
+  EXPECT_EQ(countLines(r.err, "PAGE: 2 1"), 1) << r.err;
+  EXPECT_EQ(r.err.find("PAGE: 3"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("INFO: "), std::string::npos);
+  EXPECT_EQ(r.err.find("ERROR: "), std::string::npos);
+}
+
+TEST(FrontEnd, vormel_failure_is_an_error_and_its_message_stays_off_the_printer) {
+  FrontEnd fe;
+  const RunResult r = fe.run("", "fail");
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("ERROR: vormel: Unable to find image file"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ERROR: vormel failed with exit status 3"), std::string::npos) << r.err;
+}
+
+TEST(FrontEnd, setup_failures_are_errors) {
+  FrontEnd fe;
+  const std::string job = fe.dir.path + "/job.ps";
+  writeFile(job, kJob);
+  struct Case {
+    std::vector<std::string> argv;
+    std::vector<std::pair<std::string, std::string>> env;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{VORMEL_CUPS_BIN, "1", "u", "t", "1"}, fe.env("stream"), "Usage:"},
+      {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", job}, {{"PPD", "/nonexistent.ppd"}},
+       "ERROR: cannot read the printer description"},
+      {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", job},
+       {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", fe.dir.path + "/missing"}},
+       "ERROR: cannot find the vormel program"},
+      {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", fe.dir.path + "/no-job"}, fe.env("stream"),
+       "ERROR: cannot open the job file"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = runProgram(c.argv, c.env, "");
+    EXPECT_EQ(r.exitStatus, 1) << c.message;
+    EXPECT_EQ(r.out, "") << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+TEST(FrontEnd, sigterm_is_forwarded_and_vormel_finishes_its_trailer) {
+  FrontEnd fe;
+  const std::string job = fe.dir.path + "/job.ps", out = fe.dir.path + "/out",
+                    err = fe.dir.path + "/err";
+  writeFile(job, kJob);
+  const pid_t pid = startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("term"),
+                                 "", out, err);
+  ASSERT_GT(pid, 0);
+  // Cancel once the first page has gone out.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (readFile(err).find("PAGE: 1 1") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_NE(readFile(err).find("PAGE: 1 1"), std::string::npos) << readFile(err);
+  kill(pid, SIGTERM);
+  RunResult r;
+  ASSERT_TRUE(waitProgram(pid, 15, r)) << "front end did not end after SIGTERM";
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "SIGTERM was not passed on";
+  const std::string stream = readFile(out);
+  const std::string trailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
+  ASSERT_GE(stream.size(), trailer.size());
+  EXPECT_EQ(stream.substr(stream.size() - trailer.size()), trailer);
+  EXPECT_EQ(readFile(err).find("PAGE: 2"), std::string::npos);
+}
+
+}  // namespace
