@@ -22,6 +22,7 @@
 
 #include "driver/job_settings.h"
 #include "driver/options.h"
+#include "transfer/printer_output.h"
 
 namespace {
 
@@ -279,13 +280,15 @@ bool sendAsCrLfLines(const char* data, size_t n, char* out) {
       ++data;
     }
   }
-  return fwrite(out, 1, o, stdout) == o;
+  return printerWrite(out, o) == 0;
 }
 
 }  // namespace
 
 void captureJob(FILE* in) {
   openLine = LineScan();
+  if (spillFd >= 0) close(spillFd);
+  spillFd = -1;
   if (bRaw) {
     spillFd = openSpillFile();
     spillInMemory = spillFd < 0;
@@ -316,6 +319,7 @@ void captureJob(FILE* in) {
 int sendRawJob() {
   if (spillFailed || (!spillInMemory && spillFd < 0)) {
     fprintf(stderr, "ERROR: the job could not be kept for sending\n");
+    fflush(stderr);
     return 1;
   }
   static char chunk[kChunkSize];
@@ -341,10 +345,12 @@ int sendRawJob() {
     close(spillFd);
     spillFd = -1;
   }
-  if (ok) ok = fputc('\n', stdout) != EOF;
-  if (fflush(stdout) != 0) ok = false;
+  if (ok) ok = printerWrite("\n", 1) == 0;
+  if (printerFlush() != 0) ok = false;
   if (!ok) {
-    fprintf(stderr, "ERROR: the job could not be written to standard output\n");
+    const std::string why = printerFailed() ? printerFailureText() : "cannot read it back";
+    fprintf(stderr, "ERROR: the job could not be sent: %s\n", why.c_str());
+    fflush(stderr);
     return 1;
   }
   return 0;

@@ -75,6 +75,8 @@ void writeHeader(int argc, char** argv) {
 
 }  // namespace
 
+std::string (*baseNameSource)() = makeBaseName;
+
 std::string chooseTempDir() {
   const char* env = secure_getenv("TMPDIR");
   if (env != nullptr && env[0] != '\0') {
@@ -122,7 +124,7 @@ int makeJobFiles(int argc, char** argv) {
   chooseCaptureDir();
 
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    pTmpFname = tempDir + "/" + makeBaseName();
+    pTmpFname = tempDir + "/" + baseNameSource();
     const std::string placeholder = pTmpFname + "_1";
     const int placeholderFd = createExclusive(placeholder);
     if (placeholderFd < 0 && errno == EEXIST) continue;

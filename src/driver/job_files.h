@@ -28,6 +28,10 @@ std::string chooseTempDir();
 // A fresh base name: "vdq" followed by six letters and digits drawn at random.
 std::string makeBaseName();
 
+// Where makeJobFiles takes its base names from: makeBaseName, unless a test
+// puts a predictable source here to plant files at the names it will try.
+extern std::string (*baseNameSource)();
+
 // True when a file can be created in `dir`; probes with a new, uniquely named
 // file that is removed again, so no existing file is touched.
 bool canCreateFileIn(const std::string& dir);
