@@ -108,10 +108,20 @@ void update(short c, _CParams* p) {
   do {
     const uint16_t w = static_cast<uint16_t>(++p->weight[x]);
     if (w > p->weight[x + 1]) {
-      // Move to the highest position whose weight is still below w.
+      // Move to the highest position whose weight is still below w. The
+      // weights above x are sorted and the sentinel at 623 is above every
+      // weight, so a binary search finds it.
       int l = x + 1;
-      while (p->weight[l + 1] < w) {
-        l++;
+      if (p->weight[l + 1] < w) {
+        int hi = kNodes;  // weight[hi] >= w
+        while (hi - l > 1) {
+          const int mid = (l + hi) >> 1;
+          if (p->weight[mid] < w) {
+            l = mid;
+          } else {
+            hi = mid;
+          }
+        }
       }
       p->weight[x] = p->weight[l];
       p->weight[l] = w;

@@ -87,7 +87,9 @@ void Encode(_CParams* p) {
         InsertNode(static_cast<short>(r), p);
       }
     }
-  } while (remaining > 0);
+    // Once the output has filled up the result is the band's length
+    // whatever follows, so the rest of the band need not be coded.
+  } while (remaining > 0 && p->outLen < p->outCap);
 
   EncodeEnd(p);
 }

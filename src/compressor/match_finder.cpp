@@ -4,6 +4,8 @@
 // longest earlier match are one walk. Called by the band encoder.
 #include "compressor/match_finder.h"
 
+#include <cstring>
+
 void InitTree(_CParams* p) {
   for (int i = kRootBase; i < kRootBase + 256; i++) {
     p->rightLink[i] = kNil;
@@ -13,16 +15,85 @@ void InitTree(_CParams* p) {
   }
 }
 
+namespace {
+
+uint64_t load64(const unsigned char* a) {
+  uint64_t v;
+  std::memcpy(&v, a, sizeof v);
+  return v;
+}
+
+// Number of leading bytes in which the 60-byte strings at a and b agree (60
+// when all do), given that their first `from` bytes are known to agree. Reads
+// eight bytes at a time; the last word is read at offset 52 so that nothing
+// past the 60 bytes is touched.
+int agreement(const unsigned char* a, const unsigned char* b, int from) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr int kLastWord = kMaxMatch - 8;
+  int at = from;
+  for (; at < kLastWord; at += 8) {
+    const uint64_t x = load64(a + at) ^ load64(b + at);
+    if (x != 0) {
+      return at + (__builtin_ctzll(x) >> 3);
+    }
+  }
+  const uint64_t x = load64(a + kLastWord) ^ load64(b + kLastWord);
+  return x != 0 ? kLastWord + (__builtin_ctzll(x) >> 3) : kMaxMatch;
+#else
+  int i = from;
+  while (i < kMaxMatch && a[i] == b[i]) {
+    i++;
+  }
+  return i;
+#endif
+}
+
+// The newer position pos takes the place of node, whose string equals its
+// own; node leaves the forest. Keeps every string in the forest distinct.
+void replaceNode(int node, int pos, _CParams* p) {
+  p->upLink[pos] = p->upLink[node];
+  p->leftLink[pos] = p->leftLink[node];
+  p->rightLink[pos] = p->rightLink[node];
+  p->upLink[p->leftLink[node]] = static_cast<int16_t>(pos);
+  p->upLink[p->rightLink[node]] = static_cast<int16_t>(pos);
+  const int parent = p->upLink[node];
+  if (p->rightLink[parent] == node) {
+    p->rightLink[parent] = static_cast<int16_t>(pos);
+  } else {
+    p->leftLink[parent] = static_cast<int16_t>(pos);
+  }
+  p->upLink[node] = kNil;
+}
+
+}  // namespace
+
 void InsertNode(short pos, _CParams* p) {
   // The key is read as stored, mirror bytes included, never wrapping around
   // the ring: stale or zero bytes past the input steer the search.
   const unsigned char* key = &p->window[pos];
+
+  // Strings in the forest are distinct and never change while they are in
+  // it. So when the position after the last 60-byte match holds the same 60
+  // bytes as the key, it is the one node the walk would end at: take its
+  // place directly. bestOffset is then unchanged and bestLength stays 60.
+  if (p->bestLength == kMaxMatch) {
+    const int guess = (pos - p->bestOffset - 1) & (kWindowSize - 1);
+    if (guess != pos && p->upLink[guess] != kNil && agreement(key, &p->window[guess], 0) == kMaxMatch) {
+      replaceNode(guess, pos, p);
+      return;
+    }
+  }
+
   int node = kRootBase + key[0];
-  int cmp = 1;
+  int16_t* link = &p->rightLink[node];  // the first step from a root goes right
   p->leftLink[pos] = p->rightLink[pos] = kNil;
   p->bestLength = 0;
+  // Every node below the walk's position lies between the nearest smaller
+  // and the nearest larger string passed so far, so it agrees with the key
+  // in at least as many bytes as the lesser of those two agreements.
+  int belowAgree = 1;  // with the nearest smaller string passed
+  int aboveAgree = 1;  // with the nearest larger string passed
   for (;;) {
-    int16_t* link = cmp >= 0 ? &p->rightLink[node] : &p->leftLink[node];
     if (*link == kNil) {
       *link = pos;
       p->upLink[pos] = static_cast<int16_t>(node);
@@ -30,11 +101,7 @@ void InsertNode(short pos, _CParams* p) {
     }
     node = *link;
     const unsigned char* cand = &p->window[node];
-    int i = 1;
-    while (i < kMaxMatch && key[i] == cand[i]) {
-      i++;
-    }
-    cmp = i < kMaxMatch ? key[i] - cand[i] : 0;
+    const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
     if (i >= kMinMatch) {
       const int offset = ((pos - node) & (kWindowSize - 1)) - 1;
       if (i > p->bestLength) {
@@ -44,24 +111,21 @@ void InsertNode(short pos, _CParams* p) {
           break;
         }
       } else if (i == p->bestLength && offset < p->bestOffset) {
+        // Of two matches of equal length the nearer wins, in whatever order
+        // the walk meets them.
         p->bestOffset = static_cast<int16_t>(offset);
       }
     }
+    // Smaller strings lie to the left, larger ones to the right.
+    if (key[i] > cand[i]) {
+      belowAgree = i;
+      link = &p->rightLink[node];
+    } else {
+      aboveAgree = i;
+      link = &p->leftLink[node];
+    }
   }
-  // Equal strings: the newer position takes the older one's place, keeping
-  // every string in the forest distinct.
-  p->upLink[pos] = p->upLink[node];
-  p->leftLink[pos] = p->leftLink[node];
-  p->rightLink[pos] = p->rightLink[node];
-  p->upLink[p->leftLink[node]] = pos;
-  p->upLink[p->rightLink[node]] = pos;
-  const int parent = p->upLink[node];
-  if (p->rightLink[parent] == node) {
-    p->rightLink[parent] = pos;
-  } else {
-    p->leftLink[parent] = pos;
-  }
-  p->upLink[node] = kNil;
+  replaceNode(node, pos, p);
 }
 
 void DeleteNode(short pos, _CParams* p) {
