@@ -61,6 +61,11 @@ void Encode(_CParams* p) {
       EncodePosition(static_cast<unsigned short>(p->bestOffset), p);
     }
     const int step = p->bestLength;
+    // While a copy is passed over, each new position's string shares a
+    // prefix with the matching position of the copy's source, so it is
+    // inserted from there. Only the last position's match is coded next and
+    // needs the full search from the root.
+    const int source = r - p->bestOffset - 1;
     int i = 0;
     while (i < step) {
       const int c = mgetc(p);
@@ -74,7 +79,11 @@ void Encode(_CParams* p) {
       }
       s = (s + 1) & (kWindowSize - 1);
       r = (r + 1) & (kWindowSize - 1);
-      InsertNode(static_cast<short>(r), p);
+      if (i < step - 1) {
+        InsertNodeNear(static_cast<short>(r), static_cast<short>((source + i + 1) & (kWindowSize - 1)), p);
+      } else {
+        InsertNode(static_cast<short>(r), p);
+      }
       i++;
     }
     // Past the end of the input the window byte at s is left as it was.

@@ -128,6 +128,80 @@ void InsertNode(short pos, _CParams* p) {
   replaceNode(node, pos, p);
 }
 
+void InsertNodeNear(short pos, short finger, _CParams* p) {
+  const unsigned char* key = &p->window[pos];
+  if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
+    InsertNode(pos, p);
+    return;
+  }
+  p->leftLink[pos] = p->rightLink[pos] = kNil;
+  p->bestLength = 0;
+
+  // Climb from the finger to the lowest node x whose subtree on the key's
+  // side holds the key's place: the key lies between x and the nearest
+  // ancestor that bounds x's subtree on that side. In a search tree of
+  // distinct strings that place is unique, so it is the one the walk from
+  // the root would reach.
+  int x = finger;
+  int xAgree = agreement(key, &p->window[x], 1);
+  int boundAgree = 1;  // with the bound on the far side; 1 when there is none
+  for (;;) {
+    if (xAgree == kMaxMatch) {
+      p->bestOffset = static_cast<int16_t>(((pos - x) & (kWindowSize - 1)) - 1);
+      p->bestLength = kMaxMatch;
+      replaceNode(x, pos, p);
+      return;
+    }
+    const bool larger = key[xAgree] > p->window[x + xAgree];
+    int child = x;
+    int up = p->upLink[x];
+    while (up < kRootBase && (larger ? p->rightLink[up] : p->leftLink[up]) == child) {
+      child = up;
+      up = p->upLink[up];
+    }
+    if (up >= kRootBase) {
+      break;  // no bound: everything on that side of x is below x
+    }
+    const int upAgree = agreement(key, &p->window[up], 1);
+    if (upAgree < kMaxMatch && (key[upAgree] > p->window[up + upAgree]) != larger) {
+      boundAgree = upAgree;
+      break;
+    }
+    x = up;
+    xAgree = upAgree;
+  }
+
+  // Walk down from x as the search from the root would.
+  const bool larger = key[xAgree] > p->window[x + xAgree];
+  int belowAgree = larger ? xAgree : boundAgree;
+  int aboveAgree = larger ? boundAgree : xAgree;
+  int node = x;
+  int16_t* link = larger ? &p->rightLink[x] : &p->leftLink[x];
+  for (;;) {
+    if (*link == kNil) {
+      *link = pos;
+      p->upLink[pos] = static_cast<int16_t>(node);
+      return;
+    }
+    node = *link;
+    const unsigned char* cand = &p->window[node];
+    const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
+    if (i == kMaxMatch) {
+      p->bestOffset = static_cast<int16_t>(((pos - node) & (kWindowSize - 1)) - 1);
+      p->bestLength = kMaxMatch;
+      replaceNode(node, pos, p);
+      return;
+    }
+    if (key[i] > cand[i]) {
+      belowAgree = i;
+      link = &p->rightLink[node];
+    } else {
+      aboveAgree = i;
+      link = &p->leftLink[node];
+    }
+  }
+}
+
 void DeleteNode(short pos, _CParams* p) {
   if (p->upLink[pos] == kNil) {
     return;
