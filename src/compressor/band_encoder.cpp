@@ -64,8 +64,12 @@ void Encode(_CParams* p) {
     // While a copy is passed over, each new position's string shares a
     // prefix with the matching position of the copy's source, so it is
     // inserted from there. Only the last position's match is coded next and
-    // needs the full search from the root.
-    const int source = r - p->bestOffset - 1;
+    // needs the full search from the root. The match compared the stored
+    // bytes from token and source on, and the refills during the copy never
+    // touch them, so while neither string has wrapped past 4095 the first
+    // step - i - 1 bytes of both are known to agree.
+    const int token = r;
+    const int source = (r - p->bestOffset - 1) & (kWindowSize - 1);
     int i = 0;
     while (i < step) {
       const int c = mgetc(p);
@@ -80,7 +84,9 @@ void Encode(_CParams* p) {
       s = (s + 1) & (kWindowSize - 1);
       r = (r + 1) & (kWindowSize - 1);
       if (i < step - 1) {
-        InsertNodeNear(static_cast<short>(r), static_cast<short>((source + i + 1) & (kWindowSize - 1)), p);
+        const int finger = source + i + 1;
+        const int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
+        InsertNodeNear(static_cast<short>(r), static_cast<short>(finger & (kWindowSize - 1)), agreed, p);
       } else {
         InsertNode(static_cast<short>(r), p);
       }

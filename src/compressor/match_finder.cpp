@@ -128,7 +128,7 @@ void InsertNode(short pos, _CParams* p) {
   replaceNode(node, pos, p);
 }
 
-void InsertNodeNear(short pos, short finger, _CParams* p) {
+void InsertNodeNear(short pos, short finger, int agreed, _CParams* p) {
   const unsigned char* key = &p->window[pos];
   if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
     InsertNode(pos, p);
@@ -143,7 +143,7 @@ void InsertNodeNear(short pos, short finger, _CParams* p) {
   // distinct strings that place is unique, so it is the one the walk from
   // the root would reach.
   int x = finger;
-  int xAgree = agreement(key, &p->window[x], 1);
+  int xAgree = agreement(key, &p->window[x], agreed);
   int boundAgree = 1;  // with the bound on the far side; 1 when there is none
   for (;;) {
     if (xAgree == kMaxMatch) {
