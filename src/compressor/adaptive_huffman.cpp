@@ -110,8 +110,12 @@ void update(short c, _CParams* p) {
     if (w > p->weight[x + 1]) {
       // Move to the highest position whose weight is still below w. The
       // weights above x are sorted and the sentinel at 623 is above every
-      // weight, so a binary search finds it.
+      // weight: a short scan finds most, a binary search the long runs of
+      // equal weights.
       int l = x + 1;
+      for (int n = 0; n < 8 && p->weight[l + 1] < w; n++) {
+        l++;
+      }
       if (p->weight[l + 1] < w) {
         int hi = kNodes;  // weight[hi] >= w
         while (hi - l > 1) {

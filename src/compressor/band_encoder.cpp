@@ -9,6 +9,13 @@
 #include "compressor/band_compressor.h"
 #include "compressor/match_finder.h"
 
+namespace {
+
+// mgetc, inlined into the coding loop: the next band byte, or -1 at the end.
+inline int nextByte(_CParams* p) { return p->inPos < p->inSize ? p->inData[p->inPos++] : -1; }
+
+}  // namespace
+
 void Encode(_CParams* p) {
   initCParams(p);
 
@@ -72,7 +79,7 @@ void Encode(_CParams* p) {
     const int source = (r - p->bestOffset - 1) & (kWindowSize - 1);
     int i = 0;
     while (i < step) {
-      const int c = mgetc(p);
+      const int c = nextByte(p);
       if (c == -1) {
         break;
       }

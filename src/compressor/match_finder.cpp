@@ -27,7 +27,7 @@ uint64_t load64(const unsigned char* a) {
 // when all do), given that their first `from` bytes are known to agree. Reads
 // eight bytes at a time; the last word is read at offset 52 so that nothing
 // past the 60 bytes is touched.
-int agreement(const unsigned char* a, const unsigned char* b, int from) {
+inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   constexpr int kLastWord = kMaxMatch - 8;
   int at = from;
