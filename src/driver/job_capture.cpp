@@ -2,14 +2,6 @@
 // and scans it for the bounding box and the device resolution; in raw mode
 // keeps the job in a spill file and sends it back as CR LF lines. Called by
 // main after the job files exist.
-//
-// Memory stays flat however long the job or its lines are. The copy needs no
-// line splitting at all (each line plus a line feed is the input itself), and
-// the scans look only at lines that hold a marker or that run across a chunk
-// boundary. Such a line is never held whole: it is fed piece by piece into a
-// small state record that keeps its first 255 characters (the token work
-// area), its last 15 bytes (so a marker cut by a chunk boundary is still
-// found), and the progress of the bracketed resolution text.
 #include "driver/job_capture.h"
 
 #include <fcntl.h>
@@ -26,6 +18,13 @@
 
 namespace {
 
+// Memory stays flat however long the job or its lines are. The copy needs no
+// line splitting at all (each line plus a line feed is the input itself), and
+// the scans look only at lines that hold a marker or that run across a chunk
+// boundary. Such a line is never held whole: it is fed piece by piece into a
+// small state record that keeps its first 255 characters (the token work
+// area), its last 15 bytes (so a marker cut by a chunk boundary is still
+// found), and the progress of the bracketed resolution text.
 constexpr size_t kChunkSize = 128 * 1024;
 const char kBoxMarker[] = "%%BoundingBox: ";
 const char kResMarker[] = "<< /HWResolution";

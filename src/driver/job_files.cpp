@@ -1,10 +1,6 @@
 // Job files: the temporary base path and its placeholder page image, the
 // work directory, the capture directory and the capture file with its header
 // comment. Called once by main after the options are read.
-//
-// Both files hold the customer's job and live in world-writable directories,
-// so they are created exclusively (an existing file or a planted link is never
-// opened) and readable by the owner only.
 #include "driver/job_files.h"
 
 #include <dirent.h>
@@ -35,6 +31,9 @@ bool isDirectory(const std::string& path) {
 }
 
 // Creates `path` for writing; fails when anything (a file, a link) is there.
+// The job files hold the customer's job and live in world-writable
+// directories: an existing file or a planted link must never be opened, and
+// only the owner may read them.
 int createExclusive(const std::string& path) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0600);
   // The mode must not depend on the caller's umask either.
@@ -64,12 +63,15 @@ void chooseCaptureDir() {
 
 // "% ", a newline, "% " and one space before every argument, argument 0
 // first. The line is left open on purpose: the first job line (or the debug
-// block's leading newline) ends it.
+// block's leading newline) ends it. A line break inside an argument is written
+// as a space, since it would end the comment and let the rest of the argument
+// be run by Ghostscript as part of the job.
 void writeHeader(int argc, char** argv) {
   fputs("% \n% ", saveFile);
   for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
     fputc(' ', saveFile);
-    fputs(argv[i], saveFile);
+    for (const char* c = argv[i]; *c != '\0'; ++c)
+      fputc(*c == '\n' || *c == '\r' || *c == '\f' ? ' ' : *c, saveFile);
   }
 }
 

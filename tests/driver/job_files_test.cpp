@@ -160,6 +160,8 @@ TEST_F(DriverJobFiles, header_lists_argument_0_first_and_leaves_the_line_open) {
   const Row rows[] = {
       {{"/usr/lib/cups/filter/vormel"}, "% \n%  /usr/lib/cups/filter/vormel"},
       {{"vormel", "-gap", "two words", ""}, "% \n%  vormel -gap two words "},
+      // A line break would end the comment and run the rest as PostScript.
+      {{"vormel", "t\n(x) show\r\fquit"}, "% \n%  vormel t (x) show  quit"},
   };
   for (const Row& row : rows) {
     ASSERT_EQ(makeFiles(capture, row.args), 0);
