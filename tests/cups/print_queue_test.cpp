@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +41,16 @@ int freeLoopbackPort() {
     port = ntohs(addr.sin_port);
   close(s);
   return port;
+}
+
+// The decimal number that follows `prefix` in `text` (from `from` on), or -1.
+int numberAfter(const std::string& text, const std::string& prefix, size_t from = 0) {
+  const size_t at = text.find(prefix, from);
+  if (at == std::string::npos) return -1;
+  const size_t digits = at + prefix.size();
+  const size_t end = text.find_first_not_of("0123456789", digits);
+  if (end == digits) return -1;
+  return std::stoi(text.substr(digits, end - digits));
 }
 
 bool copyExecutable(const std::string& from, const std::string& to) {
@@ -199,12 +208,12 @@ class PrintQueue : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(job);
     const RunResult r = client(argv);
-    std::smatch m;
-    if (!std::regex_search(r.out, m, std::regex("request id is (vq-[0-9]+)"))) {
+    const int number = numberAfter(r.out, "request id is vq-");
+    if (r.exitStatus != 0 || number < 0) {
       ADD_FAILURE() << "lp failed: " << r.out << r.err;
       return std::string();
     }
-    return m[1];
+    return "vq-" + std::to_string(number);
   }
 
   // Waits (bounded) until `jobId` has left the queue; true when it completed.
@@ -221,11 +230,13 @@ class PrintQueue : public ::testing::Test {
 
   // The page count the page log gives for a job ("... <job number> ... total N ...").
   static int loggedPages(const std::string& jobId) {
+    // Lines read "queue user job-number [time] total N ..."; the user is root.
     const std::string number = jobId.substr(jobId.find('-') + 1);
-    std::smatch m;
     const std::string log = readFile(server->pageLog);
-    const std::regex line("vq \\S+ " + number + " \\[[^\\]]*\\] total ([0-9]+)");
-    return std::regex_search(log, m, line) ? std::stoi(m[1]) : -1;
+    const size_t line = log.find("vq root " + number + " [");
+    if (line == std::string::npos) return -1;
+    const size_t close = log.find("] ", line);
+    return close == std::string::npos ? -1 : numberAfter(log, "] total ", close);
   }
 
   // What vormel writes for `jobText` and `words`, run by hand.
@@ -252,8 +263,7 @@ std::string withResolution(const std::string& job, int dpi) {
 }
 
 int pcxSize(const std::string& stream) {
-  std::smatch m;
-  return std::regex_search(stream, m, std::regex("PCX([0-9]+);ROW1\r\n")) ? std::stoi(m[1]) : -1;
+  return numberAfter(stream, "\r\nPCX");
 }
 
 struct ChoiceRow {
