@@ -73,7 +73,7 @@ TEST_F(InspectCli, exit_status_tells_valid_invalid_and_usage_apart) {
 }
 
 TEST_F(InspectCli, extract_writes_each_page_as_pcx_and_png) {
-  const ToolRun run = runTool(dir, kInspect + " --extract out job.prn");
+  const ToolRun run = runTool(dir, kInspect + " --extract out/ job.prn");
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(readFileBytes(dir + "/out/page-1.pcx"), page);
   uint32_t w = 0, h = 0;

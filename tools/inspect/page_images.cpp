@@ -55,7 +55,9 @@ PageSink makePageSink(PageImageContext* ctx) {
       info.measured = true;
     }
     if (extract) {
-      const std::string base = ctx->extractDir + "/page-" + std::to_string(page.number);
+      const std::string& dir = ctx->extractDir;
+      const std::string base =
+          dir + (dir.back() == '/' ? "" : "/") + "page-" + std::to_string(page.number);
       if (!writeFile(base + ".pcx", bytes, &ctx->ioError)) {
         ctx->images.push_back(info);
         *message = ctx->ioError;
