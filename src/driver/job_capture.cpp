@@ -6,6 +6,9 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
@@ -25,7 +28,7 @@ namespace {
 // small state record that keeps its first 255 characters (the token work
 // area), its last 15 bytes (so a marker cut by a chunk boundary is still
 // found), and the progress of the bracketed resolution text.
-constexpr size_t kChunkSize = 128 * 1024;
+constexpr size_t kChunkSize = 256 * 1024;  // read and written while still in cache
 const char kBoxMarker[] = "%%BoundingBox: ";
 const char kResMarker[] = "<< /HWResolution";
 constexpr size_t kBoxMarkerLength = sizeof kBoxMarker - 1;
@@ -58,8 +61,65 @@ bool spillFailed = false;
 bool spillInMemory = false;
 std::string spillMemory;
 
-bool contains(const char* data, size_t length, const char* marker, size_t markerLength) {
-  return memmem(data, length, marker, markerLength) != nullptr;
+// True when one of the markers starts at `p`; *isBox says which.
+bool markerAt(const char* p, const char* end, bool* isBox) {
+  const size_t left = static_cast<size_t>(end - p);
+  if (left >= kBoxMarkerLength && memcmp(p, kBoxMarker, kBoxMarkerLength) == 0) {
+    *isBox = true;
+    return true;
+  }
+  if (left >= kResMarkerLength && memcmp(p, kResMarker, kResMarkerLength) == 0) {
+    *isBox = false;
+    return true;
+  }
+  return false;
+}
+
+// The first place in p[0..n) where either marker starts, or null. One pass
+// for both markers: where SSE2 is at hand, 16 positions at a time are tested
+// for the markers' first three bytes ("%%B", "<< ") and only those are
+// compared in full. Other builds test byte by byte; the result is the same.
+const char* findMarker(const char* p, size_t n, bool* isBox) {
+  const char* at = p;
+  const char* end = p + n;
+#ifdef __SSE2__
+  const __m128i percent = _mm_set1_epi8('%');
+  const __m128i bee = _mm_set1_epi8('B');
+  const __m128i less = _mm_set1_epi8('<');
+  const __m128i space = _mm_set1_epi8(' ');
+  while (end - at >= 18) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2));
+    const __m128i box = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, percent), _mm_cmpeq_epi8(b, percent)),
+                                      _mm_cmpeq_epi8(c, bee));
+    const __m128i res = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, less), _mm_cmpeq_epi8(b, less)),
+                                      _mm_cmpeq_epi8(c, space));
+    uint32_t candidates = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(box, res)));
+    while (candidates != 0) {
+      const char* candidate = at + __builtin_ctz(candidates);
+      if (markerAt(candidate, end, isBox)) return candidate;
+      candidates &= candidates - 1;
+    }
+    at += 16;
+  }
+#endif
+  for (; at < end; ++at)
+    if ((*at == '%' || *at == '<') && markerAt(at, end, isBox)) return at;
+  return nullptr;
+}
+
+// Notes which markers occur in p[0..n).
+void noteMarkers(LineScan& line, const char* p, size_t n) {
+  const char* at = p;
+  const char* end = p + n;
+  bool isBox = false;
+  while ((!line.hasBox || !line.hasRes) && at < end) {
+    const char* hit = findMarker(at, static_cast<size_t>(end - at), &isBox);
+    if (hit == nullptr) return;
+    (isBox ? line.hasBox : line.hasRes) = true;
+    at = hit + 1;
+  }
 }
 
 // Follows the first "[" and the first "]" of the line: the numbers between
@@ -120,12 +180,8 @@ void feedLine(LineScan& line, const char* p, size_t n) {
     memcpy(joint + line.tailLength, p, take);
     jointLength = line.tailLength + take;
   }
-  if (!line.hasBox)
-    line.hasBox = contains(p, n, kBoxMarker, kBoxMarkerLength) ||
-                  contains(joint, jointLength, kBoxMarker, kBoxMarkerLength);
-  if (!line.hasRes)
-    line.hasRes = contains(p, n, kResMarker, kResMarkerLength) ||
-                  contains(joint, jointLength, kResMarker, kResMarkerLength);
+  noteMarkers(line, p, n);
+  noteMarkers(line, joint, jointLength);
 
   if (n >= kTailSize) {
     memcpy(line.tail, p + n - kTailSize, kTailSize);
@@ -174,19 +230,10 @@ void finishLine(LineScan& line) {
 void scanCompleteLines(const char* region, size_t length) {
   const char* end = region + length;
   const char* from = region;
-  const char* box = nullptr;
-  const char* res = nullptr;
+  bool isBox = false;
   while (from < end) {
-    if (box != end && box < from) {
-      box = static_cast<const char*>(memmem(from, end - from, kBoxMarker, kBoxMarkerLength));
-      if (box == nullptr) box = end;
-    }
-    if (res != end && res < from) {
-      res = static_cast<const char*>(memmem(from, end - from, kResMarker, kResMarkerLength));
-      if (res == nullptr) res = end;
-    }
-    const char* hit = box < res ? box : res;
-    if (hit == end) return;
+    const char* hit = findMarker(from, static_cast<size_t>(end - from), &isBox);
+    if (hit == nullptr) return;
     const char* previousEnd = static_cast<const char*>(memrchr(from, '\n', hit - from));
     const char* lineStart = previousEnd ? previousEnd + 1 : from;
     const char* lineEnd = static_cast<const char*>(memchr(hit, '\n', end - hit));
@@ -257,8 +304,12 @@ void keepForRaw(const char* data, size_t n) {
   }
 }
 
+// The capture file's descriptor, written directly once the header is out:
+// the chunks are large already, and stdio would split each into two writes.
+int captureFd = -1;
+
 void copyOut(const char* data, size_t n) {
-  if (saveFile != nullptr) fwrite(data, 1, n, saveFile);
+  if (captureFd >= 0) writeAll(captureFd, data, n);  // failures go unnoticed, as with stdio
   if (bRaw) keepForRaw(data, n);
 }
 
@@ -286,6 +337,11 @@ bool sendAsCrLfLines(const char* data, size_t n, char* out) {
 
 void captureJob(FILE* in) {
   openLine = LineScan();
+  captureFd = -1;
+  if (saveFile != nullptr) {
+    fflush(saveFile);  // the header and any debug block go first
+    captureFd = fileno(saveFile);
+  }
   if (spillFd >= 0) close(spillFd);
   spillFd = -1;
   if (bRaw) {
@@ -313,6 +369,7 @@ void captureJob(FILE* in) {
 
   if (saveFile != nullptr) fclose(saveFile);
   saveFile = nullptr;
+  captureFd = -1;
 }
 
 int sendRawJob() {
