@@ -86,8 +86,9 @@ std::string stageInstall(Server& s) {
   const RunResult r =
       runProgram({CMAKE_COMMAND, "--install", VORMEL_BUILD_DIR}, {{"DESTDIR", s.stage}}, "", 120);
   if (r.exitStatus != 0) return "cmake --install failed: " + r.out + r.err;
-  for (const std::string& path : {s.stage + VORMEL_INSTALLED_FILTER, s.stage + VORMEL_INSTALLED_PPD,
-                                  s.stage + VORMEL_INSTALLED_PROGRAM}) {
+  const std::string filter = s.stage + VORMEL_INSTALLED_FILTER;
+  for (const std::string& path : {filter, filter.substr(0, filter.rfind('/')),
+                                  s.stage + VORMEL_INSTALLED_PPD, s.stage + VORMEL_INSTALLED_PROGRAM}) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return "not installed: " + path;
     if (st.st_uid != 0 || (st.st_mode & 022) != 0)
