@@ -78,7 +78,8 @@ measure raw env PATH="$work/nogs" "$vormel" -raw -dir "$work/out"
 awk -v c="$time_cat" -v v="$time_capture" -v k="$time_kept" -v rc="$rss_capture" -v rr="$rss_raw" 'BEGIN {
   ratio = c > 0 ? v / c : 0
   printf "capture/cat time ratio %.2f (target <= 1.50): %s\n", ratio, ratio <= 1.5 ? "met" : "NOT met"
-  printf "kept/cat time ratio %.2f (capture file not removed)\n", c > 0 ? k / c : 0
+  kept = c > 0 ? k / c : 0
+  printf "kept/cat time ratio %.2f (capture file not removed)\n", kept
   printf "peak RSS non-raw %.1f MiB, raw %.1f MiB (target < 16 MiB): %s\n", rc / 1024, rr / 1024,
          (rc < 16384 && rr < 16384) ? "met" : "NOT met"
 }'

@@ -5,6 +5,7 @@
 #include "driver/job_capture.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -333,6 +334,53 @@ bool sendAsCrLfLines(const char* data, size_t n, char* out) {
   return printerWrite(out, o) == 0;
 }
 
+// A job that arrives as a regular file (a spool file, a redirect) is copied
+// into the capture file by the kernel, which saves copying every byte out of
+// this process again; the bytes are still read once for the scans. Returns
+// false, having copied nothing, when the input or the capture file does not
+// allow that; the caller then copies through its own buffer. Once the kernel
+// copy has begun, any failure falls back to writing from the buffer, so the
+// capture copy is complete either way.
+bool captureRegularFile(FILE* in, char* chunk, size_t chunkSize, bool* any, char* last) {
+  const int inFd = fileno(in);
+  struct stat info;
+  if (bRaw || captureFd < 0 || inFd < 0 || fstat(inFd, &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  const int flags = fcntl(captureFd, F_GETFL);
+  if (flags < 0 || (flags & O_APPEND) != 0)
+    return false;
+  bool kernelCopy = true;
+  ssize_t n;
+  while ((n = read(inFd, chunk, chunkSize)) != 0) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;  // a read error ends the input like its end
+    }
+    const size_t length = static_cast<size_t>(n);
+    if (kernelCopy) {
+      // Copy the bytes just read, from their place in the input file.
+      loff_t from = static_cast<loff_t>(lseek(inFd, 0, SEEK_CUR)) - n;
+      size_t copied = 0;
+      while (from >= 0 && copied < length) {
+        const ssize_t c = copy_file_range(inFd, &from, captureFd, nullptr, length - copied, 0);
+        if (c < 0 && errno == EINTR) continue;
+        if (c <= 0) break;
+        copied += static_cast<size_t>(c);
+      }
+      if (copied < length) {
+        kernelCopy = false;
+        writeAll(captureFd, chunk + copied, length - copied);
+      }
+    } else {
+      writeAll(captureFd, chunk, length);
+    }
+    scanChunk(chunk, length);
+    *any = true;
+    *last = chunk[length - 1];
+  }
+  return true;
+}
+
 }  // namespace
 
 void captureJob(FILE* in) {
@@ -354,8 +402,9 @@ void captureJob(FILE* in) {
   static char chunk[kChunkSize];
   bool any = false;
   char last = '\n';
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, in)) > 0) {
+  size_t n = 0;
+  const bool copiedByKernel = captureRegularFile(in, chunk, sizeof chunk, &any, &last);
+  while (!copiedByKernel && (n = fread(chunk, 1, sizeof chunk, in)) > 0) {
     copyOut(chunk, n);
     scanChunk(chunk, n);
     any = true;
