@@ -5,6 +5,7 @@
 // lines plus one line feed, from the program as the spooler runs it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -54,18 +55,46 @@ std::ostream& operator<<(std::ostream& os, const Geometry& g) {
 
 const Geometry kDefaults = {288, 432, 300, 300};
 
+// The job arrives from a regular file (copied by the kernel) or from a pipe,
+// as from the spooler (copied through the reader's buffer).
+enum class Source { File, Pipe };
+
+FILE* openInput(const std::string& input, Source source) {
+  if (source == Source::File) {
+    FILE* in = tmpfile();
+    fwrite(input.data(), 1, input.size(), in);
+    rewind(in);
+    return in;
+  }
+  int fds[2];
+  if (pipe(fds) != 0) return nullptr;
+  fflush(nullptr);
+  if (fork() == 0) {
+    close(fds[0]);
+    size_t done = 0;
+    while (done < input.size()) {
+      const ssize_t n = write(fds[1], input.data() + done, input.size() - done);
+      if (n <= 0) _exit(1);
+      done += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  return fdopen(fds[0], "r");
+}
+
 // Runs captureJob in-process on `input`, with the capture file opened on
 // `path` holding "HDR"; returns the file's bytes afterwards.
-std::string capture(const std::string& path, const std::string& input, Geometry* geometry) {
+std::string capture(const std::string& path, const std::string& input, Geometry* geometry,
+                    Source source = Source::File) {
   resetJobSettings();
   saveFname = path;
   saveFile = fopen(path.c_str(), "w");
   fputs("HDR", saveFile);
-  FILE* in = tmpfile();
-  fwrite(input.data(), 1, input.size(), in);
-  rewind(in);
+  FILE* in = openInput(input, source);
   captureJob(in);
   fclose(in);
+  if (source == Source::Pipe) wait(nullptr);
   EXPECT_EQ(saveFile, nullptr);
   if (geometry != nullptr) *geometry = {pageWid, pageLen, xRes, yRes};
   return readFile(path);
@@ -97,8 +126,11 @@ TEST_F(DriverCapture, copy_is_the_header_then_every_line_with_one_line_feed) {
       {"a line of megabytes between short ones", "%!PS\n" + longLine + "\nend\n"},
   };
   for (const Row& row : rows) {
-    const std::string got = capture(path(), row.input, nullptr);
-    EXPECT_EQ(describeDifference("HDR" + expectedCopy(row.input), got), "") << row.claim;
+    for (const Source source : {Source::File, Source::Pipe}) {
+      const std::string got = capture(path(), row.input, nullptr, source);
+      EXPECT_EQ(describeDifference("HDR" + expectedCopy(row.input), got), "")
+          << row.claim << (source == Source::File ? " (from a file)" : " (from a pipe)");
+    }
   }
 }
 
