@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "diagnostics/append_file.h"
 #include "driver/job_settings.h"
 
 namespace {
@@ -24,7 +25,7 @@ void writeLines(std::initializer_list<std::string> lines) {
 
 // Every block after the first: reopen in append mode, write, close again.
 void appendBlock(std::initializer_list<std::string> lines) {
-  saveFile = fopen(saveFname.c_str(), "a");
+  saveFile = openForAppend(saveFname);
   if (saveFile == nullptr)
     return;
   writeLines(lines);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "diagnostics/append_file.h"
 #include "driver/job_settings.h"
 
 std::string getTime() {
@@ -18,7 +19,7 @@ std::string getTime() {
 
 void logMsg(bool isError, std::string message) {
   const std::string path = dirLoc + (isError ? "/err_" : "/log_") + baseName() + ".txt";
-  FILE* log = fopen(path.c_str(), "a");
+  FILE* log = openForAppend(path);
   if (log == nullptr)
     return;
   const std::string line = getTime() + " " + message + "\n";

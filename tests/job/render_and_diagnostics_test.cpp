@@ -156,3 +156,21 @@ TEST_F(Render, directory_block_ends_the_header_line_and_names_the_files) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Render, log_and_debug_blocks_never_write_through_a_planted_link) {
+  // Another user's file, and links to it where the error log and the capture
+  // file of this run will be appended to.
+  const std::string victim = dir.path + "/victim.txt";
+  writeFile(victim, "untouched");
+  ASSERT_EQ(0, symlink(victim.c_str(), (dir.path + "/err_vdqTEST.txt").c_str()));
+  saveFname = dir.path + "/In_link.ps";
+  ASSERT_EQ(0, symlink(victim.c_str(), saveFname.c_str()));
+
+  logMsg(true, "ERROR-1 ... unable to remove file [x]");
+  writeReturnCodeBlock(0);
+  EXPECT_EQ("untouched", readFile(victim));
+}
+
+}  // namespace
