@@ -26,12 +26,6 @@ int32_t thousandthsOfInch(int32_t points) {
   return product / 72;
 }
 
-std::string pageImageName(int page) {
-  char number[16];
-  snprintf(number, sizeof number, "_%d", page);
-  return pTmpFname + number;
-}
-
 // One paper-line item; the first one opens the line with "<sfcc>PAPER".
 void writePaperItem(bool* started, const char* format, int32_t value = 0) {
   if (!*started) {
@@ -136,18 +130,33 @@ void writePaperLine() {
 
 void writeWindrv() { printerPrintf("%cWINDRV\r\n", newSFCC); }
 
+std::string pageImageName(int page) {
+  char number[16];
+  snprintf(number, sizeof number, "_%d", page);
+  return pTmpFname + number;
+}
+
+int sendPage(int page) {
+  const std::string path = pageImageName(page);
+  const int result = outputFile(path.c_str());
+  if (result != 0)
+    failedPageResult = result;
+  return result;
+}
+
+void reportPageFailure(int page) {
+  if (!bDebug)
+    return;
+  const std::string path = pageImageName(page);
+  writePageErrorBlock(path);
+  logMsg(true, "ERROR-2 ... unable to open file [" + path + "]");
+}
+
 int sendPages(int pageCount) {
   failedPageResult = 0;
   for (int page = 1; page <= pageCount; ++page) {
-    const std::string path = pageImageName(page);
-    const int result = outputFile(path.c_str());
-    if (result != 0) {
-      failedPageResult = result;
-      if (bDebug) {
-        const std::string message = "ERROR-2 ... unable to open file [" + path + "]";
-        writePageErrorBlock(path);
-        logMsg(true, message);
-      }
+    if (sendPage(page) != 0) {
+      reportPageFailure(page);
       return page - 1;
     }
   }

@@ -22,6 +22,17 @@ void writeWindrv();
 // in the error log). Returns the number of pages sent.
 int sendPages(int pageCount);
 
+// The name of page `page`'s image: pTmpFname + "_" + page number.
+std::string pageImageName(int page);
+
+// Sends one page with outputFile and returns its result (0 when sent). A
+// failure is remembered for the end-of-job message; nothing is reported yet.
+int sendPage(int page);
+
+// In debug mode, the page-error block and the ERROR-2 line in the error log
+// for `page`, the page that could not be sent; nothing otherwise.
+void reportPageFailure(int page);
+
 // "WINDRVEND", the cut-once line when cutting after the job, and the trailer
 // that restores the printer's state.
 void writeTrailer();

@@ -62,7 +62,7 @@ std::vector<std::string> buildRenderArguments() {
           "-f" + saveFname};
 }
 
-int renderJob() {
+pid_t startRender() {
   if (bDebug)
     writeRenderCommandBlock(buildRenderCommand());
 
@@ -74,35 +74,45 @@ int renderJob() {
 
   // Ghostscript's error output is discarded, as the command text says. Its
   // standard output is discarded too: gs reports PostScript errors there, and
-  // nothing but the job stream may reach the printer.
+  // nothing but the job stream may reach the printer. The child is replaced
+  // by gs (or ends) without running any of this process's code, so buffered
+  // output is neither written twice nor flushed here: the printer stream may
+  // already hold lines that must wait for the first page.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  fflush(nullptr);  // nothing buffered may be written twice
   pid_t pid = 0;
   const int spawnError = posix_spawnp(&pid, "gs", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  return spawnError == 0 ? pid : -1;
+}
 
-  int status = kNotStartedStatus;
-  if (spawnError == 0) {
-    int waitStatus = 0;
-    pid_t done;
-    do {
-      done = waitpid(pid, &waitStatus, 0);
-    } while (done == -1 && errno == EINTR);
-    if (done == -1)
-      status = kNotStartedStatus;
-    else if (WIFEXITED(waitStatus))
-      status = WEXITSTATUS(waitStatus) << 8;
-    else if (WIFSIGNALED(waitStatus))
-      status = (128 + WTERMSIG(waitStatus)) << 8;
-  }
+int waitRender(pid_t pid) {
+  if (pid <= 0)
+    return kNotStartedStatus;
+  int waitStatus = 0;
+  pid_t done;
+  do {
+    done = waitpid(pid, &waitStatus, 0);
+  } while (done == -1 && errno == EINTR);
+  if (done == -1)
+    return kNotStartedStatus;
+  if (WIFEXITED(waitStatus))
+    return WEXITSTATUS(waitStatus) << 8;
+  if (WIFSIGNALED(waitStatus))
+    return (128 + WTERMSIG(waitStatus)) << 8;
+  return kNotStartedStatus;
+}
 
+int finishRender(pid_t pid) {
+  const int status = waitRender(pid);
   if (bDebug)
     writeReturnCodeBlock(status);
   return status;
 }
+
+int renderJob() { return finishRender(startRender()); }
 
 int searchDir(const std::string& dir, const std::string& prefix) {
   DIR* d = opendir(dir.c_str());

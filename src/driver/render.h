@@ -2,6 +2,8 @@
 // page, named pTmpFname + "_" + page number, and counts the images it wrote.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -16,10 +18,22 @@ std::string buildRenderCommand();
 std::vector<std::string> buildRenderArguments();
 
 // Starts gs (looked up on PATH) with buildRenderArguments(), standard output
-// and standard error to /dev/null, and waits for it; in debug mode writes the render-command and
-// return-code debug blocks. Returns the status as a shell would report it:
-// 0 on success, exit code x 256, (128 + signal) x 256 when gs was killed,
-// 127 x 256 when gs cannot be started.
+// and standard error to /dev/null, without waiting for it; in debug mode the
+// render-command debug block comes first. Returns gs's process id, or -1 when
+// gs cannot be started.
+pid_t startRender();
+
+// Waits for the gs of startRender (returns at once when it has already
+// exited) and returns its status as a shell would report it: 0 on success,
+// exit code x 256, (128 + signal) x 256 when gs was killed, 127 x 256 when gs
+// could not be started (pid -1). Writes no debug block.
+int waitRender(pid_t pid);
+
+// waitRender, then in debug mode the return-code debug block. Returns the
+// status.
+int finishRender(pid_t pid);
+
+// startRender and finishRender in one: renders the whole job, then returns.
 int renderJob();
 
 // Number of entries of `dir` whose names begin with `prefix` (byte-wise; every

@@ -1,0 +1,127 @@
+// SIGTERM handling. Reading the job blocks in read(), where a flag would not
+// be seen until the spooler closes the pipe, so in that stage the handler
+// does all the work itself with async-signal-safe calls only: unlink the two
+// job files by names copied beforehand, write a fixed message, _exit.
+#include "driver/job_cancel.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/job_settings.h"
+
+namespace {
+
+enum Stage { kBeforeFiles = 0, kReading = 1, kCancellable = 2 };
+
+volatile sig_atomic_t stage = kBeforeFiles;
+volatile sig_atomic_t requested = 0;
+int wakePipe[2] = {-1, -1};
+
+// Copies of the job file names for the handler; set once, never freed.
+const char* placeholderPath = nullptr;
+const char* capturePath = nullptr;
+
+const char kReadingMessage[] = "ERROR: job cancelled while it was being read; nothing was printed\n";
+const char kEarlyMessage[] = "ERROR: job cancelled before it was read; nothing was printed\n";
+
+void writeMessage(const char* text, size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(STDERR_FILENO, text, length);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
+    text += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+void onTerminate(int) {
+  const int savedErrno = errno;
+  switch (stage) {
+    case kReading:
+      if (placeholderPath != nullptr)
+        unlink(placeholderPath);
+      if (capturePath != nullptr)
+        unlink(capturePath);
+      writeMessage(kReadingMessage, sizeof kReadingMessage - 1);
+      _exit(1);
+    case kBeforeFiles:
+      writeMessage(kEarlyMessage, sizeof kEarlyMessage - 1);
+      _exit(1);
+    default:
+      requested = 1;
+      if (wakePipe[1] >= 0) {
+        const char byte = 1;
+        (void)!write(wakePipe[1], &byte, 1);  // full pipe: a byte is already there
+      }
+      errno = savedErrno;
+  }
+}
+
+void setBlocked(bool blocked) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+}  // namespace
+
+void armCancellation() {
+  if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    wakePipe[0] = wakePipe[1] = -1;
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = onTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void holdCancellation() { setBlocked(true); }
+
+void noteJobFilesForCancellation() {
+  if (!pTmpFname.empty()) {
+    placeholderPath = strdup((pTmpFname + "_1").c_str());
+    capturePath = strdup(saveFname.c_str());
+    stage = kReading;
+  }
+  setBlocked(false);
+}
+
+void enterCancellableJob() { stage = kCancellable; }
+
+bool cancelRequested() { return requested != 0; }
+
+int cancelWakeFd() { return wakePipe[0]; }
+
+void removeJobFiles() {
+  unlink(saveFname.c_str());
+  const std::string prefix = baseName() + "_";
+  DIR* dir = opendir(dirLoc.c_str());
+  if (dir == nullptr)
+    return;
+  // Names are collected first: entries removed while a directory is being
+  // read may make readdir skip others.
+  std::vector<std::string> names;
+  while (const struct dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (strncmp(name, prefix.c_str(), prefix.size()) != 0)
+      continue;
+    const char* digits = name + prefix.size();
+    if (*digits != '\0' && strspn(digits, "0123456789") == strlen(digits))
+      names.push_back(name);
+  }
+  closedir(dir);
+  for (const std::string& name : names)
+    unlink((dirLoc + "/" + name).c_str());
+}

@@ -1,0 +1,152 @@
+// The job after its capture, as one loop: start gs, then send page k as soon
+// as it is finished (streamed) or once gs has ended (sequential), stop at the
+// first page that cannot be sent, and end with the trailer. The debug blocks
+// keep the order of the sequential design: the return-code block when gs
+// returns, the page-error and completion blocks after it.
+#include "driver/job_run.h"
+
+#include <stdio_ext.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/job_cancel.h"
+#include "driver/job_settings.h"
+#include "driver/job_stream.h"
+#include "driver/page_watch.h"
+#include "driver/render.h"
+#include "transfer/printer_output.h"
+
+namespace {
+
+struct Run {
+  bool streaming = false;
+  pid_t gs = -1;
+  bool rendered = false;     // gs has ended and been reaped
+  int renderStatus = 0;
+  bool streamStarted = false;
+  int page = 1;              // next page to send
+  int sent = 0;
+  int removed = 0;           // pages sent and removed from the work directory
+  int pageCount = 0;         // known once rendered
+  bool failed = false;       // a page could not be sent: no further page
+};
+
+bool entryExists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+void startStream(Run& run) {
+  writeSetupBlock();
+  writeConfigBlock();
+  writePaperLine();
+  writeWindrv();
+  run.streamStarted = true;
+}
+
+// gs has ended. Pages already sent and removed still count: the count is the
+// one of the sequential design, taken before any page is removed. A page
+// failure found while gs ran is reported only now, after the return-code
+// block.
+void endRender(Run& run) {
+  run.renderStatus = finishRender(run.gs);
+  run.rendered = true;
+  run.pageCount = searchDir(dirLoc, baseName()) + run.removed;
+  if (run.failed)
+    reportPageFailure(run.page);
+}
+
+void sendNextPage(Run& run) {
+  if (sendPage(run.page) != 0) {
+    run.failed = true;
+    if (run.rendered)
+      reportPageFailure(run.page);
+    return;
+  }
+  ++run.sent;
+  if (!entryExists(pageImageName(run.page)))
+    ++run.removed;
+  ++run.page;
+}
+
+// A cancelled job: gs is stopped and waited for, no further page starts, the
+// stream once started gets its trailer (the printer is never left inside a
+// command), and every file of the run goes, in debug mode too: debug mode
+// keeps files to look into a job that ended normally, and a cancelled job
+// must leave nothing behind on the print server. The error log stays.
+int endCancelledJob(Run& run) {
+  if (!run.rendered && run.gs > 0) {
+    kill(run.gs, SIGKILL);
+    waitRender(run.gs);
+  }
+  closePageWatch();
+  if (run.streamStarted) {
+    writeTrailer();
+    printerFlush();
+  }
+  removeJobFiles();
+  fprintf(stderr, "ERROR: job cancelled, %d page(s) sent\n", run.sent);
+  fflush(stderr);
+  return 1;
+}
+
+int runJob(bool streaming) {
+  Run run;
+  run.streaming = streaming;
+  if (streaming)
+    openPageWatch();  // before gs starts: no page close may be missed
+  run.gs = startRender();
+  watchRender(run.gs);
+  // The stream's opening lines stay in the output buffer (it is fully
+  // buffered and much larger) until the first band of page 1 is flushed, so
+  // they can still be taken back should no page image be found after all.
+  if (streaming)
+    startStream(run);
+
+  for (;;) {
+    if (cancelRequested())
+      return endCancelledJob(run);
+    if (!run.rendered && renderExited()) {
+      endRender(run);
+      if (run.pageCount == 0) {
+        // Someone removed the placeholder and gs wrote nothing: nothing has
+        // been flushed, so the printer sees no command at all.
+        __fpurge(stdout);
+        closePageWatch();
+        return reportMissingImages();
+      }
+      if (!run.streamStarted)
+        startStream(run);
+    }
+    if (run.rendered && (run.failed || run.page > run.pageCount))
+      break;
+    if (!run.failed && (run.rendered || (streaming && pageFinished(run.page)))) {
+      sendNextPage(run);
+      continue;
+    }
+    waitForProgress();
+  }
+  closePageWatch();
+  writeTrailer();
+  return finishJob(run.renderStatus, run.pageCount, run.sent);
+}
+
+}  // namespace
+
+bool streamingWanted() {
+  // VORMEL_SEQUENTIAL=1 is a switch for tests and benchmarks only, to compare
+  // against the render-everything-first order; it is not a job setting.
+  const char* sequential = getenv("VORMEL_SEQUENTIAL");
+  if (sequential != nullptr && strcmp(sequential, "1") == 0)
+    return false;
+  return entryExists(pageImageName(1));
+}
+
+int streamJob() { return runJob(true); }
+
+int renderThenSendJob() { return runJob(false); }

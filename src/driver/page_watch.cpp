@@ -1,0 +1,157 @@
+// Page completion: inotify events on the work directory (IN_CLOSE_WRITE for
+// a finished page, IN_CREATE when gs moves on to the next one), a pidfd for
+// gs's end, the cancellation self-pipe, one poll for all three.
+#include "driver/page_watch.h"
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "driver/job_cancel.h"
+#include "driver/job_settings.h"
+
+namespace {
+
+// How long a wait lasts at most. Events wake the loop at once; the timeout
+// only matters when an event was lost (a full event queue) or a descriptor
+// is missing, and then only re-checks the same signs.
+constexpr int kWaitWithEventsMs = 100;
+constexpr int kWaitWithoutEventsMs = 5;
+// Longest page number taken from a file name (nine digits fit an int).
+constexpr size_t kPageDigits = 9;
+
+bool pagesWatched = false;  // openPageWatch was called (even if it failed)
+int inotifyFd = -1;
+int pidFd = -1;
+pid_t renderPid = -1;
+bool exited = false;
+std::set<int> closedPages;  // pages gs has closed after writing
+
+std::string pagePath(int page) { return pTmpFname + "_" + std::to_string(page); }
+
+bool entryExists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// The page number of a name base name + "_" + digits, or 0.
+int pageOfName(const char* name) {
+  const std::string prefix = baseName() + "_";
+  if (strncmp(name, prefix.c_str(), prefix.size()) != 0)
+    return 0;
+  const char* digits = name + prefix.size();
+  const size_t length = strlen(digits);
+  if (length == 0 || length > kPageDigits || strspn(digits, "0123456789") != length ||
+      digits[0] == '0')
+    return 0;
+  int page = 0;
+  for (const char* d = digits; *d != '\0'; ++d)
+    page = page * 10 + (*d - '0');
+  return page;
+}
+
+// Reads every queued event and notes the pages closed after writing.
+void drainEvents() {
+  if (inotifyFd < 0)
+    return;
+  alignas(struct inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(inotifyFd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(struct inotify_event)) <= n;) {
+      const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+      if ((event->mask & IN_CLOSE_WRITE) != 0 && event->len > 0) {
+        const int page = pageOfName(event->name);
+        if (page > 0)
+          closedPages.insert(page);
+      }
+      at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+    }
+  }
+}
+
+}  // namespace
+
+int openPageWatch() {
+  closePageWatch();
+  pagesWatched = true;
+  inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (inotifyFd < 0)
+    return -1;
+  if (inotify_add_watch(inotifyFd, dirLoc.c_str(), IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0) {
+    close(inotifyFd);
+    inotifyFd = -1;
+    return -1;
+  }
+  return 0;
+}
+
+void watchRender(pid_t pid) {
+  renderPid = pid;
+  exited = pid <= 0;
+  if (pidFd >= 0)
+    close(pidFd);
+  pidFd = -1;
+#ifdef SYS_pidfd_open
+  if (pid > 0)
+    pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#endif
+}
+
+bool renderExited() {
+  if (exited || renderPid <= 0)
+    return true;
+  // WNOWAIT leaves gs waitable, so finishRender still gets its status.
+  siginfo_t info;
+  memset(&info, 0, sizeof info);
+  if (waitid(P_PID, static_cast<id_t>(renderPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+    exited = info.si_pid == renderPid;
+  } else if (errno == ECHILD) {
+    exited = true;  // reaped elsewhere or never ours: nothing left to wait for
+  }
+  return exited;
+}
+
+bool pageFinished(int page) {
+  drainEvents();
+  if (!entryExists(pagePath(page)))
+    return false;
+  return closedPages.count(page) != 0 || entryExists(pagePath(page + 1));
+}
+
+void waitForProgress() {
+  struct pollfd fds[3];
+  nfds_t count = 0;
+  for (const int fd : {inotifyFd, exited ? -1 : pidFd, cancelWakeFd()}) {
+    if (fd >= 0) {
+      fds[count].fd = fd;
+      fds[count].events = POLLIN;
+      fds[count].revents = 0;
+      ++count;
+    }
+  }
+  const bool allSigns = (inotifyFd >= 0 || !pagesWatched) && (pidFd >= 0 || exited);
+  poll(fds, count, allSigns ? kWaitWithEventsMs : kWaitWithoutEventsMs);
+  drainEvents();
+}
+
+void closePageWatch() {
+  if (inotifyFd >= 0)
+    close(inotifyFd);
+  if (pidFd >= 0)
+    close(pidFd);
+  inotifyFd = pidFd = -1;
+  pagesWatched = false;
+  closedPages.clear();
+}

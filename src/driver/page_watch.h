@@ -1,0 +1,34 @@
+// Tells when Ghostscript has finished a page image while it goes on with the
+// next ones: close-after-write events on the work directory for this run's
+// page names, the next page's file appearing, and gs's exit, all in one poll
+// together with the cancellation pipe. Used by the streamed page loop.
+#pragma once
+
+#include <sys/types.h>
+
+// Starts watching dirLoc for this run's page images. Call before gs starts,
+// so that no close of a page can be missed; the placeholder, made earlier,
+// gives no event. Returns 0, or -1 when the directory cannot be watched:
+// pages are then found finished by the other signs alone, checked often.
+int openPageWatch();
+
+// Follows the gs process `pid` from startRender (-1: gs never started).
+void watchRender(pid_t pid);
+
+// True once gs has ended (or never started). gs is not reaped here:
+// finishRender does that, with the status as a shell reports it.
+bool renderExited();
+
+// True when page `page` (1, 2, ...) is known to be finished while gs may
+// still run: its file exists and gs has closed it after writing, or the file
+// of the next page exists (gs writes one page at a time, in order). A page
+// whose file does not exist is never finished here; only gs's end decides
+// about it.
+bool pageFinished(int page);
+
+// Sleeps until something happened that may change the answers above (a page
+// event, gs's end, a cancellation request) or a short while has passed.
+void waitForProgress();
+
+// Stops watching; closes every descriptor opened here.
+void closePageWatch();
