@@ -33,6 +33,10 @@ void Encode(_CParams* p) {
 
   StartHuff(p);
   InitTree(p);
+  // The string order beside the forest lets the positions passed over by a
+  // copy be inserted without a walk; it lives for this band only.
+  OrderLinks order;
+  InitOrder(&order);
 
   // Spaces before the first coding position. Positions past the input and
   // the mirror keep the zeros of the cleared record: they take part in the
@@ -52,9 +56,9 @@ void Encode(_CParams* p) {
   p->firstFill = remaining;
 
   for (int i = 1; i <= kMaxMatch; i++) {
-    InsertNode(static_cast<short>(r - i), p);
+    InsertNode(static_cast<short>(r - i), p, &order);
   }
-  InsertNode(static_cast<short>(r), p);
+  InsertNode(static_cast<short>(r), p, &order);
 
   do {
     if (p->bestLength > remaining) {
@@ -83,7 +87,7 @@ void Encode(_CParams* p) {
       if (c == -1) {
         break;
       }
-      DeleteNode(static_cast<short>(s), p);
+      DeleteNode(static_cast<short>(s), p, &order);
       p->window[s] = static_cast<unsigned char>(c);
       if (s < kMirrorSize) {
         p->window[kWindowSize + s] = static_cast<unsigned char>(c);
@@ -93,20 +97,20 @@ void Encode(_CParams* p) {
       if (i < step - 1) {
         const int finger = source + i + 1;
         const int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
-        InsertNodeNear(static_cast<short>(r), static_cast<short>(finger & (kWindowSize - 1)), agreed, p);
+        InsertNodeNear(static_cast<short>(r), static_cast<short>(finger & (kWindowSize - 1)), agreed, p, &order);
       } else {
-        InsertNode(static_cast<short>(r), p);
+        InsertNode(static_cast<short>(r), p, &order);
       }
       i++;
     }
     // Past the end of the input the window byte at s is left as it was.
     for (; i < step; i++) {
-      DeleteNode(static_cast<short>(s), p);
+      DeleteNode(static_cast<short>(s), p, &order);
       s = (s + 1) & (kWindowSize - 1);
       r = (r + 1) & (kWindowSize - 1);
       remaining--;
       if (remaining > 0) {
-        InsertNode(static_cast<short>(r), p);
+        InsertNode(static_cast<short>(r), p, &order);
       }
     }
     // Once the output has filled up the result is the band's length

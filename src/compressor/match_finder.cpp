@@ -48,9 +48,47 @@ inline __attribute__((always_inline)) int agreement(const unsigned char* a, cons
 #endif
 }
 
+// The order links of a missing neighbour land in entry kNil.
+inline void linkInOrder(int pos, int below, int above, int sharedBelow, int sharedAbove, OrderLinks* order) {
+  OrderEntry* const e = order->at;
+  e[below].next = static_cast<int16_t>(pos);
+  e[below].sharedNext = static_cast<uint8_t>(sharedBelow);
+  e[pos].prev = static_cast<int16_t>(below);
+  e[pos].sharedPrev = static_cast<uint8_t>(sharedBelow);
+  e[pos].next = static_cast<int16_t>(above);
+  e[pos].sharedNext = static_cast<uint8_t>(sharedAbove);
+  e[above].prev = static_cast<int16_t>(pos);
+  e[above].sharedPrev = static_cast<uint8_t>(sharedAbove);
+}
+
+// pos becomes a new leaf below `parent` (a position or a root), on its
+// larger side when `right`. sharedBelow and sharedAbove are the bytes pos
+// shares with its nearest smaller and larger strings (any value where there
+// is none).
+template <bool kOrdered>
+inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sharedAbove, _CParams* p,
+                       OrderLinks* order) {
+  p->upLink[pos] = static_cast<int16_t>(parent);
+  if (right) {
+    p->rightLink[parent] = static_cast<int16_t>(pos);
+  } else {
+    p->leftLink[parent] = static_cast<int16_t>(pos);
+  }
+  if constexpr (kOrdered) {
+    int below = kNil;
+    int above = kNil;
+    if (parent < kRootBase) {
+      below = right ? parent : order->at[parent].prev;
+      above = right ? order->at[parent].next : parent;
+    }
+    linkInOrder(pos, below, above, sharedBelow, sharedAbove, order);
+  }
+}
+
 // The newer position pos takes the place of node, whose string equals its
 // own; node leaves the forest. Keeps every string in the forest distinct.
-void replaceNode(int node, int pos, _CParams* p) {
+template <bool kOrdered>
+void replaceNode(int node, int pos, _CParams* p, OrderLinks* order) {
   p->upLink[pos] = p->upLink[node];
   p->leftLink[pos] = p->leftLink[node];
   p->rightLink[pos] = p->rightLink[node];
@@ -63,11 +101,17 @@ void replaceNode(int node, int pos, _CParams* p) {
     p->leftLink[parent] = static_cast<int16_t>(pos);
   }
   p->upLink[node] = kNil;
+  if constexpr (kOrdered) {
+    OrderEntry* const e = order->at;
+    e[pos] = e[node];
+    e[e[node].prev].next = static_cast<int16_t>(pos);
+    e[e[node].next].prev = static_cast<int16_t>(pos);
+  }
 }
 
-}  // namespace
-
-void InsertNode(short pos, _CParams* p) {
+// The walk from the root: inserts pos and finds its best match.
+template <bool kOrdered>
+void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
   // The key is read as stored, mirror bytes included, never wrapping around
   // the ring: stale or zero bytes past the input steer the search.
   const unsigned char* key = &p->window[pos];
@@ -79,13 +123,13 @@ void InsertNode(short pos, _CParams* p) {
   if (p->bestLength == kMaxMatch) {
     const int guess = (pos - p->bestOffset - 1) & (kWindowSize - 1);
     if (guess != pos && p->upLink[guess] != kNil && agreement(key, &p->window[guess], 0) == kMaxMatch) {
-      replaceNode(guess, pos, p);
+      replaceNode<kOrdered>(guess, pos, p, order);
       return;
     }
   }
 
   int node = kRootBase + key[0];
-  int16_t* link = &p->rightLink[node];  // the first step from a root goes right
+  bool right = true;  // the first step from a root goes right
   p->leftLink[pos] = p->rightLink[pos] = kNil;
   p->bestLength = 0;
   // Every node below the walk's position lies between the nearest smaller
@@ -94,12 +138,12 @@ void InsertNode(short pos, _CParams* p) {
   int belowAgree = 1;  // with the nearest smaller string passed
   int aboveAgree = 1;  // with the nearest larger string passed
   for (;;) {
-    if (*link == kNil) {
-      *link = pos;
-      p->upLink[pos] = static_cast<int16_t>(node);
+    const int next = right ? p->rightLink[node] : p->leftLink[node];
+    if (next == kNil) {
+      attachLeaf<kOrdered>(pos, node, right, belowAgree, aboveAgree, p, order);
       return;
     }
-    node = *link;
+    node = next;
     const unsigned char* cand = &p->window[node];
     const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
     if (i >= kMinMatch) {
@@ -117,92 +161,18 @@ void InsertNode(short pos, _CParams* p) {
       }
     }
     // Smaller strings lie to the left, larger ones to the right.
-    if (key[i] > cand[i]) {
+    right = key[i] > cand[i];
+    if (right) {
       belowAgree = i;
-      link = &p->rightLink[node];
     } else {
       aboveAgree = i;
-      link = &p->leftLink[node];
     }
   }
-  replaceNode(node, pos, p);
+  replaceNode<kOrdered>(node, pos, p, order);
 }
 
-void InsertNodeNear(short pos, short finger, int agreed, _CParams* p) {
-  const unsigned char* key = &p->window[pos];
-  if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
-    InsertNode(pos, p);
-    return;
-  }
-  p->leftLink[pos] = p->rightLink[pos] = kNil;
-  p->bestLength = 0;
-
-  // Climb from the finger to the lowest node x whose subtree on the key's
-  // side holds the key's place: the key lies between x and the nearest
-  // ancestor that bounds x's subtree on that side. In a search tree of
-  // distinct strings that place is unique, so it is the one the walk from
-  // the root would reach.
-  int x = finger;
-  int xAgree = agreement(key, &p->window[x], agreed);
-  int boundAgree = 1;  // with the bound on the far side; 1 when there is none
-  for (;;) {
-    if (xAgree == kMaxMatch) {
-      p->bestOffset = static_cast<int16_t>(((pos - x) & (kWindowSize - 1)) - 1);
-      p->bestLength = kMaxMatch;
-      replaceNode(x, pos, p);
-      return;
-    }
-    const bool larger = key[xAgree] > p->window[x + xAgree];
-    int child = x;
-    int up = p->upLink[x];
-    while (up < kRootBase && (larger ? p->rightLink[up] : p->leftLink[up]) == child) {
-      child = up;
-      up = p->upLink[up];
-    }
-    if (up >= kRootBase) {
-      break;  // no bound: everything on that side of x is below x
-    }
-    const int upAgree = agreement(key, &p->window[up], 1);
-    if (upAgree < kMaxMatch && (key[upAgree] > p->window[up + upAgree]) != larger) {
-      boundAgree = upAgree;
-      break;
-    }
-    x = up;
-    xAgree = upAgree;
-  }
-
-  // Walk down from x as the search from the root would.
-  const bool larger = key[xAgree] > p->window[x + xAgree];
-  int belowAgree = larger ? xAgree : boundAgree;
-  int aboveAgree = larger ? boundAgree : xAgree;
-  int node = x;
-  int16_t* link = larger ? &p->rightLink[x] : &p->leftLink[x];
-  for (;;) {
-    if (*link == kNil) {
-      *link = pos;
-      p->upLink[pos] = static_cast<int16_t>(node);
-      return;
-    }
-    node = *link;
-    const unsigned char* cand = &p->window[node];
-    const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
-    if (i == kMaxMatch) {
-      p->bestOffset = static_cast<int16_t>(((pos - node) & (kWindowSize - 1)) - 1);
-      p->bestLength = kMaxMatch;
-      replaceNode(node, pos, p);
-      return;
-    }
-    if (key[i] > cand[i]) {
-      belowAgree = i;
-      link = &p->rightLink[node];
-    } else {
-      aboveAgree = i;
-      link = &p->leftLink[node];
-    }
-  }
-}
-
-void DeleteNode(short pos, _CParams* p) {
+template <bool kOrdered>
+void deleteNode(int pos, _CParams* p, OrderLinks* order) {
   if (p->upLink[pos] == kNil) {
     return;
   }
@@ -212,12 +182,19 @@ void DeleteNode(short pos, _CParams* p) {
   } else if (p->leftLink[pos] == kNil) {
     q = p->rightLink[pos];
   } else {
-    // Two children: the greatest string of the left subtree takes the place.
+    // Two children: the greatest string of the left subtree, the nearest
+    // smaller one, takes the place.
     q = p->leftLink[pos];
-    if (p->rightLink[q] != kNil) {
+    bool deeper = p->rightLink[q] != kNil;
+    if constexpr (kOrdered) {
+      q = order->at[pos].prev;
+      deeper = q != p->leftLink[pos];
+    } else if (deeper) {
       do {
         q = p->rightLink[q];
       } while (p->rightLink[q] != kNil);
+    }
+    if (deeper) {
       p->rightLink[p->upLink[q]] = p->leftLink[q];
       p->upLink[p->leftLink[q]] = p->upLink[q];
       p->leftLink[q] = p->leftLink[pos];
@@ -235,4 +212,203 @@ void DeleteNode(short pos, _CParams* p) {
     p->leftLink[parent] = static_cast<int16_t>(q);
   }
   p->upLink[pos] = kNil;
+  if constexpr (kOrdered) {
+    // The neighbours of pos become each other's; they share what both
+    // shared with pos.
+    OrderEntry* const e = order->at;
+    const int below = e[pos].prev;
+    const int above = e[pos].next;
+    const int shared = e[pos].sharedPrev < e[pos].sharedNext ? e[pos].sharedPrev : e[pos].sharedNext;
+    e[below].next = static_cast<int16_t>(above);
+    e[below].sharedNext = static_cast<uint8_t>(shared);
+    e[above].prev = static_cast<int16_t>(below);
+    e[above].sharedPrev = static_cast<uint8_t>(shared);
+  }
+}
+
+// Inserts pos (not equal to any string in the forest) from x, a position of
+// its tree sharing xAgree (< 60) bytes with it: climbs to the lowest node
+// whose subtree on the key's side holds the key's place, then walks down as
+// the search from the root would. Returns after replacing an equal string
+// met on the way down, with bestLength 60.
+void climbAndInsert(int pos, int x, int xAgree, _CParams* p, OrderLinks* order) {
+  // The key lies between x and the nearest ancestor that bounds x's subtree
+  // on that side. In a search tree of distinct strings that place is
+  // unique, so it is the one the walk from the root would reach.
+  const unsigned char* key = &p->window[pos];
+  int boundAgree = 1;  // with the bound on the far side; 1 when there is none
+  for (;;) {
+    const bool larger = key[xAgree] > p->window[x + xAgree];
+    int child = x;
+    int up = p->upLink[x];
+    while (up < kRootBase && (larger ? p->rightLink[up] : p->leftLink[up]) == child) {
+      child = up;
+      up = p->upLink[up];
+    }
+    if (up >= kRootBase) {
+      break;  // no bound: everything on that side of x is below x
+    }
+    const int upAgree = agreement(key, &p->window[up], 1);
+    if (upAgree == kMaxMatch) {
+      p->bestOffset = static_cast<int16_t>(((pos - up) & (kWindowSize - 1)) - 1);
+      p->bestLength = kMaxMatch;
+      replaceNode<true>(up, pos, p, order);
+      return;
+    }
+    if ((key[upAgree] > p->window[up + upAgree]) != larger) {
+      boundAgree = upAgree;
+      break;
+    }
+    x = up;
+    xAgree = upAgree;
+  }
+
+  bool right = key[xAgree] > p->window[x + xAgree];
+  int belowAgree = right ? xAgree : boundAgree;
+  int aboveAgree = right ? boundAgree : xAgree;
+  int node = x;
+  for (;;) {
+    const int next = right ? p->rightLink[node] : p->leftLink[node];
+    if (next == kNil) {
+      attachLeaf<true>(pos, node, right, belowAgree, aboveAgree, p, order);
+      return;
+    }
+    node = next;
+    const unsigned char* cand = &p->window[node];
+    const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
+    if (i == kMaxMatch) {
+      p->bestOffset = static_cast<int16_t>(((pos - node) & (kWindowSize - 1)) - 1);
+      p->bestLength = kMaxMatch;
+      replaceNode<true>(node, pos, p, order);
+      return;
+    }
+    right = key[i] > cand[i];
+    if (right) {
+      belowAgree = i;
+    } else {
+      aboveAgree = i;
+    }
+  }
+}
+
+// Steps through the string order from a finger before falling back to the
+// climb through the tree.
+constexpr int kOrderSteps = 8;
+
+}  // namespace
+
+void InsertNode(short pos, _CParams* p) { insertFromRoot<false>(pos, p, nullptr); }
+
+void InsertNode(short pos, _CParams* p, OrderLinks* order) { insertFromRoot<true>(pos, p, order); }
+
+void DeleteNode(short pos, _CParams* p) { deleteNode<false>(pos, p, nullptr); }
+
+void DeleteNode(short pos, _CParams* p, OrderLinks* order) { deleteNode<true>(pos, p, order); }
+
+void InitOrder(OrderLinks* order) { std::memset(order, 0, sizeof *order); }
+
+void InsertNodeNear(short pos, short finger, int agreed, _CParams* p, OrderLinks* order) {
+  const unsigned char* key = &p->window[pos];
+  if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
+    insertFromRoot<true>(pos, p, order);
+    return;
+  }
+  const int shared = agreement(key, &p->window[finger], agreed);
+  if (shared == kMaxMatch) {
+    p->bestOffset = static_cast<int16_t>(((pos - finger) & (kWindowSize - 1)) - 1);
+    p->bestLength = kMaxMatch;
+    replaceNode<true>(finger, pos, p, order);
+    return;
+  }
+  p->leftLink[pos] = p->rightLink[pos] = kNil;
+  p->bestLength = 0;
+
+  // Step through the string order from the finger towards the key. A
+  // neighbour that shares fewer bytes with the string just passed than the
+  // key does lies beyond the key; one that shares more lies on the near side
+  // and agrees with the key exactly as far as the string passed; only a tie
+  // needs the bytes compared.
+  const OrderEntry* const e = order->at;
+  int below;
+  int above;
+  int sharedBelow;
+  int sharedAbove;
+  if (key[shared] > p->window[finger + shared]) {
+    below = finger;
+    sharedBelow = shared;
+    for (int steps = 0;; steps++) {
+      above = e[below].next;
+      if (above == kNil) {
+        sharedAbove = 1;
+        break;
+      }
+      const int between = e[below].sharedNext;
+      if (between < sharedBelow) {
+        sharedAbove = between;
+        break;
+      }
+      if (between == sharedBelow) {
+        const int i = agreement(key, &p->window[above], between);
+        if (i == kMaxMatch) {
+          p->bestOffset = static_cast<int16_t>(((pos - above) & (kWindowSize - 1)) - 1);
+          p->bestLength = kMaxMatch;
+          replaceNode<true>(above, pos, p, order);
+          return;
+        }
+        if (key[i] < p->window[above + i]) {
+          sharedAbove = i;
+          break;
+        }
+        sharedBelow = i;
+      }
+      below = above;
+      if (steps == kOrderSteps) {
+        climbAndInsert(pos, below, sharedBelow, p, order);
+        return;
+      }
+    }
+  } else {
+    above = finger;
+    sharedAbove = shared;
+    for (int steps = 0;; steps++) {
+      below = e[above].prev;
+      if (below == kNil) {
+        sharedBelow = 1;
+        break;
+      }
+      const int between = e[above].sharedPrev;
+      if (between < sharedAbove) {
+        sharedBelow = between;
+        break;
+      }
+      if (between == sharedAbove) {
+        const int i = agreement(key, &p->window[below], between);
+        if (i == kMaxMatch) {
+          p->bestOffset = static_cast<int16_t>(((pos - below) & (kWindowSize - 1)) - 1);
+          p->bestLength = kMaxMatch;
+          replaceNode<true>(below, pos, p, order);
+          return;
+        }
+        if (key[i] > p->window[below + i]) {
+          sharedBelow = i;
+          break;
+        }
+        sharedAbove = i;
+      }
+      above = below;
+      if (steps == kOrderSteps) {
+        climbAndInsert(pos, above, sharedAbove, p, order);
+        return;
+      }
+    }
+  }
+
+  // Of two neighbours in a search tree, either the smaller has no right
+  // child or the larger has no left child; that empty link is where the
+  // walk from the root ends.
+  if (below != kNil && p->rightLink[below] == kNil) {
+    attachLeaf<true>(pos, below, true, sharedBelow, sharedAbove, p, order);
+  } else {
+    attachLeaf<true>(pos, above, false, sharedBelow, sharedAbove, p, order);
+  }
 }

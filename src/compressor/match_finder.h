@@ -7,6 +7,29 @@ void InitTree(_CParams* p);
 void InsertNode(short pos, _CParams* p);
 void DeleteNode(short pos, _CParams* p);
 
+// The positions of each tree in string order, kept beside the forest by the
+// band encoder (on its stack, one per band): the nearest smaller and larger
+// position of the same tree and the number of leading bytes shared with
+// each. The trees themselves stay exactly as InsertNode and DeleteNode leave
+// them; the order only lets the encoder find a position's place without a
+// walk. Entry kNil absorbs the writes made for a missing neighbour.
+struct OrderEntry {
+  int16_t prev;        // nearest smaller string, or kNil
+  int16_t next;        // nearest larger string, or kNil
+  uint8_t sharedPrev;  // leading bytes shared with prev (1..59)
+  uint8_t sharedNext;  // leading bytes shared with next (1..59)
+};
+struct OrderLinks {
+  OrderEntry at[kWindowSize + 1];
+};
+
+// Clears the order for an empty forest.
+void InitOrder(OrderLinks* order);
+// InsertNode and DeleteNode that also keep `order`; the forest, bestLength
+// and bestOffset come out exactly as from the plain routines.
+void InsertNode(short pos, _CParams* p, OrderLinks* order);
+void DeleteNode(short pos, _CParams* p, OrderLinks* order);
+
 // InsertNodeNear(pos, finger, agreed): inserts pos exactly where
 // InsertNode(pos) would, searching from `finger`, a position whose string
 // shares a long prefix with that of pos, instead of from the root. Any finger
@@ -14,5 +37,5 @@ void DeleteNode(short pos, _CParams* p);
 // leading bytes the caller knows the two stored strings share; 1 when it
 // knows nothing. The match is not searched: bestLength and bestOffset are as
 // after InsertNode only when an equal string was replaced (bestLength 60);
-// otherwise bestLength is 0 and bestOffset unspecified.
-void InsertNodeNear(short pos, short finger, int agreed, _CParams* p);
+// otherwise bestLength is 0 and bestOffset unspecified. Keeps `order`.
+void InsertNodeNear(short pos, short finger, int agreed, _CParams* p, OrderLinks* order);
