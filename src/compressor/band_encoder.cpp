@@ -80,14 +80,23 @@ void Encode(_CParams* p) {
     // touch them, so while neither string has wrapped past 4095 the first
     // step - i - 1 bytes of both are known to agree.
     const int token = r;
-    const int source = (r - p->bestOffset - 1) & (kWindowSize - 1);
+    const int copyOffset = p->bestOffset;
+    const int source = (r - copyOffset - 1) & (kWindowSize - 1);
+    // In runs and repeated rows the strings at the two ends of the copy stay
+    // equal from one position to the next: then only the byte each string
+    // gained needs comparing, and the new position takes the place of the
+    // one it copies (strings in the forest are distinct). `equal` holds
+    // while the last pair compared had equal strings.
+    bool equal = step == kMaxMatch;
     int i = 0;
     while (i < step) {
       const int c = nextByte(p);
       if (c == -1) {
         break;
       }
-      DeleteNode(static_cast<short>(s), p, &order);
+      if (p->upLink[s] != kNil) {
+        DeleteNode(static_cast<short>(s), p, &order);
+      }
       p->window[s] = static_cast<unsigned char>(c);
       if (s < kMirrorSize) {
         p->window[kWindowSize + s] = static_cast<unsigned char>(c);
@@ -96,8 +105,17 @@ void Encode(_CParams* p) {
       r = (r + 1) & (kWindowSize - 1);
       if (i < step - 1) {
         const int finger = source + i + 1;
-        const int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
-        InsertNodeNear(static_cast<short>(r), static_cast<short>(finger & (kWindowSize - 1)), agreed, p, &order);
+        const int fingerPos = finger & (kWindowSize - 1);
+        if (equal && r != 0 && fingerPos != 0 && p->window[r + kMaxMatch - 1] == p->window[fingerPos + kMaxMatch - 1] &&
+            p->upLink[fingerPos] != kNil) {
+          ReplaceNode(static_cast<short>(fingerPos), static_cast<short>(r), p, &order);
+          p->bestOffset = static_cast<int16_t>(copyOffset);
+          p->bestLength = kMaxMatch;
+        } else {
+          const int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
+          InsertNodeNear(static_cast<short>(r), static_cast<short>(fingerPos), agreed, p, &order);
+          equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
+        }
       } else {
         InsertNode(static_cast<short>(r), p, &order);
       }

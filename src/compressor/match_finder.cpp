@@ -305,6 +305,8 @@ void DeleteNode(short pos, _CParams* p) { deleteNode<false>(pos, p, nullptr); }
 
 void DeleteNode(short pos, _CParams* p, OrderLinks* order) { deleteNode<true>(pos, p, order); }
 
+void ReplaceNode(short node, short pos, _CParams* p, OrderLinks* order) { replaceNode<true>(node, pos, p, order); }
+
 void InitOrder(OrderLinks* order) { std::memset(order, 0, sizeof *order); }
 
 void InsertNodeNear(short pos, short finger, int agreed, _CParams* p, OrderLinks* order) {

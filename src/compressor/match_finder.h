@@ -30,6 +30,11 @@ void InitOrder(OrderLinks* order);
 void InsertNode(short pos, _CParams* p, OrderLinks* order);
 void DeleteNode(short pos, _CParams* p, OrderLinks* order);
 
+// ReplaceNode(node, pos): pos, whose string equals that of node, a position
+// in the forest, takes node's place as InsertNode(pos) would; node leaves the
+// forest. bestLength and bestOffset are left as they are.
+void ReplaceNode(short node, short pos, _CParams* p, OrderLinks* order);
+
 // InsertNodeNear(pos, finger, agreed): inserts pos exactly where
 // InsertNode(pos) would, searching from `finger`, a position whose string
 // shares a long prefix with that of pos, instead of from the root. Any finger
