@@ -1,0 +1,305 @@
+// Pages sent while gs renders: every observable result (standard output,
+// standard error, exit status, capture file with its debug blocks, error log,
+// files left behind) equal to the render-everything-first order, selected
+// with VORMEL_SEQUENTIAL=1, for stub gs runs of every kind (slow pages, pages
+// written in pieces, a gs killed inside a page, missing pages, failures) and
+// for real Ghostscript jobs; and at most a few page images on disk at once.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "job_support.h"
+
+namespace {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n";
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  if (from.empty())
+    return;
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+}
+
+// Every time stamp at the start of an error log line becomes "<time>".
+std::string maskTimeStamps(const std::string& log) {
+  std::string masked;
+  for (size_t at = 0; at < log.size();) {
+    size_t end = log.find('\n', at);
+    end = end == std::string::npos ? log.size() : end + 1;
+    std::string line = log.substr(at, end - at);
+    if (line.size() >= 19 && isTimeStamp(line.substr(0, 19)))
+      line.replace(0, 19, "<time>");
+    masked += line;
+    at = end;
+  }
+  return masked;
+}
+
+// Everything a run leaves that people or the printer see, with the run's own
+// base name and directories replaced by fixed words so that two runs compare.
+struct Outcome {
+  int exitStatus = -1;
+  int signal = 0;
+  std::string out, err;
+  std::vector<std::string> workFiles, captureFiles;
+  std::string capture, log;
+
+  std::string describe() const {
+    std::string text = "exit " + std::to_string(exitStatus) + " signal " + std::to_string(signal) +
+                       "\nstderr: " + err + "work:";
+    for (const std::string& f : workFiles)
+      text += " " + f;
+    text += "\ncapture dir:";
+    for (const std::string& f : captureFiles)
+      text += " " + f;
+    return text + "\nlog:\n" + log;
+  }
+};
+
+class Streaming : public ::testing::Test {
+ protected:
+  // One run of the program in fresh directories, streamed or sequential.
+  Outcome run(bool sequential, const std::vector<std::string>& args, const Env& env,
+              const std::string& input = kJob, bool stubGs = true,
+              StdoutMode mode = StdoutMode::File) {
+    ScratchDir work("vtswork"), cap("vtscap"), meta("vtsmeta");
+    RunSpec spec;
+    spec.program = VORMEL_BIN;
+    spec.args = {"-dir", cap.path};
+    spec.args.insert(spec.args.end(), args.begin(), args.end());
+    spec.input = input;
+    spec.stdoutMode = mode;
+    spec.brokenPipeAfter = 100;
+    spec.env = {{"TMPDIR", work.path},
+                {"STUB_GS_ARGS", meta.path + "/args"},
+                {"VORMEL_SEQUENTIAL", sequential ? "1" : "\x01"}};
+    if (stubGs)
+      spec.env.push_back({"PATH", stubPath()});
+    spec.env.insert(spec.env.end(), env.begin(), env.end());
+    const RunResult r = runProgram(spec);
+
+    Outcome o;
+    o.exitStatus = r.exitStatus;
+    o.signal = r.signal;
+    o.out = r.out;
+    o.err = r.err;
+    o.workFiles = listDir(work.path);
+    o.captureFiles = listDir(cap.path);
+    // The base name: from the capture file's name when it is left, else
+    // from the output pattern the stub was given.
+    std::string base;
+    for (const std::string& name : o.captureFiles)
+      if (name.rfind("In_", 0) == 0)
+        base = name.substr(3, name.size() - 6);
+    const std::string args0 = readFile(meta.path + "/args");
+    const size_t pattern = args0.find("-sOutputFile=");
+    if (base.empty() && pattern != std::string::npos) {
+      const size_t end = args0.find("_%d", pattern);
+      base = args0.substr(args0.rfind('/', end) + 1, end - args0.rfind('/', end) - 1);
+    }
+    if (!base.empty()) {
+      o.capture = readFile(cap.path + "/In_" + base + ".ps");
+      o.log = maskTimeStamps(readFile(work.path + "/err_" + base + ".txt"));
+    }
+    for (std::string* text : {&o.out, &o.err, &o.capture, &o.log}) {
+      replaceAll(*text, work.path, "<work>");
+      replaceAll(*text, cap.path, "<cap>");
+      replaceAll(*text, base, "<base>");
+    }
+    for (std::vector<std::string>* names : {&o.workFiles, &o.captureFiles})
+      for (std::string& name : *names)
+        replaceAll(name, base, "<base>");
+    return o;
+  }
+
+  // Runs both ways and requires the same outcome; returns the streamed one.
+  Outcome expectSameBothWays(const std::vector<std::string>& args, const Env& env,
+                             const std::string& input = kJob, bool stubGs = true,
+                             StdoutMode mode = StdoutMode::File) {
+    const Outcome sequential = run(true, args, env, input, stubGs, mode);
+    const Outcome streamed = run(false, args, env, input, stubGs, mode);
+    EXPECT_EQ(sequential.exitStatus, streamed.exitStatus);
+    EXPECT_EQ(0, streamed.signal);
+    EXPECT_EQ("", describeDifference(sequential.out, streamed.out)) << "standard output";
+    EXPECT_EQ(sequential.err, streamed.err);
+    EXPECT_EQ(sequential.workFiles, streamed.workFiles);
+    EXPECT_EQ(sequential.captureFiles, streamed.captureFiles);
+    EXPECT_EQ("", describeDifference(sequential.capture, streamed.capture)) << "capture file";
+    EXPECT_EQ(sequential.log, streamed.log);
+    EXPECT_EQ(sequential.describe(), streamed.describe());
+    return streamed;
+  }
+
+  ScratchDir data{"vtsdata"};
+};
+
+// Incompressible bytes, so that pages take several bands and a pipe fills.
+std::string noise(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 23);
+  }
+  return bytes;
+}
+
+TEST_F(Streaming, stub_gs_runs_of_every_kind_give_the_sequential_result) {
+  const std::string noiseFile = data.path + "/noise";
+  writeFile(noiseFile, noise(150000, 11));
+  struct Row {
+    const char* name;
+    Env env;
+    StdoutMode mode;
+  } rows[] = {
+      {"no page written: the placeholder is the page", {}, StdoutMode::File},
+      {"three pages of several bands", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "70000"}},
+       StdoutMode::File},
+      {"noise pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", noiseFile}}, StdoutMode::File},
+      {"missing page 2 of 3", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}}, StdoutMode::File},
+      {"missing page 2 while gs goes on slowly",
+       {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SKIP", "2"}, {"STUB_GS_DELAY", "0.1"}},
+       StdoutMode::File},
+      {"placeholder removed, no page", {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SKIP", "1"}},
+       StdoutMode::File},
+      {"placeholder removed, later pages written",
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "1"}, {"STUB_GS_DELAY", "0.05"}},
+       StdoutMode::File},
+      {"gs fails after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_EXIT", "2"}},
+       StdoutMode::File},
+      {"gs killed after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_KILL", "9"}},
+       StdoutMode::File},
+      {"gs not found", {{"PATH", pathWithoutGs()}}, StdoutMode::File},
+      {"slow pages",
+       {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SIZE", "40000"}, {"STUB_GS_DELAY", "0.15"}},
+       StdoutMode::File},
+      {"pages written in pieces with pauses",
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "90000"}, {"STUB_GS_CHUNKS", "4"},
+        {"STUB_GS_PAUSE", "0.1"}},
+       StdoutMode::File},
+      {"gs killed inside page 3, its descriptor still open",
+       {{"STUB_GS_PAGES", "5"}, {"STUB_GS_SIZE", "60000"}, {"STUB_GS_CHUNKS", "3"},
+        {"STUB_GS_PAUSE", "0.1"}, {"STUB_GS_DIE_IN_PAGE", "3"}},
+       StdoutMode::File},
+      {"printer gone while gs still renders",
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}, {"STUB_GS_DELAY", "0.2"}},
+       StdoutMode::BrokenPipe},
+      {"printer connection closed", {{"STUB_GS_PAGES", "2"}}, StdoutMode::Closed},
+  };
+  for (const Row& row : rows) {
+    for (const bool debug : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (debug ? ", debug mode" : ""));
+      std::vector<std::string> args;
+      if (debug)
+        args.push_back("-debug");
+      const Outcome o = expectSameBothWays(args, row.env, kJob, true, row.mode);
+      if (row.mode == StdoutMode::File && o.exitStatus != 1) {
+        ParsedStream parsed;
+        EXPECT_EQ("", parseStream(o.out, &parsed));
+      }
+    }
+  }
+}
+
+TEST_F(Streaming, a_page_failure_while_gs_runs_is_logged_after_its_return_code) {
+  // The printer goes away at page 1 while gs still renders pages 2 and 3:
+  // the page-error block must follow the return-code block, as it does when
+  // every page is rendered first.
+  const std::string noiseFile = data.path + "/noise";
+  writeFile(noiseFile, noise(150000, 5));
+  const Outcome o = expectSameBothWays(
+      {"-debug"}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}, {"STUB_GS_DELAY", "0.3"}},
+      kJob, true, StdoutMode::BrokenPipe);
+  const size_t rc = o.capture.find("% gsCmd RC=[0]\n");
+  const size_t pageError = o.capture.find("% ERROR-2 ... unable to open file [<work>/<base>_1]\n");
+  ASSERT_NE(std::string::npos, rc);
+  ASSERT_NE(std::string::npos, pageError);
+  EXPECT_LT(rc, pageError);
+  EXPECT_EQ("<time> ERROR-2 ... unable to open file [<work>/<base>_1]\n", o.log);
+}
+
+TEST_F(Streaming, at_most_three_page_images_exist_at_once) {
+  // The stub notes, just before it begins each page and at its end, how many
+  // page images stand in the work directory.
+  const std::string streamedSnap = data.path + "/streamed", sequentialSnap = data.path + "/seq";
+  const Env env = {{"STUB_GS_PAGES", "8"}, {"STUB_GS_SIZE", "50000"}, {"STUB_GS_DELAY", "0.1"}};
+  Env streamedEnv = env, sequentialEnv = env;
+  streamedEnv.push_back({"STUB_GS_SNAPSHOT", streamedSnap});
+  sequentialEnv.push_back({"STUB_GS_SNAPSHOT", sequentialSnap});
+  const Outcome streamed = run(false, {}, streamedEnv);
+  const Outcome sequential = run(true, {}, sequentialEnv);
+  ASSERT_EQ(0, streamed.exitStatus) << streamed.err;
+  EXPECT_EQ("", describeDifference(sequential.out, streamed.out));
+
+  auto counts = [](const std::string& text) {
+    std::vector<int> values;
+    for (size_t at = 0, lf; (lf = text.find('\n', at)) != std::string::npos; at = lf + 1)
+      values.push_back(std::stoi(text.substr(at, lf - at)));
+    return values;
+  };
+  const std::vector<int> s = counts(readFile(streamedSnap));
+  const std::vector<int> q = counts(readFile(sequentialSnap));
+  ASSERT_EQ(9u, s.size());
+  ASSERT_EQ(9u, q.size());
+  EXPECT_EQ(8, q.back()) << "rendering first keeps every page until the end";
+  EXPECT_LE(*std::max_element(s.begin(), s.end()), 3);
+}
+
+// A label job whose pages differ, as in the real Ghostscript tests.
+std::string labelJob(int pages, int dpi) {
+  std::string job = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 432\n%%Pages: " +
+                    std::to_string(pages) + "\n%%EndComments\n<< /HWResolution [" +
+                    std::to_string(dpi) + " " + std::to_string(dpi) +
+                    "] /PageSize [288 432] >> setpagedevice\n";
+  for (int page = 1; page <= pages; ++page) {
+    const std::string n = std::to_string(page);
+    job += "%%Page: " + n + " " + n + "\n/Helvetica-Bold findfont 26 scalefont setfont\n"
+           "20 380 moveto (LABEL " + n + ") show\n3 setlinewidth 8 8 272 416 rectstroke\n"
+           "0 1 " + std::to_string(20 + page * 5) + " { dup 5 mul 24 add 40 moveto 3 mod 1 add " +
+           n + " add setlinewidth 0 140 rlineto stroke } for\nshowpage\n";
+  }
+  return job + "%%EOF\n";
+}
+
+bool haveGs() {
+  RunSpec probe;
+  probe.program = "/bin/sh";
+  probe.args = {"-c", "command -v gs"};
+  return runProgram(probe).exitStatus == 0;
+}
+
+TEST_F(Streaming, real_ghostscript_jobs_give_the_sequential_result) {
+  if (!haveGs())
+    GTEST_SKIP() << "Ghostscript is not installed";
+  struct Row {
+    int dpi;
+    int pages;
+    std::vector<std::string> args;
+  } rows[] = {
+      {203, 6, {}},
+      {300, 5, {"-debug"}},
+      {600, 3, {"-rotate", "90"}},
+      {600, 2, {"-debug", "-PCX"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.dpi);
+    const Outcome o = expectSameBothWays(row.args, {}, labelJob(row.pages, row.dpi), false);
+    EXPECT_EQ(0, o.exitStatus) << o.err;
+    ParsedStream parsed;
+    ASSERT_EQ("", parseStream(o.out, &parsed));
+    EXPECT_EQ(static_cast<size_t>(row.pages), parsed.pages.size());
+  }
+  // A job gs gives up on halfway: the page before the error, then failure.
+  const std::string broken = labelJob(2, 300) + "nosuchoperator\n";
+  const Outcome o = expectSameBothWays({"-debug"}, {}, broken, false);
+  EXPECT_EQ(1, o.exitStatus);
+}
+
+}  // namespace
