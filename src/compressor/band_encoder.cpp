@@ -112,8 +112,20 @@ void Encode(_CParams* p) {
           p->bestOffset = static_cast<int16_t>(copyOffset);
           p->bestLength = kMaxMatch;
         } else {
-          const int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
-          InsertNodeNear(static_cast<short>(r), static_cast<short>(fingerPos), agreed, p, &order);
+          // Another finger: the string that shares the most with the last
+          // position, one byte on, shares all but one of those bytes with
+          // this one. Near the end of a copy it is usually the nearer.
+          int near = fingerPos;
+          int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
+          const OrderEntry& last = order.at[(r - 1) & (kWindowSize - 1)];
+          const bool lastBelow = last.sharedPrev > last.sharedNext;
+          const int lastShared = lastBelow ? last.sharedPrev : last.sharedNext;
+          const int lastNeighbour = lastBelow ? last.prev : last.next;
+          if (lastShared - 1 >= agreed && lastNeighbour < kWindowSize - 1 && r != 0) {
+            near = lastNeighbour + 1;
+            agreed = lastShared - 1;
+          }
+          InsertNodeNear(static_cast<short>(r), static_cast<short>(near), agreed, p, &order);
           equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
         }
       } else {
