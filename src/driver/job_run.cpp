@@ -19,6 +19,7 @@
 #include "driver/job_stream.h"
 #include "driver/page_watch.h"
 #include "driver/render.h"
+#include "transfer/page_transfer.h"
 #include "transfer/printer_output.h"
 
 namespace {
@@ -35,6 +36,11 @@ struct Run {
   int pageCount = 0;         // known once rendered
   bool failed = false;       // a page could not be sent: no further page
 };
+
+// The page being sent, for pacing gs between its bands.
+int pageUnderWay = 1;
+
+void paceBetweenBands() { paceRender(pageUnderWay); }
 
 bool entryExists(const std::string& path) {
   struct stat info;
@@ -62,6 +68,9 @@ void endRender(Run& run) {
 }
 
 void sendNextPage(Run& run) {
+  pageUnderWay = run.page;
+  if (run.streaming && !run.rendered)
+    paceRender(run.page);
   if (sendPage(run.page) != 0) {
     run.failed = true;
     if (run.rendered)
@@ -98,8 +107,10 @@ int endCancelledJob(Run& run) {
 int runJob(bool streaming) {
   Run run;
   run.streaming = streaming;
-  if (streaming)
+  if (streaming) {
     openPageWatch();  // before gs starts: no page close may be missed
+    afterBand = paceBetweenBands;
+  }
   run.gs = startRender();
   watchRender(run.gs);
   // The stream's opening lines stay in the output buffer (it is fully
@@ -129,9 +140,14 @@ int runJob(bool streaming) {
       sendNextPage(run);
       continue;
     }
+    // Waiting for gs (for page `page` to be finished, or for its end): it
+    // must be running, even when pages beyond are there already (a page that
+    // gs skipped is decided only by its end).
+    resumeRender();
     waitForProgress();
   }
   closePageWatch();
+  afterBand = nullptr;
   writeTrailer();
   return finishJob(run.renderStatus, run.pageCount, run.sent);
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <set>
 #include <string>
@@ -33,7 +34,9 @@ int inotifyFd = -1;
 int pidFd = -1;
 pid_t renderPid = -1;
 bool exited = false;
+bool stopped = false;       // gs held back by SIGSTOP
 std::set<int> closedPages;  // pages gs has closed after writing
+int highestBegun = 1;       // highest page gs has created (1: the placeholder)
 
 std::string pagePath(int page) { return pTmpFname + "_" + std::to_string(page); }
 
@@ -71,10 +74,12 @@ void drainEvents() {
       return;
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(struct inotify_event)) <= n;) {
       const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
-      if ((event->mask & IN_CLOSE_WRITE) != 0 && event->len > 0) {
-        const int page = pageOfName(event->name);
-        if (page > 0)
+      const int page = event->len > 0 ? pageOfName(event->name) : 0;
+      if (page > 0) {
+        if ((event->mask & IN_CLOSE_WRITE) != 0)
           closedPages.insert(page);
+        if (page > highestBegun)
+          highestBegun = page;
       }
       at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
     }
@@ -100,6 +105,7 @@ int openPageWatch() {
 void watchRender(pid_t pid) {
   renderPid = pid;
   exited = pid <= 0;
+  stopped = false;
   if (pidFd >= 0)
     close(pidFd);
   pidFd = -1;
@@ -130,6 +136,26 @@ bool pageFinished(int page) {
   return closedPages.count(page) != 0 || entryExists(pagePath(page + 1));
 }
 
+void paceRender(int page) {
+  drainEvents();
+  if (exited || renderPid <= 0)
+    return;
+  // gs may finish the page after `page`; it is stopped as soon as it has,
+  // and at the latest when it has begun the one after that.
+  const bool ahead = closedPages.count(page + 1) != 0 || highestBegun >= page + 2;
+  if (ahead && !stopped) {
+    stopped = kill(renderPid, SIGSTOP) == 0;
+  } else if (!ahead && stopped) {
+    resumeRender();
+  }
+}
+
+void resumeRender() {
+  if (stopped && renderPid > 0)
+    kill(renderPid, SIGCONT);
+  stopped = false;
+}
+
 void waitForProgress() {
   struct pollfd fds[3];
   nfds_t count = 0;
@@ -154,4 +180,5 @@ void closePageWatch() {
   inotifyFd = pidFd = -1;
   pagesWatched = false;
   closedPages.clear();
+  highestBegun = 1;
 }

@@ -26,6 +26,16 @@ bool renderExited();
 // about it.
 bool pageFinished(int page);
 
+// Keeps gs at most one finished page ahead of `page`, the page being sent or
+// next to send: gs is stopped (SIGSTOP) once it has finished page + 1 (or
+// begun page + 2, should that close have been missed), so that no more than
+// three page images stand on disk at once, and continued once `page` has gone
+// out. Cheap enough to be called after every band.
+void paceRender(int page);
+
+// Lets a stopped gs go on (before waiting for its end without sending).
+void resumeRender();
+
 // Sleeps until something happened that may change the answers above (a page
 // event, gs's end, a cancellation request) or a short while has passed.
 void waitForProgress();

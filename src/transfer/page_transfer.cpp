@@ -50,6 +50,8 @@ void sendBand(unsigned char* band, int32_t length, unsigned char* compressed) {
 
 }  // namespace
 
+void (*afterBand)() = nullptr;
+
 int outputFile(const char* path) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0)
@@ -94,6 +96,8 @@ int outputFile(const char* path) {
     for (int32_t remaining = size; remaining > 0 && !printerFailed();) {
       const int32_t length = remaining < kBandSize ? remaining : kBandSize;
       sendBand(ptr, length, compressed_band_buffer);
+      if (afterBand != nullptr)
+        afterBand();
       ptr += length;
       remaining -= length;
     }

@@ -12,6 +12,11 @@ constexpr int kPageUnreadable = 1;    // cannot be opened, is 2^31 bytes or more
 constexpr int kPageNoMemory = 2;      // buffers cannot be had (page frame left open)
 constexpr int kPagePrinterFailed = 3; // standard output failed while or before sending
 
+// Called after every band has been flushed, when set. The streamed page loop
+// uses it to keep Ghostscript from running too far ahead while a page is
+// being coded; it must not write to standard output.
+extern void (*afterBand)();
+
 // Sends the page image at `path`: "REPEAT;1", "PCX<size>;ROW1", the bands
 // (compressed only when that is shorter; one line-feed-ended COMP0 band in raw
 // page mode), "ENDPCX" and "PRINT", flushing after every band. Then removes the

@@ -44,6 +44,10 @@ class Sigterm : public ::testing::Test {
  protected:
   // Starts the program with standard input on a pipe held open by the test.
   void start(const std::vector<std::string>& args, const Env& env) {
+    // Emptied here, not in the child: what an earlier run left must not be
+    // taken for this run's output.
+    writeFile(outPath, "");
+    writeFile(errPath, "");
     int in[2];
     ASSERT_EQ(0, pipe(in));
     fflush(nullptr);
@@ -52,8 +56,8 @@ class Sigterm : public ::testing::Test {
       dup2(in[0], 0);
       close(in[0]);
       close(in[1]);
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int out = open(outPath.c_str(), O_WRONLY);
+      const int err = open(errPath.c_str(), O_WRONLY);
       dup2(out, 1);
       dup2(err, 2);
       setenv("TMPDIR", work.path.c_str(), 1);
@@ -97,8 +101,10 @@ class Sigterm : public ::testing::Test {
     }
     pid = -1;
     EXPECT_TRUE(ended) << "no end within 5 s of SIGTERM";
-    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(2)) << "slow to stop";
-    EXPECT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    // Generous: the page under way is finished first, and sanitizer builds
+    // code it many times slower.
+    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(3)) << "slow to stop";
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_NE(0, WEXITSTATUS(status));
 
     const std::string err = readFile(errPath);
@@ -189,7 +195,7 @@ TEST_F(Sigterm, while_gs_renders_gs_is_stopped) {
 }
 
 TEST_F(Sigterm, while_pages_are_sent_the_page_under_way_is_finished_and_no_other_begins) {
-  std::string noise(1000000, '\0');
+  std::string noise(300000, '\0');
   uint32_t seed = 3;
   for (char& c : noise) {
     seed = seed * 1103515245u + 12345u;
@@ -199,7 +205,7 @@ TEST_F(Sigterm, while_pages_are_sent_the_page_under_way_is_finished_and_no_other
   for (const bool sequential : {false, true}) {
     SCOPED_TRACE(sequential ? "render first" : "streamed");
     unlink(pidFile.c_str());
-    Env env = {{"STUB_GS_PAGES", "10"}, {"STUB_GS_SOURCE", noiseFile}};
+    Env env = {{"STUB_GS_PAGES", "20"}, {"STUB_GS_SOURCE", noiseFile}};
     if (sequential)
       env.push_back({"VORMEL_SEQUENTIAL", "1"});
     else
@@ -211,7 +217,7 @@ TEST_F(Sigterm, while_pages_are_sent_the_page_under_way_is_finished_and_no_other
         << "no page went out";
     const size_t pages = pagesOfWholeStream(cancelAndCheck());
     EXPECT_GE(pages, 1u);
-    EXPECT_LT(pages, 10u);
+    EXPECT_LT(pages, 20u);
   }
 }
 
