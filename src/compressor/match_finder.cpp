@@ -4,6 +4,7 @@
 // longest earlier match are one walk. Called by the band encoder.
 #include "compressor/match_finder.h"
 
+#include <cstddef>
 #include <cstring>
 
 void InitTree(_CParams* p) {
@@ -46,6 +47,17 @@ inline __attribute__((always_inline)) int agreement(const unsigned char* a, cons
   }
   return i;
 #endif
+}
+
+// The link of `parent` (a position or a root) that holds `child`, its right
+// link if that holds it, else its left one. Found without a branch, as the
+// side follows the data: the right links lie at a fixed distance after the
+// left ones in the record.
+inline int16_t* linkHolding(int parent, int child, _CParams* p) {
+  constexpr size_t kLeft = offsetof(_CParams, leftLink);
+  constexpr size_t kApart = offsetof(_CParams, rightLink) - kLeft;
+  const size_t side = p->rightLink[parent] == child ? kApart : 0;
+  return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(p) + kLeft + side + 2 * static_cast<size_t>(parent));
 }
 
 // The order links of a missing neighbour land in entry kNil.
@@ -94,12 +106,7 @@ void replaceNode(int node, int pos, _CParams* p, OrderLinks* order) {
   p->rightLink[pos] = p->rightLink[node];
   p->upLink[p->leftLink[node]] = static_cast<int16_t>(pos);
   p->upLink[p->rightLink[node]] = static_cast<int16_t>(pos);
-  const int parent = p->upLink[node];
-  if (p->rightLink[parent] == node) {
-    p->rightLink[parent] = static_cast<int16_t>(pos);
-  } else {
-    p->leftLink[parent] = static_cast<int16_t>(pos);
-  }
+  *linkHolding(p->upLink[node], node, p) = static_cast<int16_t>(pos);
   p->upLink[node] = kNil;
   if constexpr (kOrdered) {
     OrderEntry* const e = order->at;
@@ -176,12 +183,11 @@ void deleteNode(int pos, _CParams* p, OrderLinks* order) {
   if (p->upLink[pos] == kNil) {
     return;
   }
-  int q;
-  if (p->rightLink[pos] == kNil) {
-    q = p->leftLink[pos];
-  } else if (p->leftLink[pos] == kNil) {
-    q = p->rightLink[pos];
-  } else {
+  // With one child or none, the child (or the empty marker) takes the place.
+  const int left = p->leftLink[pos];
+  const int right = p->rightLink[pos];
+  int q = right == kNil ? left : right;
+  if (left != kNil && right != kNil) {
     // Two children: the greatest string of the left subtree, the nearest
     // smaller one, takes the place.
     q = p->leftLink[pos];
@@ -205,12 +211,7 @@ void deleteNode(int pos, _CParams* p, OrderLinks* order) {
   }
   // upLink[4096] absorbs the write when q is the empty marker.
   p->upLink[q] = p->upLink[pos];
-  const int parent = p->upLink[pos];
-  if (p->rightLink[parent] == pos) {
-    p->rightLink[parent] = static_cast<int16_t>(q);
-  } else {
-    p->leftLink[parent] = static_cast<int16_t>(q);
-  }
+  *linkHolding(p->upLink[pos], pos, p) = static_cast<int16_t>(q);
   p->upLink[pos] = kNil;
   if constexpr (kOrdered) {
     // The neighbours of pos become each other's; they share what both
