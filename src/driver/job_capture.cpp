@@ -309,8 +309,17 @@ void keepForRaw(const char* data, size_t n) {
 // the chunks are large already, and stdio would split each into two writes.
 int captureFd = -1;
 
+// Set when a byte of the job did not reach the capture file (a full or failing
+// disk): Ghostscript would render a job cut short.
+bool captureWriteFailed = false;
+
+// Writes to the capture file, remembering a failure.
+void writeCapture(const char* data, size_t n) {
+  if (!writeAll(captureFd, data, n)) captureWriteFailed = true;
+}
+
 void copyOut(const char* data, size_t n) {
-  if (captureFd >= 0) writeAll(captureFd, data, n);  // failures go unnoticed, as with stdio
+  if (captureFd >= 0) writeCapture(data, n);
   if (bRaw) keepForRaw(data, n);
 }
 
@@ -369,10 +378,10 @@ bool captureRegularFile(FILE* in, char* chunk, size_t chunkSize, bool* any, char
       }
       if (copied < length) {
         kernelCopy = false;
-        writeAll(captureFd, chunk + copied, length - copied);
+        writeCapture(chunk + copied, length - copied);
       }
     } else {
-      writeAll(captureFd, chunk, length);
+      writeCapture(chunk, length);
     }
     scanChunk(chunk, length);
     *any = true;
@@ -383,11 +392,12 @@ bool captureRegularFile(FILE* in, char* chunk, size_t chunkSize, bool* any, char
 
 }  // namespace
 
-void captureJob(FILE* in) {
+int captureJob(FILE* in) {
   openLine = LineScan();
   captureFd = -1;
+  captureWriteFailed = false;
   if (saveFile != nullptr) {
-    fflush(saveFile);  // the header and any debug block go first
+    if (fflush(saveFile) != 0) captureWriteFailed = true;  // the header and any debug block go first
     captureFd = fileno(saveFile);
   }
   if (spillFd >= 0) close(spillFd);
@@ -416,9 +426,10 @@ void captureJob(FILE* in) {
     finishLine(openLine);
   }
 
-  if (saveFile != nullptr) fclose(saveFile);
+  if (saveFile != nullptr && fclose(saveFile) != 0) captureWriteFailed = true;
   saveFile = nullptr;
   captureFd = -1;
+  return captureWriteFailed ? -1 : 0;
 }
 
 int sendRawJob() {

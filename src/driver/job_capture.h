@@ -13,8 +13,10 @@
 // "<< /HWResolution" set xRes/yRes. Closes saveFile (and sets it to null). In
 // raw mode the job is also kept for sendRawJob, in an unlinked spill file
 // rather than in memory. Memory use does not grow with the job or with the
-// length of its lines.
-void captureJob(FILE* in);
+// length of its lines. Returns 0, or -1 when part of the job could not be
+// written to the capture file (a full or failing disk), so that a job cut
+// short is never rendered as if it were whole.
+int captureJob(FILE* in);
 
 // Raw mode, after captureJob: writes the job text, every line ended by CR LF,
 // then one line feed to standard output and flushes. Returns the exit status:

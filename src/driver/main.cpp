@@ -34,9 +34,17 @@ int main(int argc, char** argv) {
     fprintf(stderr, "ERROR: cannot create the job's temporary files\n");
     return 1;
   }
-  captureJob(stdin);
+  const int captured = captureJob(stdin);
   if (bRaw)
     return sendRawJob();
+  if (captured != 0) {
+    // Rendering what did reach the disk would print a job cut short and call
+    // it done; nothing has gone to the printer yet, so the job ends here.
+    if (!bDebug)
+      removeJobFiles();
+    fprintf(stderr, "ERROR: the job could not be copied to its capture file %s\n", saveFname.c_str());
+    return 1;
+  }
 
   enterCancellableJob();
   if (streamingWanted())
