@@ -133,14 +133,13 @@ void update(short c, _CParams* p) {
       const int b = p->firstChild[l];
       p->firstChild[l] = static_cast<int16_t>(a);
       p->firstChild[x] = static_cast<int16_t>(b);
+      // An internal node's second child follows its first; a leaf has only
+      // its own entry, which then simply takes the same value twice. No
+      // branch: whether a node or a leaf moves follows the data.
       p->upNode[a] = static_cast<int16_t>(l);
-      if (a < kNodes) {
-        p->upNode[a + 1] = static_cast<int16_t>(l);
-      }
+      p->upNode[a + (a < kNodes)] = static_cast<int16_t>(l);
       p->upNode[b] = static_cast<int16_t>(x);
-      if (b < kNodes) {
-        p->upNode[b + 1] = static_cast<int16_t>(x);
-      }
+      p->upNode[b + (b < kNodes)] = static_cast<int16_t>(x);
       x = l;
     }
     x = p->upNode[x];
