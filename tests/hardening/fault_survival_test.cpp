@@ -129,7 +129,10 @@ TEST(FaultDirectories, full_work_directory_with_real_gs_fails_and_leaves_nothing
   SmallFs fs(place.work.path, "16k");
   if (!fs.mounted)
     GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
-  const ChildResult r = runChild(jobSpec(place, {}, postscriptJob(3), ""));
+  // Render-first order: streamed pages, sent and removed early, could free
+  // the room the later pages need.
+  const ChildResult r =
+      runChild(jobSpec(place, {}, postscriptJob(3), "", {{"VORMEL_SEQUENTIAL", "1"}}));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.err.find("ERROR: gs failed"), std::string::npos) << r.err;
   EXPECT_EQ(streamProblem(r.out), "");
@@ -138,8 +141,7 @@ TEST(FaultDirectories, full_work_directory_with_real_gs_fails_and_leaves_nothing
 
 // The capture directory fills up while the job is copied: gs would render a
 // cut-off job, so the run must not end as a printed job (status 0), and the
-// cut-off capture file must not stay. Disabled: the capture copy ignores
-// write errors today (reported; see docs/hardening.md).
+// cut-off capture file must not stay.
 TEST(FaultDirectories, full_capture_directory_does_not_pass_for_a_printed_job) {
   JobPlace place;
   SmallFs fs(place.capture.path, "64k");
