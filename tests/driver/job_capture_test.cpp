@@ -267,14 +267,14 @@ TEST_F(DriverCapture, resolution_of_a_huge_line_uses_its_first_brackets) {
 class DriverRawMode : public ::testing::Test {
  protected:
   RunResult run(const std::string& input, StdoutMode mode = StdoutMode::File, size_t after = 0) {
-    RunSpec spec;
-    spec.program = VORMEL_BIN;
-    spec.args = {"-raw", "-dir", scratch.path + "/capture"};
-    spec.input = input;
-    spec.env = {{"TMPDIR", scratch.path + "/work"}, {"PATH", pathWithoutGs()}};
-    spec.stdoutMode = mode;
-    spec.brokenPipeAfter = after;
-    return runProgram(spec);
+    RunSpec runSpec;
+    runSpec.program = VORMEL_BIN;
+    runSpec.args = {"-raw", "-dir", scratch.path + "/capture"};
+    runSpec.input = input;
+    runSpec.env = {{"TMPDIR", scratch.path + "/work"}, {"PATH", pathWithoutGs()}};
+    runSpec.stdoutMode = mode;
+    runSpec.brokenPipeAfter = after;
+    return runProgram(runSpec);
   }
   void SetUp() override {
     mkdir((scratch.path + "/work").c_str(), 0700);

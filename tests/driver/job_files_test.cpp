@@ -284,13 +284,13 @@ struct ProgramRun {
 
 ProgramRun runRaw(const std::string& tmpdir, const std::vector<std::string>& args,
                   const std::string& input) {
-  RunSpec spec;
-  spec.program = VORMEL_BIN;
-  spec.args = args;
-  spec.input = input;
-  spec.env = {{"TMPDIR", tmpdir}, {"PATH", pathWithoutGs()}};
+  RunSpec runSpec;
+  runSpec.program = VORMEL_BIN;
+  runSpec.args = args;
+  runSpec.input = input;
+  runSpec.env = {{"TMPDIR", tmpdir}, {"PATH", pathWithoutGs()}};
   ProgramRun run;
-  run.result = runProgram(spec);
+  run.result = runProgram(runSpec);
   for (const std::string& name : listDir(tmpdir))
     if (name.size() > 2 && name.compare(name.size() - 2, 2, "_1") == 0)
       run.base = name.substr(0, name.size() - 2);

@@ -39,14 +39,14 @@ void expectCleanCancel(const ChildResult& r, const JobPlace& place, std::vector<
 
 TEST(Cancel, while_the_job_is_read_nothing_is_sent_and_no_file_stays) {
   JobPlace place;
-  ChildSpec spec = jobSpec(place, {}, "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
-  spec.inputWriter = [](int fd) {
+  ChildSpec runSpec = jobSpec(place, {}, "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
+  runSpec.inputWriter = [](int fd) {
     const std::string start = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 144\n";
     (void)!write(fd, start.data(), start.size());
   };
-  spec.holdInputOpen = true;
+  runSpec.holdInputOpen = true;
   Child child;
-  ASSERT_TRUE(startChild(spec, &child));
+  ASSERT_TRUE(startChild(runSpec, &child));
   // The capture file exists: the job is being read (the input stays open).
   EXPECT_TRUE(waitFor([&] { return !listDir(place.capture.path).empty(); }, 10));
   usleep(100 * 1000);
@@ -63,12 +63,12 @@ TEST(Cancel, while_gs_renders_the_pages_sent_stay_whole_and_gs_is_stopped) {
     JobPlace place;
     ScratchDir marks("vhm");
     const std::string pidFile = marks.path + "/gs.pid";
-    ChildSpec spec = jobSpec(place, {}, postscriptJob(4), faultGsDir(),
+    ChildSpec runSpec = jobSpec(place, {}, postscriptJob(4), faultGsDir(),
                              {{"FAULT_GS_PAGES", std::to_string(pagesBefore)},
                               {"FAULT_GS_HANG", "30"},
                               {"FAULT_GS_PIDFILE", pidFile}});
     Child child;
-    ASSERT_TRUE(startChild(spec, &child));
+    ASSERT_TRUE(startChild(runSpec, &child));
     ASSERT_TRUE(waitFor([&] { return pidFrom(pidFile) > 0; }, 10));
     const pid_t gs = pidFrom(pidFile);
     // Let the pages gs has finished go out first (the stream's first lines
@@ -97,10 +97,10 @@ TEST(Cancel, while_pages_are_sent_the_page_under_way_is_completed_and_no_new_one
   ScratchDir source("vhs");
   const std::string image = imageBytes(2, 3 << 20, 11);  // slow to code, partly random
   writeFile(source.path + "/page", image);
-  ChildSpec spec = jobSpec(place, {}, postscriptJob(1), stubGsDir(),
+  ChildSpec runSpec = jobSpec(place, {}, postscriptJob(1), stubGsDir(),
                            {{"STUB_GS_PAGES", "12"}, {"STUB_GS_SOURCE", source.path + "/page"}});
   Child child;
-  ASSERT_TRUE(startChild(spec, &child));
+  ASSERT_TRUE(startChild(runSpec, &child));
   // Well into the first page, but not at its end.
   ASSERT_TRUE(waitFor([&] { return child.outBytes.load() > 300000; }, 60));
   kill(child.pid, SIGTERM);
@@ -123,11 +123,11 @@ TEST(Cancel, at_any_moment_of_a_job_the_run_ends_cleanly) {
   for (int delayMs : {0, 1, 2, 4, 7, 10, 15, 20, 30, 45, 60, 90, 130, 200}) {
     SCOPED_TRACE(delayMs);
     JobPlace place;
-    ChildSpec spec = jobSpec(place, {"-gap"}, postscriptJob(3), faultGsDir(),
+    ChildSpec runSpec = jobSpec(place, {"-gap"}, postscriptJob(3), faultGsDir(),
                              {{"FAULT_GS_PAGES", "6"}, {"FAULT_GS_DELAY", "0.02"},
                               {"FAULT_GS_SOURCE", source.path + "/page"}});
     Child child;
-    ASSERT_TRUE(startChild(spec, &child));
+    ASSERT_TRUE(startChild(runSpec, &child));
     usleep(delayMs * 1000);
     kill(child.pid, SIGTERM);
     const ChildResult r = finishChild(&child);

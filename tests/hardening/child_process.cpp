@@ -61,7 +61,7 @@ void writeAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
-bool startChild(const ChildSpec& spec, Child* child) {
+bool startChild(const ChildSpec& runSpec, Child* child) {
   // A child that dies early must not take the test with it through the
   // standard input pipe.
   signal(SIGPIPE, SIG_IGN);
@@ -69,7 +69,7 @@ bool startChild(const ChildSpec& spec, Child* child) {
   int outPipe[2] = {-1, -1};
   if (pipe2(inPipe, O_CLOEXEC) != 0)
     return false;
-  if (spec.output != Output::Closed && pipe2(outPipe, O_CLOEXEC) != 0)
+  if (runSpec.output != Output::Closed && pipe2(outPipe, O_CLOEXEC) != 0)
     return false;
   char errName[] = "/tmp/vhardXXXXXX";
   const int errFd = mkostemp(errName, O_CLOEXEC);
@@ -81,19 +81,19 @@ bool startChild(const ChildSpec& spec, Child* child) {
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     bool replaced = false;
-    for (const auto& [name, value] : spec.env)
+    for (const auto& [name, value] : runSpec.env)
       replaced = replaced || entry.compare(0, name.size() + 1, name + "=") == 0;
     if (!replaced)
       envText.push_back(entry);
   }
-  for (const auto& [name, value] : spec.env)
+  for (const auto& [name, value] : runSpec.env)
     envText.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& entry : envText)
     envp.push_back(&entry[0]);
   envp.push_back(nullptr);
-  std::vector<std::string> argText{spec.argv0.empty() ? spec.program : spec.argv0};
-  argText.insert(argText.end(), spec.args.begin(), spec.args.end());
+  std::vector<std::string> argText{runSpec.argv0.empty() ? runSpec.program : runSpec.argv0};
+  argText.insert(argText.end(), runSpec.args.begin(), runSpec.args.end());
   std::vector<char*> argv;
   for (std::string& arg : argText)
     argv.push_back(&arg[0]);
@@ -106,28 +106,28 @@ bool startChild(const ChildSpec& spec, Child* child) {
     return false;
   if (pid == 0) {
     dup2(inPipe[0], 0);
-    if (spec.output == Output::Closed)
+    if (runSpec.output == Output::Closed)
       close(1);
     else
       dup2(outPipe[1], 1);
     dup2(errFd, 2);
     signal(SIGPIPE, SIG_DFL);
-    if (spec.uid != 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(spec.gid) != 0 || setuid(spec.uid) != 0)
+    if (runSpec.uid != 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(runSpec.gid) != 0 || setuid(runSpec.uid) != 0)
         _exit(124);
     }
-    execve(spec.program.c_str(), argv.data(), envp.data());
+    execve(runSpec.program.c_str(), argv.data(), envp.data());
     _exit(126);
   }
   close(inPipe[0]);
   close(errFd);
   child->pid = pid;
   child->inFd = inPipe[1];
-  if (spec.output != Output::Closed) {
+  if (runSpec.output != Output::Closed) {
     close(outPipe[1]);
     child->outFd = outPipe[0];
-    const bool quits = spec.output == Output::ReaderQuits;
-    const size_t limit = spec.readerQuitsAfter;
+    const bool quits = runSpec.output == Output::ReaderQuits;
+    const size_t limit = runSpec.readerQuitsAfter;
     child->reader = std::thread([child, quits, limit] {
       char buffer[65536];
       for (;;) {
@@ -149,9 +149,9 @@ bool startChild(const ChildSpec& spec, Child* child) {
     });
   }
   const int inFd = child->inFd;
-  const bool hold = spec.holdInputOpen;
-  if (spec.inputWriter) {
-    std::function<void(int)> writerFn = spec.inputWriter;
+  const bool hold = runSpec.holdInputOpen;
+  if (runSpec.inputWriter) {
+    std::function<void(int)> writerFn = runSpec.inputWriter;
     child->writer = std::thread([child, writerFn, inFd, hold] {
       writerFn(inFd);
       if (!hold) {
@@ -160,7 +160,7 @@ bool startChild(const ChildSpec& spec, Child* child) {
       }
     });
   } else {
-    const std::string input = spec.input;
+    const std::string input = runSpec.input;
     child->writer = std::thread([child, input, inFd, hold] {
       writeAll(inFd, input);
       if (!hold) {
@@ -201,11 +201,11 @@ ChildResult finishChild(Child* child) {
   return result;
 }
 
-ChildResult runChild(const ChildSpec& spec) {
+ChildResult runChild(const ChildSpec& runSpec) {
   Child child;
-  if (!startChild(spec, &child)) {
+  if (!startChild(runSpec, &child)) {
     ChildResult failed;
-    failed.err = "could not start " + spec.program;
+    failed.err = "could not start " + runSpec.program;
     return failed;
   }
   return finishChild(&child);

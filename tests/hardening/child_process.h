@@ -57,10 +57,10 @@ struct Child {
   double startTime = 0;
 };
 
-bool startChild(const ChildSpec& spec, Child* child);
+bool startChild(const ChildSpec& runSpec, Child* child);
 // Closes a held standard input, waits for the child and both threads.
 ChildResult finishChild(Child* child);
-ChildResult runChild(const ChildSpec& spec);
+ChildResult runChild(const ChildSpec& runSpec);
 
 // Polls `condition` every few milliseconds for up to `seconds`.
 bool waitFor(const std::function<bool()>& condition, double seconds);

@@ -24,17 +24,17 @@ struct SharedJob {
 // it was given to `copyFile`.
 ChildSpec sharedSpec(const SharedJob& job, const std::string& work, const std::string& capture,
                      const std::string& copyFile) {
-  ChildSpec spec;
-  spec.program = vormelBin();
-  spec.argv0 = "vormel";
-  spec.args = {"-dir", capture};
-  spec.args.insert(spec.args.end(), job.args.begin(), job.args.end());
-  spec.input = job.input;
-  spec.env = {{"TMPDIR", work}, {"PATH", pathFor(job.realGs ? "" : stubGsDir())},
+  ChildSpec runSpec;
+  runSpec.program = vormelBin();
+  runSpec.argv0 = "vormel";
+  runSpec.args = {"-dir", capture};
+  runSpec.args.insert(runSpec.args.end(), job.args.begin(), job.args.end());
+  runSpec.input = job.input;
+  runSpec.env = {{"TMPDIR", work}, {"PATH", pathFor(job.realGs ? "" : stubGsDir())},
               {"STUB_GS_PAGES", std::to_string(job.pages)}, {"STUB_GS_COPY", copyFile}};
   if (!job.imageFile.empty())
-    spec.env.push_back({"STUB_GS_SOURCE", job.imageFile});
-  return spec;
+    runSpec.env.push_back({"STUB_GS_SOURCE", job.imageFile});
+  return runSpec;
 }
 
 TEST(ConcurrentJobs, thirty_two_jobs_in_one_directory_match_their_runs_alone) {

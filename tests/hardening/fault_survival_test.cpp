@@ -176,15 +176,15 @@ std::vector<std::string> tmpEntriesOwnedBy(uid_t uid) {
 NobodyRun runAsNobody(uid_t uid, gid_t gid, const std::string& tmpdir, const std::string& captureDir) {
   NobodyRun run;
   const std::vector<std::string> before = tmpEntriesOwnedBy(uid);
-  ChildSpec spec;
-  spec.program = vormelBin();
-  spec.argv0 = "vormel";
-  spec.args = {"-dir", captureDir, "-gap"};
-  spec.input = kJob;
-  spec.env = {{"TMPDIR", tmpdir}, {"PATH", pathFor(stubGsDir())}, {"STUB_GS_PAGES", "2"}};
-  spec.uid = uid;
-  spec.gid = gid;
-  run.result = runChild(spec);
+  ChildSpec runSpec;
+  runSpec.program = vormelBin();
+  runSpec.argv0 = "vormel";
+  runSpec.args = {"-dir", captureDir, "-gap"};
+  runSpec.input = kJob;
+  runSpec.env = {{"TMPDIR", tmpdir}, {"PATH", pathFor(stubGsDir())}, {"STUB_GS_PAGES", "2"}};
+  runSpec.uid = uid;
+  runSpec.gid = gid;
+  run.result = runChild(runSpec);
   for (const std::string& name : tmpEntriesOwnedBy(uid))
     if (std::find(before.begin(), before.end(), name) == before.end())
       run.leftInTmp.push_back(name);
@@ -213,9 +213,9 @@ TEST(FaultDirectories, unwritable_work_and_capture_directories_fall_back_to_tmp)
 
 TEST(FaultPrinter, closed_standard_output_fails_the_job_and_keeps_only_unsent_pages) {
   JobPlace place;
-  ChildSpec spec = jobSpec(place, {}, kJob, stubGsDir(), {{"STUB_GS_PAGES", "3"}});
-  spec.output = Output::Closed;
-  const ChildResult r = runChild(spec);
+  ChildSpec runSpec = jobSpec(place, {}, kJob, stubGsDir(), {{"STUB_GS_PAGES", "3"}});
+  runSpec.output = Output::Closed;
+  const ChildResult r = runChild(runSpec);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.err.find("ERROR: writing to the printer failed"), std::string::npos) << r.err;
   // No page reached the printer, so every image stays for a later retry; the
@@ -233,11 +233,11 @@ TEST(FaultPrinter, reader_gone_after_the_first_bytes_fails_the_job_without_a_sig
     const std::string image = imageBytes(1, 100000, 5);
     ScratchDir source("vhs");
     writeFile(source.path + "/page", image);
-    ChildSpec spec = jobSpec(place, {}, kJob, stubGsDir(),
+    ChildSpec runSpec = jobSpec(place, {}, kJob, stubGsDir(),
                              {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", source.path + "/page"}});
-    spec.output = Output::ReaderQuits;
-    spec.readerQuitsAfter = after;
-    const ChildResult r = runChild(spec);
+    runSpec.output = Output::ReaderQuits;
+    runSpec.readerQuitsAfter = after;
+    const ChildResult r = runChild(runSpec);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_NE(r.err.find("ERROR: writing to the printer failed (Broken pipe)"), std::string::npos)

@@ -16,24 +16,24 @@ std::string pathFor(const std::string& gsDir) {
 ChildSpec jobSpec(const JobPlace& place, const std::vector<std::string>& args,
                   const std::string& input, const std::string& gsDir,
                   const std::vector<std::pair<std::string, std::string>>& env) {
-  ChildSpec spec;
-  spec.program = vormelBin();
-  spec.argv0 = "vormel";
-  spec.args = {"-dir", place.capture.path};
-  spec.args.insert(spec.args.end(), args.begin(), args.end());
-  spec.input = input;
-  spec.env = {{"TMPDIR", place.work.path}, {"PATH", pathFor(gsDir)}};
+  ChildSpec runSpec;
+  runSpec.program = vormelBin();
+  runSpec.argv0 = "vormel";
+  runSpec.args = {"-dir", place.capture.path};
+  runSpec.args.insert(runSpec.args.end(), args.begin(), args.end());
+  runSpec.input = input;
+  runSpec.env = {{"TMPDIR", place.work.path}, {"PATH", pathFor(gsDir)}};
   for (const auto& entry : env) {
     bool replaced = false;
-    for (auto& existing : spec.env)
+    for (auto& existing : runSpec.env)
       if (existing.first == entry.first) {
         existing.second = entry.second;
         replaced = true;
       }
     if (!replaced)
-      spec.env.push_back(entry);
+      runSpec.env.push_back(entry);
   }
-  return spec;
+  return runSpec;
 }
 
 namespace {

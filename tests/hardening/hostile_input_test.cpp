@@ -67,10 +67,10 @@ TEST(HostileInput, a_line_of_100_mb_keeps_memory_flat_and_the_lines_after_it_cou
   for (bool rawMode : {false, true}) {
     SCOPED_TRACE(rawMode);
     JobPlace place;
-    ChildSpec spec = jobSpec(place, rawMode ? std::vector<std::string>{"-raw"} : std::vector<std::string>{},
+    ChildSpec runSpec = jobSpec(place, rawMode ? std::vector<std::string>{"-raw"} : std::vector<std::string>{},
                              "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
     const size_t lineLength = 100u << 20;
-    spec.inputWriter = [lineLength](int fd) {
+    runSpec.inputWriter = [lineLength](int fd) {
       const std::string start = "%!PS\n%%BoundingBox: 0 0 ";  // a box line of 100 MB
       writeAllTo(fd, start.data(), start.size());
       const std::string block(1 << 20, '7');
@@ -79,7 +79,7 @@ TEST(HostileInput, a_line_of_100_mb_keeps_memory_flat_and_the_lines_after_it_cou
       const std::string end = " 9\n%%BoundingBox: 0 0 144 72\n";
       writeAllTo(fd, end.data(), end.size());
     };
-    const ChildResult r = runChild(spec);
+    const ChildResult r = runChild(runSpec);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_LT(r.maxRssKiB, kFlatMemoryKiB);
     if (rawMode) {
@@ -98,9 +98,9 @@ TEST(HostileInput, four_gib_through_a_pipe_finishes_with_flat_memory) {
   JobPlace place;
   ScratchDir copyDir("vhk");
   const std::string sizeFile = copyDir.path + "/size";
-  ChildSpec spec = jobSpec(place, {}, "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
+  ChildSpec runSpec = jobSpec(place, {}, "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
   const uint64_t total = uint64_t{4} << 30;
-  spec.inputWriter = [total](int fd) {
+  runSpec.inputWriter = [total](int fd) {
     std::string block;
     while (block.size() < (1u << 20))
       block += "0 0 moveto 288 432 lineto stroke % padding of a job that never ends\n";
@@ -111,7 +111,7 @@ TEST(HostileInput, four_gib_through_a_pipe_finishes_with_flat_memory) {
     const std::string end = "%%BoundingBox: 0 0 216 144\n<< /HWResolution [203 203] >>\n";
     writeAllTo(fd, end.data(), end.size());
   };
-  const ChildResult r = runChild(spec);
+  const ChildResult r = runChild(runSpec);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_LT(r.maxRssKiB, kFlatMemoryKiB);
   EXPECT_EQ(streamProblem(r.out), "");

@@ -74,9 +74,9 @@ Outcome runCase(const std::string& program, const ParityCase& c) {
     writeFile(source.path + "/page", c.image);
     env.push_back({"STUB_GS_SOURCE", source.path + "/page"});
   }
-  ChildSpec spec = jobSpec(place, c.args, c.input, gsDir, env);
-  spec.program = program;
-  const ChildResult r = runChild(spec);
+  ChildSpec runSpec = jobSpec(place, c.args, c.input, gsDir, env);
+  runSpec.program = program;
+  const ChildResult r = runChild(runSpec);
   Outcome o;
   o.exitStatus = r.exitStatus;
   o.signal = r.signal;

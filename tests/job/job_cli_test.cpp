@@ -37,18 +37,18 @@ class Cli : public ::testing::Test {
   Outcome runJob(const std::vector<std::string>& args,
                  std::vector<std::pair<std::string, std::string>> env = {},
                  const std::string& input = kJob, StdoutMode mode = StdoutMode::File) {
-    RunSpec spec;
-    spec.program = VORMEL_BIN;
-    spec.args = args;
-    spec.input = input;
-    spec.cwd = cwd.path;
-    spec.stdoutMode = mode;
-    spec.brokenPipeAfter = 100;
-    spec.env = {{"TMPDIR", work.path}, {"PATH", stubPath()}, {"STUB_GS_ARGS", argsFile}};
-    spec.env.insert(spec.env.end(), env.begin(), env.end());
+    RunSpec runSpec;
+    runSpec.program = VORMEL_BIN;
+    runSpec.args = args;
+    runSpec.input = input;
+    runSpec.cwd = cwd.path;
+    runSpec.stdoutMode = mode;
+    runSpec.brokenPipeAfter = 100;
+    runSpec.env = {{"TMPDIR", work.path}, {"PATH", stubPath()}, {"STUB_GS_ARGS", argsFile}};
+    runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
     unlink(argsFile.c_str());
     Outcome outcome;
-    outcome.run = runProgram(spec);
+    outcome.run = runProgram(runSpec);
     std::string all = readFile(argsFile);
     for (size_t at = 0, lf; (lf = all.find('\n', at)) != std::string::npos; at = lf + 1)
       outcome.gsArgs.push_back(all.substr(at, lf - at));

@@ -88,12 +88,12 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     args.push_back("-debug");
   args.insert(args.end(), shape.extraArgs.begin(), shape.extraArgs.end());
 
-  RunSpec spec;
-  spec.program = VORMEL_BIN;
-  spec.args = args;
-  spec.input = labelJob(shape);
-  spec.env = {{"TMPDIR", work.path}};
-  const RunResult run = runProgram(spec);
+  RunSpec runSpec;
+  runSpec.program = VORMEL_BIN;
+  runSpec.args = args;
+  runSpec.input = labelJob(shape);
+  runSpec.env = {{"TMPDIR", work.path}};
+  const RunResult run = runProgram(runSpec);
   ASSERT_EQ(0, run.exitStatus) << run.err;
   EXPECT_EQ("", run.err);
 
@@ -110,7 +110,7 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     std::string header = "% \n%  " + std::string(VORMEL_BIN);
     for (const std::string& arg : args)
       header += " " + arg;
-    writeFile(capture, header + spec.input);
+    writeFile(capture, header + runSpec.input);
   }
 
   // The same command, writing into a directory of our own.
@@ -192,13 +192,13 @@ TEST(RealGsPaths, shell_characters_in_both_directories_render_and_run_nothing_el
   ASSERT_EQ(0, mkdir(tmpdir.c_str(), 0700));
   ASSERT_EQ(0, mkdir(capdir.c_str(), 0700));
 
-  RunSpec spec;
-  spec.program = VORMEL_BIN;
-  spec.args = {"-dir", capdir, "-debug"};
-  spec.input = labelJob(JobShape{"", 2, 203, true, true, -1, true, {}});
-  spec.env = {{"TMPDIR", tmpdir}};
-  spec.cwd = cwd.path;
-  const RunResult run = runProgram(spec);
+  RunSpec runSpec;
+  runSpec.program = VORMEL_BIN;
+  runSpec.args = {"-dir", capdir, "-debug"};
+  runSpec.input = labelJob(JobShape{"", 2, 203, true, true, -1, true, {}});
+  runSpec.env = {{"TMPDIR", tmpdir}};
+  runSpec.cwd = cwd.path;
+  const RunResult run = runProgram(runSpec);
   EXPECT_EQ(0, run.exitStatus) << run.err;
   EXPECT_EQ(std::vector<std::string>{}, listDir(cwd.path));
   ParsedStream parsed;
@@ -218,12 +218,12 @@ TEST(RealGsPaths, a_job_gs_rejects_fails_without_its_messages_reaching_the_print
   if (findGs().empty())
     GTEST_SKIP() << "Ghostscript is not installed";
   ScratchDir work("vtgswork");
-  RunSpec spec;
-  spec.program = VORMEL_BIN;
-  spec.input = "%!PS\n%%BoundingBox: 0 0 288 432\n<< /PageSize [288 432] >> setpagedevice\n"
+  RunSpec runSpec;
+  runSpec.program = VORMEL_BIN;
+  runSpec.input = "%!PS\n%%BoundingBox: 0 0 288 432\n<< /PageSize [288 432] >> setpagedevice\n"
                "20 20 moveto 100 100 lineto stroke showpage\nnosuchoperator\n";
-  spec.env = {{"TMPDIR", work.path}};
-  const RunResult run = runProgram(spec);
+  runSpec.env = {{"TMPDIR", work.path}};
+  const RunResult run = runProgram(runSpec);
   EXPECT_EQ(1, run.exitStatus);
   EXPECT_EQ("ERROR: gs failed with exit status 1\n", run.err);
   EXPECT_EQ(0u, run.out.find("!QXR_SETUP\r\n"));

@@ -71,20 +71,20 @@ class Streaming : public ::testing::Test {
               const std::string& input = kJob, bool stubGs = true,
               StdoutMode mode = StdoutMode::File) {
     ScratchDir work("vtswork"), cap("vtscap"), meta("vtsmeta");
-    RunSpec spec;
-    spec.program = VORMEL_BIN;
-    spec.args = {"-dir", cap.path};
-    spec.args.insert(spec.args.end(), args.begin(), args.end());
-    spec.input = input;
-    spec.stdoutMode = mode;
-    spec.brokenPipeAfter = 100;
-    spec.env = {{"TMPDIR", work.path},
+    RunSpec runSpec;
+    runSpec.program = VORMEL_BIN;
+    runSpec.args = {"-dir", cap.path};
+    runSpec.args.insert(runSpec.args.end(), args.begin(), args.end());
+    runSpec.input = input;
+    runSpec.stdoutMode = mode;
+    runSpec.brokenPipeAfter = 100;
+    runSpec.env = {{"TMPDIR", work.path},
                 {"STUB_GS_ARGS", meta.path + "/args"},
                 {"VORMEL_SEQUENTIAL", sequential ? "1" : "\x01"}};
     if (stubGs)
-      spec.env.push_back({"PATH", stubPath()});
-    spec.env.insert(spec.env.end(), env.begin(), env.end());
-    const RunResult r = runProgram(spec);
+      runSpec.env.push_back({"PATH", stubPath()});
+    runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
+    const RunResult r = runProgram(runSpec);
 
     Outcome o;
     o.exitStatus = r.exitStatus;

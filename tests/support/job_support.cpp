@@ -80,7 +80,7 @@ std::string stubPath() {
 
 std::string pathWithoutGs() { return "/nonexistent-vormel-test-dir"; }
 
-RunResult runProgram(const RunSpec& spec) {
+RunResult runProgram(const RunSpec& runSpec) {
   RunResult result;
   char inName[] = "/tmp/vtinXXXXXX";
   char outName[] = "/tmp/vtoutXXXXXX";
@@ -88,12 +88,12 @@ RunResult runProgram(const RunSpec& spec) {
   const int inFd = mkstemp(inName);
   const int outFd = mkstemp(outName);
   const int errFd = mkstemp(errName);
-  if (write(inFd, spec.input.data(), spec.input.size()) != static_cast<ssize_t>(spec.input.size()))
+  if (write(inFd, runSpec.input.data(), runSpec.input.size()) != static_cast<ssize_t>(runSpec.input.size()))
     return result;
   lseek(inFd, 0, SEEK_SET);
 
   int pipeFds[2] = {-1, -1};
-  if (spec.stdoutMode == StdoutMode::BrokenPipe && pipe(pipeFds) != 0)
+  if (runSpec.stdoutMode == StdoutMode::BrokenPipe && pipe(pipeFds) != 0)
     return result;
 
   fflush(nullptr);
@@ -101,9 +101,9 @@ RunResult runProgram(const RunSpec& spec) {
   if (pid == 0) {
     dup2(inFd, 0);
     dup2(errFd, 2);
-    if (spec.stdoutMode == StdoutMode::File)
+    if (runSpec.stdoutMode == StdoutMode::File)
       dup2(outFd, 1);
-    else if (spec.stdoutMode == StdoutMode::Closed)
+    else if (runSpec.stdoutMode == StdoutMode::Closed)
       close(1);
     else {
       dup2(pipeFds[1], 1);
@@ -114,31 +114,31 @@ RunResult runProgram(const RunSpec& spec) {
     close(outFd);
     close(errFd);
     signal(SIGPIPE, SIG_DFL);
-    for (const auto& [name, value] : spec.env) {
+    for (const auto& [name, value] : runSpec.env) {
       if (value == "\x01")
         unsetenv(name.c_str());
       else
         setenv(name.c_str(), value.c_str(), 1);
     }
-    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0)
+    if (!runSpec.cwd.empty() && chdir(runSpec.cwd.c_str()) != 0)
       _exit(125);
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(spec.program.c_str()));
-    for (const std::string& arg : spec.args)
+    argv.push_back(const_cast<char*>(runSpec.program.c_str()));
+    for (const std::string& arg : runSpec.args)
       argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(spec.program.c_str(), argv.data());
+    execv(runSpec.program.c_str(), argv.data());
     _exit(126);
   }
 
-  if (spec.stdoutMode == StdoutMode::BrokenPipe) {
+  if (runSpec.stdoutMode == StdoutMode::BrokenPipe) {
     // The reader takes a few bytes and goes away, as a dropped printer
     // connection does.
     close(pipeFds[1]);
     std::string got;
     char buffer[4096];
-    while (got.size() < spec.brokenPipeAfter) {
-      const size_t want = std::min(sizeof buffer, spec.brokenPipeAfter - got.size());
+    while (got.size() < runSpec.brokenPipeAfter) {
+      const size_t want = std::min(sizeof buffer, runSpec.brokenPipeAfter - got.size());
       const ssize_t n = read(pipeFds[0], buffer, want);
       if (n <= 0)
         break;
@@ -154,7 +154,7 @@ RunResult runProgram(const RunSpec& spec) {
     result.exitStatus = WEXITSTATUS(status);
   else if (WIFSIGNALED(status))
     result.signal = WTERMSIG(status);
-  if (spec.stdoutMode == StdoutMode::File)
+  if (runSpec.stdoutMode == StdoutMode::File)
     result.out = readFile(outName);
   result.err = readFile(errName);
   close(inFd);

@@ -45,7 +45,7 @@ struct RunResult {
   std::string err;
 };
 
-RunResult runProgram(const RunSpec& spec);
+RunResult runProgram(const RunSpec& runSpec);
 
 // Directory of the stub gs (tests/support) and PATH values with it first, or
 // with no gs at all.
