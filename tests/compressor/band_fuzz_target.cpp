@@ -21,24 +21,6 @@ void require(bool ok, const char* what, size_t size) {
   }
 }
 
-std::vector<uint8_t> completeStream(const std::vector<uint8_t>& band, bool plain) {
-  _CParams* p = static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)));
-  std::vector<uint8_t> src = band;
-  std::vector<uint8_t> out(8 * band.size() + 64);
-  p->inData = src.data();
-  p->inSize = static_cast<int32_t>(src.size());
-  p->outBuf = out.data();
-  p->outCap = static_cast<int32_t>(out.size());
-  if (plain) {
-    reference::Encode(p);
-  } else {
-    Encode(p);
-  }
-  out.resize(static_cast<size_t>(p->outLen));
-  std::free(p);
-  return out;
-}
-
 void checkBand(const uint8_t* data, size_t size) {
   std::vector<uint8_t> band(data, data + size);
   const int len = static_cast<int>(size);

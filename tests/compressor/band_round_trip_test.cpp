@@ -15,26 +15,6 @@
 
 namespace {
 
-// The complete stream of a band: the encoding loop over a record whose
-// capacity never cuts the output; `plain` runs the reference coder instead.
-Bytes completeStream(const Bytes& band, bool plain = false) {
-  _CParams* p = static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)));
-  Bytes out(8 * band.size() + 64);
-  Bytes src = band;
-  p->inData = src.data();
-  p->inSize = static_cast<int32_t>(band.size());
-  p->outBuf = out.data();
-  p->outCap = static_cast<int32_t>(out.size());
-  if (plain) {
-    reference::Encode(p);
-  } else {
-    Encode(p);
-  }
-  out.resize(static_cast<size_t>(p->outLen));
-  std::free(p);
-  return out;
-}
-
 ::testing::AssertionResult decodesTo(const Bytes& stream, const Bytes& band) {
   Bytes decoded;
   BandDecodeError error;

@@ -405,3 +405,21 @@ int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst) {
 }
 
 }  // namespace reference
+
+std::vector<uint8_t> completeStream(const std::vector<uint8_t>& band, bool plain) {
+  _CParams* p = static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)));
+  std::vector<uint8_t> src = band;
+  std::vector<uint8_t> out(8 * band.size() + 64);
+  p->inData = src.data();
+  p->inSize = static_cast<int32_t>(src.size());
+  p->outBuf = out.data();
+  p->outCap = static_cast<int32_t>(out.size());
+  if (plain) {
+    reference::Encode(p);
+  } else {
+    Encode(p);
+  }
+  out.resize(static_cast<size_t>(p->outLen));
+  std::free(p);
+  return out;
+}

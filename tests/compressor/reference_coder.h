@@ -2,6 +2,9 @@
 // same routines over the same record, in namespace reference.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "compressor/band_compressor.h"
 
 namespace reference {
@@ -23,3 +26,8 @@ void Encode(_CParams* p);
 int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst);
 
 }  // namespace reference
+
+// The complete stream of a band: the encoding loop over a record whose
+// capacity never cuts the output, by the library or (`plain`) by the plain
+// coder above.
+std::vector<uint8_t> completeStream(const std::vector<uint8_t>& band, bool plain = false);
