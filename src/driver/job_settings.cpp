@@ -5,36 +5,37 @@
 
 #include <cstring>
 
-bool bDebug = false;
-bool bRaw = false;
-bool PCXraw = false;
-unsigned char newSFCC = 126;
-char debugDirLoc[kDebugDirSize] = "";
-int32_t printSpeed = 0;
-int32_t slewSpeed = 0;
-int32_t intensity = 99;
-int32_t labelCut = -1;
-int32_t batchSize = 0;
-int32_t tearOffset = 99;
-int32_t rotateimage = -1;
-int32_t sRow = 1;
-int32_t sCol = 1;
-int32_t mediaHandling = 0;
-int32_t gapSensing = 0;
-int32_t mediaType = 0;
-int32_t pauseMode = 0;
-int32_t slashzero = 0;
-int32_t orient = 0;
-int32_t mirror = 0;
+// Defined here, given their defaults once, by resetJobSettings below.
+bool bDebug;
+bool bRaw;
+bool PCXraw;
+unsigned char newSFCC;
+char debugDirLoc[kDebugDirSize];
+int32_t printSpeed;
+int32_t slewSpeed;
+int32_t intensity;
+int32_t labelCut;
+int32_t batchSize;
+int32_t tearOffset;
+int32_t rotateimage;
+int32_t sRow;
+int32_t sCol;
+int32_t mediaHandling;
+int32_t gapSensing;
+int32_t mediaType;
+int32_t pauseMode;
+int32_t slashzero;
+int32_t orient;
+int32_t mirror;
 
-int32_t pageLen = 432;
-int32_t pageWid = 288;
-int32_t xRes = 300;
-int32_t yRes = 300;
+int32_t pageLen;
+int32_t pageWid;
+int32_t xRes;
+int32_t yRes;
 
 std::string pTmpFname;
 std::string dirLoc;
-std::string saveFname = "/tmp";
+std::string saveFname;
 FILE* saveFile = nullptr;
 
 void resetJobSettings() {
@@ -71,6 +72,12 @@ void resetJobSettings() {
   if (saveFile != nullptr) fclose(saveFile);
   saveFile = nullptr;
 }
+
+// The defaults hold from program start: this runs during static
+// initialisation, after the definitions above (same file, so in order).
+namespace {
+const bool kDefaultsSet = (resetJobSettings(), true);
+}  // namespace
 
 std::string baseName() {
   const size_t slash = pTmpFname.rfind('/');
