@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "compressor/band_compressor.h"
+#include "transfer/band_coding.h"
 #include "diagnostics/error_log.h"
 #include "driver/job_settings.h"
 #include "transfer/printer_output.h"
@@ -36,16 +36,19 @@ bool readWhole(int fd, unsigned char* buffer, int32_t size) {
 
 // One band: compressed when the coder saved at least one byte, else the band
 // itself. The count in the header is the number of bytes that follow it.
-void sendBand(unsigned char* band, int32_t length, unsigned char* compressed) {
-  const int c = Encode(length, band, kCompressedBandBufferSize, compressed);
-  if (c == -1 || c >= length) {
-    printerPrintf("BAND%d;COMP0\r\n", length);
-    printerWrite(band, static_cast<size_t>(length));
+bool sendBand(const CodedBand& band) {
+  const int c = band.codedLength;
+  if (c == -1 || c >= band.length) {
+    printerPrintf("BAND%d;COMP0\r\n", band.length);
+    printerWrite(band.band, static_cast<size_t>(band.length));
   } else {
     printerPrintf("BAND%d;COMP1\r\n", c);
-    printerWrite(compressed, static_cast<size_t>(c));
+    printerWrite(band.coded, static_cast<size_t>(c));
   }
   printerFlush();
+  if (afterBand != nullptr)
+    afterBand();
+  return !printerFailed();
 }
 
 }  // namespace
@@ -67,23 +70,17 @@ int outputFile(const char* path) {
   const int32_t size = static_cast<int32_t>(info.st_size);
 
   unsigned char* memblock = static_cast<unsigned char*>(calloc(size > 0 ? size : 1, 1));
-  unsigned char* compressed_band_buffer =
-      static_cast<unsigned char*>(calloc(kCompressedBandBufferSize, 1));
   if (memblock != nullptr && !readWhole(fd, memblock, size)) {
     close(fd);
     free(memblock);
-    free(compressed_band_buffer);
     return kPageUnreadable;
   }
   close(fd);
 
   printerPrintf("REPEAT;1\r\n");
   printerPrintf("PCX%d;ROW%d\r\n", size, 1);
-  if (memblock == nullptr || compressed_band_buffer == nullptr) {
-    free(memblock);
-    free(compressed_band_buffer);
+  if (memblock == nullptr)
     return kPageNoMemory;
-  }
 
   if (PCXraw) {
     // Raw page mode: the whole image as one band; this header line ends with
@@ -91,19 +88,11 @@ int outputFile(const char* path) {
     printerPrintf("BAND%d;COMP0\n", size);
     printerWrite(memblock, static_cast<size_t>(size));
     printerFlush();
-  } else {
-    unsigned char* ptr = memblock;
-    for (int32_t remaining = size; remaining > 0 && !printerFailed();) {
-      const int32_t length = remaining < kBandSize ? remaining : kBandSize;
-      sendBand(ptr, length, compressed_band_buffer);
-      if (afterBand != nullptr)
-        afterBand();
-      ptr += length;
-      remaining -= length;
-    }
+  } else if (!printerFailed() && !codeBands(memblock, size, kBandSize, sendBand)) {
+    free(memblock);
+    return kPageNoMemory;
   }
   free(memblock);
-  free(compressed_band_buffer);
 
   // ENDPCX ends with a line feed only.
   printerPrintf("ENDPCX\n");

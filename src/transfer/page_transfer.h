@@ -3,9 +3,8 @@
 // WINDRVEND.
 #pragma once
 
-// Band size the page is cut into, and the compressed band buffer's size.
+// Band size the page is cut into.
 constexpr int kBandSize = 32768;
-constexpr int kCompressedBandBufferSize = 2 * kBandSize;
 
 // Results of outputFile other than 0.
 constexpr int kPageUnreadable = 1;    // cannot be opened, is 2^31 bytes or more, or reads short

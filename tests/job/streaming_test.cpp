@@ -80,7 +80,10 @@ class Streaming : public ::testing::Test {
     runSpec.brokenPipeAfter = 100;
     runSpec.env = {{"TMPDIR", work.path},
                 {"STUB_GS_ARGS", meta.path + "/args"},
-                {"VORMEL_SEQUENTIAL", sequential ? "1" : "\x01"}};
+                {"VORMEL_SEQUENTIAL", sequential ? "1" : "\x01"},
+                // The render-first run codes every band on its own thread,
+                // the streamed one with the most helper threads.
+                {"VORMEL_CODER_THREADS", sequential ? "0" : "3"}};
     if (stubGs)
       runSpec.env.push_back({"PATH", stubPath()});
     runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
