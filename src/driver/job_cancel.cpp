@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -124,4 +125,14 @@ void removeJobFiles() {
   closedir(dir);
   for (const std::string& name : names)
     unlink((dirLoc + "/" + name).c_str());
+}
+
+std::thread startThreadWithoutSignals(void (*body)(int), int arg) {
+  sigset_t all;
+  sigset_t saved;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &saved);
+  std::thread thread(body, arg);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  return thread;
 }

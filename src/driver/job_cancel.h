@@ -4,6 +4,8 @@
 // loops act on between steps (see job_run.h).
 #pragma once
 
+#include <thread>
+
 // Installs the SIGTERM handler (restarting interrupted system calls, so that
 // a request never cuts a write to the printer short). Until the job files
 // exist, a request ends the run at once: an "ERROR: " line, status 1.
@@ -33,3 +35,7 @@ int cancelWakeFd();
 // entry of the work directory named base name + "_" + digits (the
 // placeholder and the page images). Results are ignored.
 void removeJobFiles();
+
+// Starts body(arg) on a thread that never takes a signal, so that SIGTERM
+// (and any other signal) is always handled by the thread running the job.
+std::thread startThreadWithoutSignals(void (*body)(int), int arg);

@@ -89,11 +89,12 @@ void sendNextPage(Run& run) {
 // keeps files to look into a job that ended normally, and a cancelled job
 // must leave nothing behind on the print server. The error log stays.
 int endCancelledJob(Run& run) {
+  // The page watch goes first: it must not signal gs once gs is reaped.
+  closePageWatch();
   if (!run.rendered && run.gs > 0) {
     kill(run.gs, SIGKILL);
     waitRender(run.gs);
   }
-  closePageWatch();
   if (run.streamStarted) {
     writeTrailer();
     printerFlush();

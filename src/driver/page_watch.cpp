@@ -1,9 +1,12 @@
 // Page completion: inotify events on the work directory (IN_CLOSE_WRITE for
 // a finished page, IN_CREATE when gs moves on to the next one), a pidfd for
-// gs's end, the cancellation self-pipe, one poll for all three.
+// gs's end, the cancellation self-pipe, one poll for all three. While pages
+// are sent, a pacing thread reads the events as they come and stops gs the
+// moment it gets too far ahead, however busy the job's own thread is.
 #include "driver/page_watch.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -12,9 +15,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "driver/job_cancel.h"
 #include "driver/job_settings.h"
@@ -32,11 +38,20 @@ constexpr size_t kPageDigits = 9;
 bool pagesWatched = false;  // openPageWatch was called (even if it failed)
 int inotifyFd = -1;
 int pidFd = -1;
+
+// Shared with the pacing thread, under `watchLock`.
+std::mutex watchLock;
 pid_t renderPid = -1;
 bool exited = false;
 bool stopped = false;       // gs held back by SIGSTOP
 std::set<int> closedPages;  // pages gs has closed after writing
 int highestBegun = 1;       // highest page gs has created (1: the placeholder)
+int pacedPage = 0;          // page being sent, gs kept near it; 0: gs runs freely
+
+// The pacing thread and the two event counters it waits on and signals.
+std::thread pacer;
+int quitFd = -1;      // tells the pacing thread to end
+int progressFd = -1;  // the pacing thread saw a page event
 
 std::string pagePath(int page) { return pTmpFname + "_" + std::to_string(page); }
 
@@ -61,17 +76,20 @@ int pageOfName(const char* name) {
   return page;
 }
 
-// Reads every queued event and notes the pages closed after writing.
-void drainEvents() {
+// Reads every queued event and notes the pages closed after writing;
+// returns whether there was any. Called with watchLock held.
+bool drainEvents() {
   if (inotifyFd < 0)
-    return;
+    return false;
+  bool seen = false;
   alignas(struct inotify_event) char buffer[4096];
   for (;;) {
     const ssize_t n = read(inotifyFd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
-      return;
+      return seen;
+    seen = true;
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(struct inotify_event)) <= n;) {
       const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
       const int page = event->len > 0 ? pageOfName(event->name) : 0;
@@ -83,6 +101,62 @@ void drainEvents() {
       }
       at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
     }
+  }
+}
+
+// Keeps gs at most one finished page ahead of pacedPage: stopped as soon as
+// it has finished pacedPage + 1, at the latest when it has begun the page
+// after that; continued once it is no longer ahead. Called with watchLock
+// held.
+void pace() {
+  if (exited || renderPid <= 0)
+    return;
+  const bool ahead = pacedPage > 0 && (closedPages.count(pacedPage + 1) != 0 || highestBegun >= pacedPage + 2);
+  if (ahead && !stopped) {
+    stopped = kill(renderPid, SIGSTOP) == 0;
+  } else if (!ahead && stopped) {
+    kill(renderPid, SIGCONT);
+    stopped = false;
+  }
+}
+
+void signalCounter(int fd) {
+  const uint64_t one = 1;
+  while (write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void clearCounter(int fd) {
+  uint64_t value;
+  while (read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+// The pacing thread: wakes on every page event, notes it, paces gs and
+// wakes the job's thread should it be waiting.
+void pacingLoop(int) {
+  for (;;) {
+    struct pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {quitFd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR)
+      return;
+    if (fds[1].revents != 0)
+      return;
+    std::lock_guard<std::mutex> held(watchLock);
+    if (drainEvents())
+      signalCounter(progressFd);
+    pace();
+  }
+}
+
+void stopPacer() {
+  if (pacer.joinable()) {
+    signalCounter(quitFd);
+    pacer.join();
+  }
+  for (int* fd : {&quitFd, &progressFd}) {
+    if (*fd >= 0)
+      close(*fd);
+    *fd = -1;
   }
 }
 
@@ -103,9 +177,14 @@ int openPageWatch() {
 }
 
 void watchRender(pid_t pid) {
-  renderPid = pid;
-  exited = pid <= 0;
-  stopped = false;
+  stopPacer();
+  {
+    std::lock_guard<std::mutex> held(watchLock);
+    renderPid = pid;
+    exited = pid <= 0;
+    stopped = false;
+    pacedPage = 0;
+  }
   if (pidFd >= 0)
     close(pidFd);
   pidFd = -1;
@@ -113,6 +192,14 @@ void watchRender(pid_t pid) {
   if (pid > 0)
     pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 #endif
+  if (pid > 0 && inotifyFd >= 0) {
+    quitFd = eventfd(0, EFD_CLOEXEC);
+    progressFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (quitFd >= 0 && progressFd >= 0)
+      pacer = startThreadWithoutSignals(pacingLoop, 0);
+    else
+      stopPacer();
+  }
 }
 
 bool renderExited() {
@@ -121,6 +208,9 @@ bool renderExited() {
   // WNOWAIT leaves gs waitable, so finishRender still gets its status.
   siginfo_t info;
   memset(&info, 0, sizeof info);
+  // Once set, exited keeps the pacing thread from signalling a pid that is
+  // about to be reaped (and could then be reused).
+  std::lock_guard<std::mutex> held(watchLock);
   if (waitid(P_PID, static_cast<id_t>(renderPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
     exited = info.si_pid == renderPid;
   } else if (errno == ECHILD) {
@@ -130,36 +220,36 @@ bool renderExited() {
 }
 
 bool pageFinished(int page) {
-  drainEvents();
+  {
+    std::lock_guard<std::mutex> held(watchLock);
+    drainEvents();
+    pace();
+  }
   if (!entryExists(pagePath(page)))
     return false;
   return closedPages.count(page) != 0 || entryExists(pagePath(page + 1));
 }
 
 void paceRender(int page) {
+  std::lock_guard<std::mutex> held(watchLock);
+  pacedPage = page;
   drainEvents();
-  if (exited || renderPid <= 0)
-    return;
-  // gs may finish the page after `page`; it is stopped as soon as it has,
-  // and at the latest when it has begun the one after that.
-  const bool ahead = closedPages.count(page + 1) != 0 || highestBegun >= page + 2;
-  if (ahead && !stopped) {
-    stopped = kill(renderPid, SIGSTOP) == 0;
-  } else if (!ahead && stopped) {
-    resumeRender();
-  }
+  pace();
 }
 
 void resumeRender() {
-  if (stopped && renderPid > 0)
-    kill(renderPid, SIGCONT);
-  stopped = false;
+  std::lock_guard<std::mutex> held(watchLock);
+  pacedPage = 0;
+  pace();
 }
 
 void waitForProgress() {
   struct pollfd fds[3];
   nfds_t count = 0;
-  for (const int fd : {inotifyFd, exited ? -1 : pidFd, cancelWakeFd()}) {
+  // With the pacing thread running, it reads the page events and passes
+  // them on through progressFd.
+  const int pageEvents = progressFd >= 0 ? progressFd : inotifyFd;
+  for (const int fd : {pageEvents, exited ? -1 : pidFd, cancelWakeFd()}) {
     if (fd >= 0) {
       fds[count].fd = fd;
       fds[count].events = POLLIN;
@@ -169,10 +259,14 @@ void waitForProgress() {
   }
   const bool allSigns = (inotifyFd >= 0 || !pagesWatched) && (pidFd >= 0 || exited);
   poll(fds, count, allSigns ? kWaitWithEventsMs : kWaitWithoutEventsMs);
+  if (progressFd >= 0)
+    clearCounter(progressFd);
+  std::lock_guard<std::mutex> held(watchLock);
   drainEvents();
 }
 
 void closePageWatch() {
+  stopPacer();
   if (inotifyFd >= 0)
     close(inotifyFd);
   if (pidFd >= 0)

@@ -5,12 +5,10 @@
 // each into its own slot, so nothing is copied and memory stays bounded.
 #include "transfer/band_coding.h"
 
-#include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <condition_variable>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "compressor/band_compressor.h"
+#include "driver/job_cancel.h"
 
 namespace {
 
@@ -91,21 +90,14 @@ void helperLoop(int index) {
   }
 }
 
-// Helpers never take a signal: the job's signal handling (cancellation, a
-// lost printer) stays with the thread that runs the job.
 void startHelpers() {
   if (lock == nullptr) {
     lock = new std::mutex;
     workWaiting = new std::condition_variable;
     bandReady = new std::condition_variable;
   }
-  sigset_t all;
-  sigset_t saved;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &saved);
   for (; started < helpers; started++)
-    std::thread(helperLoop, started).detach();
-  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    startThreadWithoutSignals(helperLoop, started).detach();
 }
 
 bool codeInOrder(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink) {
