@@ -98,76 +98,121 @@ void reconst(_CParams* p) {
   }
 }
 
-void update(short c, _CParams* p) {
-  // The rebuild check comes before the increment: the symbol that brings the
-  // root to the limit is counted in the rebuilt tree.
-  if (p->weight[kRoot] == kMaxWeight) {
-    reconst(p);
+namespace {
+
+// The node at x, whose weight has just become w and now exceeds that of the
+// position above it, moves to the highest position whose weight is still
+// below w, exchanging contents with it; returns that position.
+inline int moveUp(int x, uint16_t w, _CParams* p) {
+  // The weights above x are sorted and the sentinel at 623 is above every
+  // weight: a short scan finds most, a binary search the long runs of equal
+  // weights.
+  int l = x + 1;
+  for (int n = 0; n < 8 && p->weight[l + 1] < w; n++) {
+    l++;
   }
-  int x = p->upNode[kNodes + c];
+  if (p->weight[l + 1] < w) {
+    int hi = kNodes;  // weight[hi] >= w
+    while (hi - l > 1) {
+      const int mid = (l + hi) >> 1;
+      if (p->weight[mid] < w) {
+        l = mid;
+      } else {
+        hi = mid;
+      }
+    }
+  }
+  p->weight[x] = p->weight[l];
+  p->weight[l] = w;
+  const int a = p->firstChild[x];
+  const int b = p->firstChild[l];
+  p->firstChild[l] = static_cast<int16_t>(a);
+  p->firstChild[x] = static_cast<int16_t>(b);
+  // An internal node's second child follows its first; a leaf has only its
+  // own entry, which then simply takes the same value twice. No branch:
+  // whether a node or a leaf moves follows the data.
+  p->upNode[a] = static_cast<int16_t>(l);
+  p->upNode[a + (a < kNodes)] = static_cast<int16_t>(l);
+  p->upNode[b] = static_cast<int16_t>(x);
+  p->upNode[b + (b < kNodes)] = static_cast<int16_t>(x);
+  return l;
+}
+
+// The rest of an update from position x up to the root.
+inline void countFrom(int x, _CParams* p) {
   do {
     const uint16_t w = static_cast<uint16_t>(++p->weight[x]);
     if (w > p->weight[x + 1]) {
-      // Move to the highest position whose weight is still below w. The
-      // weights above x are sorted and the sentinel at 623 is above every
-      // weight: a short scan finds most, a binary search the long runs of
-      // equal weights.
-      int l = x + 1;
-      for (int n = 0; n < 8 && p->weight[l + 1] < w; n++) {
-        l++;
-      }
-      if (p->weight[l + 1] < w) {
-        int hi = kNodes;  // weight[hi] >= w
-        while (hi - l > 1) {
-          const int mid = (l + hi) >> 1;
-          if (p->weight[mid] < w) {
-            l = mid;
-          } else {
-            hi = mid;
-          }
-        }
-      }
-      p->weight[x] = p->weight[l];
-      p->weight[l] = w;
-      const int a = p->firstChild[x];
-      const int b = p->firstChild[l];
-      p->firstChild[l] = static_cast<int16_t>(a);
-      p->firstChild[x] = static_cast<int16_t>(b);
-      // An internal node's second child follows its first; a leaf has only
-      // its own entry, which then simply takes the same value twice. No
-      // branch: whether a node or a leaf moves follows the data.
-      p->upNode[a] = static_cast<int16_t>(l);
-      p->upNode[a + (a < kNodes)] = static_cast<int16_t>(l);
-      p->upNode[b] = static_cast<int16_t>(x);
-      p->upNode[b + (b < kNodes)] = static_cast<int16_t>(x);
-      x = l;
+      x = moveUp(x, w, p);
     }
     x = p->upNode[x];
   } while (x != 0);
 }
 
-void EncodeChar(unsigned short c, _CParams* p) {
-  // Gather the path from the leaf up, so the bit of the node below the root
-  // ends up first. A leaf can lie up to 21 levels deep, so the path is kept
-  // in 32 bits and a code longer than 16 bits goes out in two pieces.
-  uint32_t code = 0;
-  int n = 0;
-  int k = p->upNode[kNodes + c];
-  do {
-    code >>= 1;
-    if (k & 1) {
-      code |= 0x80000000u;
-    }
-    n++;
-    k = p->upNode[k];
-  } while (k != kRoot);
+// Writes a code gathered from the leaf up in the top n bits of `code`. A
+// leaf can lie up to 21 levels deep, so a code longer than 16 bits goes out
+// in two pieces.
+inline void putPath(uint32_t code, int n, _CParams* p) {
   if (n <= 16) {
     Putcode(static_cast<short>(n), static_cast<unsigned short>(code >> 16), p);
   } else {
     Putcode(16, static_cast<unsigned short>(code >> 16), p);
     Putcode(static_cast<short>(n - 16), static_cast<unsigned short>(code & 0xFFFF), p);
   }
-  update(static_cast<short>(c), p);
+}
+
+}  // namespace
+
+void update(short c, _CParams* p) {
+  // The rebuild check comes before the increment: the symbol that brings the
+  // root to the limit is counted in the rebuilt tree.
+  if (p->weight[kRoot] == kMaxWeight) {
+    reconst(p);
+  }
+  countFrom(p->upNode[kNodes + c], p);
+}
+
+void EncodeChar(unsigned short c, _CParams* p) {
+  // Gather the path from the leaf up, so the bit of the node below the root
+  // ends up first.
+  uint32_t code = 0;
+  int n = 0;
+  int k = p->upNode[kNodes + c];
+  if (p->weight[kRoot] == kMaxWeight) {
+    // The update rebuilds the tree: the code is that of the tree before.
+    do {
+      code = (code >> 1) | (static_cast<uint32_t>(k & 1) << 31);
+      n++;
+      k = p->upNode[k];
+    } while (k != kRoot);
+    putPath(code, n, p);
+    update(static_cast<short>(c), p);
+    return;
+  }
+  // The count goes up the same path as the code until a node moves, so the
+  // code is gathered on the way. Until that first move only weights have
+  // changed: the rest of the code is read from the parents as they stand,
+  // just before it.
+  for (;;) {
+    code = (code >> 1) | (static_cast<uint32_t>(k & 1) << 31);
+    n++;
+    const uint16_t w = static_cast<uint16_t>(++p->weight[k]);
+    if (w > p->weight[k + 1]) {
+      for (int up = p->upNode[k]; up != kRoot; up = p->upNode[up]) {
+        code = (code >> 1) | (static_cast<uint32_t>(up & 1) << 31);
+        n++;
+      }
+      putPath(code, n, p);
+      countFrom(p->upNode[moveUp(k, w, p)], p);
+      return;
+    }
+    k = p->upNode[k];
+    if (k == kRoot) {
+      putPath(code, n, p);
+      p->weight[kRoot]++;  // the root never moves: the sentinel is above it
+      return;
+    }
+  }
 }
 
 void EncodePosition(unsigned short offset, _CParams* p) {
