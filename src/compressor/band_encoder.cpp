@@ -55,9 +55,7 @@ void Encode(_CParams* p) {
   }
   p->firstFill = remaining;
 
-  for (int i = 1; i <= kMaxMatch; i++) {
-    InsertNode(static_cast<short>(r - i), p, &order);
-  }
+  InsertLeadIn(p, &order);
   InsertNode(static_cast<short>(r), p, &order);
 
   do {

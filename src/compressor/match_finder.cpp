@@ -310,6 +310,41 @@ void ReplaceNode(short node, short pos, _CParams* p, OrderLinks* order) { replac
 
 void InitOrder(OrderLinks* order) { std::memset(order, 0, sizeof *order); }
 
+void InsertLeadIn(_CParams* p, OrderLinks* order) {
+  const unsigned char first = p->window[kWindowStart];
+  if (first == ' ') {
+    for (int k = 1; k <= kMaxMatch; k++) {
+      InsertNode(static_cast<short>(kWindowStart - k), p, order);
+    }
+    return;
+  }
+  // The string of position 4036 - k is k spaces and then the band's first
+  // bytes, so the k-th insertion differs from every earlier one first at its
+  // byte k, a space against the band's first byte: it is the least string
+  // of the tree of spaces so far when that byte is above a space, the
+  // greatest when below. Each walk from the root thus runs down the whole
+  // chain of the earlier ones, agreeing in 1, 2, ..., k - 1 bytes, and ends
+  // below the last; it is built directly here, with the agreements and the
+  // match (k - 1 bytes at offset 4094 from the 6th on) that the walks find.
+  const bool larger = first < ' ';
+  int parent = kRootBase + ' ';
+  for (int k = 1; k <= kMaxMatch; k++) {
+    const int pos = kWindowStart - k;
+    p->leftLink[pos] = p->rightLink[pos] = kNil;
+    const bool right = k == 1 || larger;
+    const int sharedBelow = k > 1 && larger ? k - 1 : 1;
+    const int sharedAbove = k > 1 && !larger ? k - 1 : 1;
+    attachLeaf<true>(pos, parent, right, sharedBelow, sharedAbove, p, order);
+    if (k - 1 >= kMinMatch) {
+      p->bestLength = static_cast<int16_t>(k - 1);
+      p->bestOffset = kWindowSize - 2;
+    } else {
+      p->bestLength = 0;
+    }
+    parent = pos;
+  }
+}
+
 void InsertNodeNear(short pos, short finger, int agreed, _CParams* p, OrderLinks* order) {
   const unsigned char* key = &p->window[pos];
   if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {

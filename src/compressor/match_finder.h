@@ -25,6 +25,12 @@ struct OrderLinks {
 
 // Clears the order for an empty forest.
 void InitOrder(OrderLinks* order);
+// InsertNode(4035), InsertNode(4034), ..., InsertNode(3976) with `order`, as
+// the band encoder starts a band: the space fill before the first coding
+// position, with the band's first bytes stored from 4036 on and the forest
+// empty. The forest, the order, bestLength and bestOffset come out as from
+// those calls.
+void InsertLeadIn(_CParams* p, OrderLinks* order);
 // InsertNode and DeleteNode that also keep `order`; the forest, bestLength
 // and bestOffset come out exactly as from the plain routines.
 void InsertNode(short pos, _CParams* p, OrderLinks* order);

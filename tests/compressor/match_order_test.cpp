@@ -112,6 +112,37 @@ void fillWindow(_CParams* p, uint32_t seed) {
 
 }  // namespace
 
+TEST(MatchOrder, the_lead_in_of_a_band_leaves_the_forest_and_match_of_its_sixty_insertions) {
+  // The band's first byte below, above or equal to a space, bands that
+  // begin with spaces and then differ, and bands shorter than the lookahead
+  // (zeros behind them), then the first coding position on top.
+  const std::vector<std::vector<uint8_t>> starts = {{0x00}, {0x1F, 0x20}, {0x21},       {0xFF, 0x00, 0xFF},
+                                                    {0x20}, {0x20, 0x20, 0x41}, {0x20, 0x1F}, {0x0A, 0x05, 0x01, 0x01}};
+  for (const std::vector<uint8_t>& start : starts) {
+    for (const int len : {1, 2, 5, 59, 60}) {
+      SCOPED_TRACE("first byte " + std::to_string(start[0]) + ", length " + std::to_string(len));
+      Forests f;
+      for (_CParams* p : {f.tuned, f.plain}) {
+        std::memset(p->window, ' ', kWindowStart);
+        for (int i = 0; i < len; i++) {
+          p->window[kWindowStart + i] = i < static_cast<int>(start.size()) ? start[i] : static_cast<uint8_t>(0x41 + i % 3);
+        }
+      }
+      InsertLeadIn(f.tuned, f.order);
+      for (int k = 1; k <= kMaxMatch; k++) reference::InsertNode(static_cast<short>(kWindowStart - k), f.plain);
+      ASSERT_EQ(forestDifference(f.tuned, f.plain), "");
+      ASSERT_EQ(orderDifference(f.tuned, f.order), "");
+      EXPECT_EQ(f.tuned->bestLength, f.plain->bestLength);
+      EXPECT_EQ(f.tuned->bestOffset, f.plain->bestOffset);
+      InsertNode(static_cast<short>(kWindowStart), f.tuned, f.order);
+      reference::InsertNode(static_cast<short>(kWindowStart), f.plain);
+      ASSERT_EQ(forestDifference(f.tuned, f.plain), "");
+      EXPECT_EQ(f.tuned->bestLength, f.plain->bestLength);
+      EXPECT_EQ(f.tuned->bestOffset, f.plain->bestOffset);
+    }
+  }
+}
+
 TEST(MatchOrder, insertion_from_any_finger_leaves_the_forest_of_the_walk_from_the_root) {
   // Positions go in in ring order and leave 1500 positions later, as the
   // encoder slides its window; each is inserted from the root or from a
