@@ -142,9 +142,10 @@ int runJob(bool streaming) {
       continue;
     }
     // Waiting for gs (for page `page` to be finished, or for its end): it
-    // must be running, even when pages beyond are there already (a page that
-    // gs skipped is decided only by its end).
-    resumeRender();
+    // runs until that page is finished, even when pages beyond are there
+    // already (a page that gs skipped is decided only by its end). After a
+    // failed page only gs's end is awaited, and gs runs freely.
+    paceWhileWaiting(run.failed ? 0 : run.page);
     waitForProgress();
   }
   closePageWatch();

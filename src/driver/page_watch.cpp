@@ -46,7 +46,8 @@ bool exited = false;
 bool stopped = false;       // gs held back by SIGSTOP
 std::set<int> closedPages;  // pages gs has closed after writing
 int highestBegun = 1;       // highest page gs has created (1: the placeholder)
-int pacedPage = 0;          // page being sent, gs kept near it; 0: gs runs freely
+int pacedPage = 0;          // page gs is kept near; 0: gs runs freely
+bool waitingForPage = false;  // pacedPage is not sent yet but waited for
 
 // The pacing thread and the two event counters it waits on and signals.
 std::thread pacer;
@@ -104,14 +105,26 @@ bool drainEvents() {
   }
 }
 
+// Whether `page` is finished by the signs at hand. Called with watchLock
+// held.
+bool finishedNow(int page) {
+  if (!entryExists(pagePath(page)))
+    return false;
+  return closedPages.count(page) != 0 || entryExists(pagePath(page + 1));
+}
+
 // Keeps gs at most one finished page ahead of pacedPage: stopped as soon as
 // it has finished pacedPage + 1, at the latest when it has begun the page
-// after that; continued once it is no longer ahead. Called with watchLock
-// held.
+// after that; continued once it is no longer ahead. While the job's thread
+// waits for pacedPage, gs is stopped only once that page is finished, so the
+// wait always ends: a page gs skipped is decided by gs's end, and gs must
+// run to get there. Called with watchLock held.
 void pace() {
   if (exited || renderPid <= 0)
     return;
-  const bool ahead = pacedPage > 0 && (closedPages.count(pacedPage + 1) != 0 || highestBegun >= pacedPage + 2);
+  bool ahead = pacedPage > 0 && (closedPages.count(pacedPage + 1) != 0 || highestBegun >= pacedPage + 2);
+  if (ahead && waitingForPage)
+    ahead = finishedNow(pacedPage);
   if (ahead && !stopped) {
     stopped = kill(renderPid, SIGSTOP) == 0;
   } else if (!ahead && stopped) {
@@ -184,6 +197,7 @@ void watchRender(pid_t pid) {
     exited = pid <= 0;
     stopped = false;
     pacedPage = 0;
+    waitingForPage = false;
   }
   if (pidFd >= 0)
     close(pidFd);
@@ -220,26 +234,25 @@ bool renderExited() {
 }
 
 bool pageFinished(int page) {
-  {
-    std::lock_guard<std::mutex> held(watchLock);
-    drainEvents();
-    pace();
-  }
-  if (!entryExists(pagePath(page)))
-    return false;
-  return closedPages.count(page) != 0 || entryExists(pagePath(page + 1));
+  std::lock_guard<std::mutex> held(watchLock);
+  drainEvents();
+  pace();
+  return finishedNow(page);
 }
 
 void paceRender(int page) {
   std::lock_guard<std::mutex> held(watchLock);
   pacedPage = page;
+  waitingForPage = false;
   drainEvents();
   pace();
 }
 
-void resumeRender() {
+void paceWhileWaiting(int page) {
   std::lock_guard<std::mutex> held(watchLock);
-  pacedPage = 0;
+  pacedPage = page;
+  waitingForPage = true;
+  drainEvents();
   pace();
 }
 

@@ -26,15 +26,18 @@ bool renderExited();
 // about it.
 bool pageFinished(int page);
 
-// Keeps gs at most one finished page ahead of `page`, the page being sent or
-// next to send: gs is stopped (SIGSTOP) once it has finished page + 1 (or
-// begun page + 2, should that close have been missed), so that no more than
-// three page images stand on disk at once, and continued once `page` has gone
-// out. Cheap enough to be called after every band.
+// Keeps gs at most one finished page ahead of `page`, the page being sent:
+// gs is stopped (SIGSTOP) once it has finished page + 1 (or begun page + 2,
+// should that close have been missed), so that no more than three page images
+// stand on disk at once, and continued once it is no longer ahead. From the
+// next call on, a pacing thread applies the rule as page events come.
 void paceRender(int page);
 
-// Lets a stopped gs go on (before waiting for its end without sending).
-void resumeRender();
+// The same while the job waits for `page`, not yet finished, or for gs's
+// end: gs is stopped only once `page` is finished as pageFinished tells, so a
+// wait for a page gs skipped (decided only by gs's end) never stalls. With
+// `page` 0 only gs's end is awaited: gs runs freely.
+void paceWhileWaiting(int page);
 
 // Sleeps until something happened that may change the answers above (a page
 // event, gs's end, a cancellation request) or a short while has passed.
