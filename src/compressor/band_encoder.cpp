@@ -7,6 +7,7 @@
 
 #include "compressor/adaptive_huffman.h"
 #include "compressor/band_compressor.h"
+#include "compressor/forest_ops.h"
 #include "compressor/match_finder.h"
 
 namespace {
@@ -92,9 +93,7 @@ void Encode(_CParams* p) {
       if (c == -1) {
         break;
       }
-      if (p->upLink[s] != kNil) {
-        DeleteNode(static_cast<short>(s), p, &order);
-      }
+      forest::deleteNode<true>(s, p, &order);
       p->window[s] = static_cast<unsigned char>(c);
       if (s < kMirrorSize) {
         p->window[kWindowSize + s] = static_cast<unsigned char>(c);
@@ -106,7 +105,7 @@ void Encode(_CParams* p) {
         const int fingerPos = finger & (kWindowSize - 1);
         if (equal && r != 0 && fingerPos != 0 && p->window[r + kMaxMatch - 1] == p->window[fingerPos + kMaxMatch - 1] &&
             p->upLink[fingerPos] != kNil) {
-          ReplaceNode(static_cast<short>(fingerPos), static_cast<short>(r), p, &order);
+          forest::replaceNode<true>(fingerPos, r, p, &order);
           p->bestOffset = static_cast<int16_t>(copyOffset);
           p->bestLength = kMaxMatch;
         } else {
@@ -123,7 +122,7 @@ void Encode(_CParams* p) {
             near = lastNeighbour + 1;
             agreed = lastShared - 1;
           }
-          InsertNodeNear(static_cast<short>(r), static_cast<short>(near), agreed, p, &order);
+          forest::insertNear(r, near, agreed, p, &order);
           equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
         }
       } else {

@@ -1,0 +1,283 @@
+// Forest operations of the match finder, defined here so that the band
+// encoder's loop over the positions of a copy compiles them in place: the
+// call per position would otherwise cost as much as some of the operations.
+// Used by the match finder's routines and by the band encoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "compressor/band_compressor.h"
+#include "compressor/match_finder.h"
+
+namespace forest {
+
+inline uint64_t load64(const unsigned char* a) {
+  uint64_t v;
+  std::memcpy(&v, a, sizeof v);
+  return v;
+}
+
+// Number of leading bytes in which the 60-byte strings at a and b agree (60
+// when all do), given that their first `from` bytes are known to agree. Reads
+// eight bytes at a time; the last word is read at offset 52 so that nothing
+// past the 60 bytes is touched.
+inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr int kLastWord = kMaxMatch - 8;
+  int at = from;
+  for (; at < kLastWord; at += 8) {
+    const uint64_t x = load64(a + at) ^ load64(b + at);
+    if (x != 0) {
+      return at + (__builtin_ctzll(x) >> 3);
+    }
+  }
+  const uint64_t x = load64(a + kLastWord) ^ load64(b + kLastWord);
+  return x != 0 ? kLastWord + (__builtin_ctzll(x) >> 3) : kMaxMatch;
+#else
+  int i = from;
+  while (i < kMaxMatch && a[i] == b[i]) {
+    i++;
+  }
+  return i;
+#endif
+}
+
+// The link of `parent` (a position or a root) that holds `child`, its right
+// link if that holds it, else its left one. Found without a branch, as the
+// side follows the data: the right links lie at a fixed distance after the
+// left ones in the record.
+inline int16_t* linkHolding(int parent, int child, _CParams* p) {
+  constexpr size_t kLeft = offsetof(_CParams, leftLink);
+  constexpr size_t kApart = offsetof(_CParams, rightLink) - kLeft;
+  const size_t side = p->rightLink[parent] == child ? kApart : 0;
+  return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(p) + kLeft + side + 2 * static_cast<size_t>(parent));
+}
+
+// The order links of a missing neighbour land in entry kNil.
+inline void linkInOrder(int pos, int below, int above, int sharedBelow, int sharedAbove, OrderLinks* order) {
+  OrderEntry* const e = order->at;
+  e[below].next = static_cast<int16_t>(pos);
+  e[below].sharedNext = static_cast<uint8_t>(sharedBelow);
+  e[pos].prev = static_cast<int16_t>(below);
+  e[pos].sharedPrev = static_cast<uint8_t>(sharedBelow);
+  e[pos].next = static_cast<int16_t>(above);
+  e[pos].sharedNext = static_cast<uint8_t>(sharedAbove);
+  e[above].prev = static_cast<int16_t>(pos);
+  e[above].sharedPrev = static_cast<uint8_t>(sharedAbove);
+}
+
+// pos becomes a new leaf below `parent` (a position or a root), on its
+// larger side when `right`. sharedBelow and sharedAbove are the bytes pos
+// shares with its nearest smaller and larger strings (any value where there
+// is none).
+template <bool kOrdered>
+inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sharedAbove, _CParams* p,
+                       OrderLinks* order) {
+  p->upLink[pos] = static_cast<int16_t>(parent);
+  if (right) {
+    p->rightLink[parent] = static_cast<int16_t>(pos);
+  } else {
+    p->leftLink[parent] = static_cast<int16_t>(pos);
+  }
+  if constexpr (kOrdered) {
+    int below = kNil;
+    int above = kNil;
+    if (parent < kRootBase) {
+      below = right ? parent : order->at[parent].prev;
+      above = right ? order->at[parent].next : parent;
+    }
+    linkInOrder(pos, below, above, sharedBelow, sharedAbove, order);
+  }
+}
+
+// The newer position pos takes the place of node, whose string equals its
+// own; node leaves the forest. Keeps every string in the forest distinct.
+template <bool kOrdered>
+inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CParams* p, OrderLinks* order) {
+  p->upLink[pos] = p->upLink[node];
+  p->leftLink[pos] = p->leftLink[node];
+  p->rightLink[pos] = p->rightLink[node];
+  p->upLink[p->leftLink[node]] = static_cast<int16_t>(pos);
+  p->upLink[p->rightLink[node]] = static_cast<int16_t>(pos);
+  *linkHolding(p->upLink[node], node, p) = static_cast<int16_t>(pos);
+  p->upLink[node] = kNil;
+  if constexpr (kOrdered) {
+    OrderEntry* const e = order->at;
+    e[pos] = e[node];
+    e[e[node].prev].next = static_cast<int16_t>(pos);
+    e[e[node].next].prev = static_cast<int16_t>(pos);
+  }
+}
+
+// DeleteNode, with or without keeping the order.
+template <bool kOrdered>
+inline __attribute__((always_inline)) void deleteNode(int pos, _CParams* p, OrderLinks* order) {
+  if (p->upLink[pos] == kNil) {
+    return;
+  }
+  // With one child or none, the child (or the empty marker) takes the place.
+  const int left = p->leftLink[pos];
+  const int right = p->rightLink[pos];
+  int q = right == kNil ? left : right;
+  if (left != kNil && right != kNil) {
+    // Two children: the greatest string of the left subtree, the nearest
+    // smaller one, takes the place.
+    q = p->leftLink[pos];
+    bool deeper = p->rightLink[q] != kNil;
+    if constexpr (kOrdered) {
+      q = order->at[pos].prev;
+      deeper = q != p->leftLink[pos];
+    } else if (deeper) {
+      do {
+        q = p->rightLink[q];
+      } while (p->rightLink[q] != kNil);
+    }
+    if (deeper) {
+      p->rightLink[p->upLink[q]] = p->leftLink[q];
+      p->upLink[p->leftLink[q]] = p->upLink[q];
+      p->leftLink[q] = p->leftLink[pos];
+      p->upLink[p->leftLink[pos]] = static_cast<int16_t>(q);
+    }
+    p->rightLink[q] = p->rightLink[pos];
+    p->upLink[p->rightLink[pos]] = static_cast<int16_t>(q);
+  }
+  // upLink[4096] absorbs the write when q is the empty marker.
+  p->upLink[q] = p->upLink[pos];
+  *linkHolding(p->upLink[pos], pos, p) = static_cast<int16_t>(q);
+  p->upLink[pos] = kNil;
+  if constexpr (kOrdered) {
+    // The neighbours of pos become each other's; they share what both
+    // shared with pos.
+    OrderEntry* const e = order->at;
+    const int below = e[pos].prev;
+    const int above = e[pos].next;
+    const int shared = e[pos].sharedPrev < e[pos].sharedNext ? e[pos].sharedPrev : e[pos].sharedNext;
+    e[below].next = static_cast<int16_t>(above);
+    e[below].sharedNext = static_cast<uint8_t>(shared);
+    e[above].prev = static_cast<int16_t>(below);
+    e[above].sharedPrev = static_cast<uint8_t>(shared);
+  }
+}
+
+// The walk from the root (InsertNode) and the climb from a position towards
+// the place of a new string (used by insertNear), out of line in the match
+// finder.
+template <bool kOrdered>
+void insertFromRoot(int pos, _CParams* p, OrderLinks* order);
+void climbAndInsert(int pos, int x, int xAgree, _CParams* p, OrderLinks* order);
+
+// Steps through the string order from a finger before falling back to the
+// climb through the tree.
+constexpr int kOrderSteps = 8;
+
+// InsertNodeNear (see there).
+inline __attribute__((always_inline)) void insertNear(int pos, int finger, int agreed, _CParams* p,
+                                                      OrderLinks* order) {
+  const unsigned char* key = &p->window[pos];
+  if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
+    insertFromRoot<true>(pos, p, order);
+    return;
+  }
+  const int shared = agreement(key, &p->window[finger], agreed);
+  if (shared == kMaxMatch) {
+    p->bestOffset = static_cast<int16_t>(((pos - finger) & (kWindowSize - 1)) - 1);
+    p->bestLength = kMaxMatch;
+    replaceNode<true>(finger, pos, p, order);
+    return;
+  }
+  p->leftLink[pos] = p->rightLink[pos] = kNil;
+  p->bestLength = 0;
+
+  // Step through the string order from the finger towards the key. A
+  // neighbour that shares fewer bytes with the string just passed than the
+  // key does lies beyond the key; one that shares more lies on the near side
+  // and agrees with the key exactly as far as the string passed; only a tie
+  // needs the bytes compared.
+  const OrderEntry* const e = order->at;
+  int below;
+  int above;
+  int sharedBelow;
+  int sharedAbove;
+  if (key[shared] > p->window[finger + shared]) {
+    below = finger;
+    sharedBelow = shared;
+    for (int steps = 0;; steps++) {
+      above = e[below].next;
+      if (above == kNil) {
+        sharedAbove = 1;
+        break;
+      }
+      const int between = e[below].sharedNext;
+      if (between < sharedBelow) {
+        sharedAbove = between;
+        break;
+      }
+      if (between == sharedBelow) {
+        const int i = agreement(key, &p->window[above], between);
+        if (i == kMaxMatch) {
+          p->bestOffset = static_cast<int16_t>(((pos - above) & (kWindowSize - 1)) - 1);
+          p->bestLength = kMaxMatch;
+          replaceNode<true>(above, pos, p, order);
+          return;
+        }
+        if (key[i] < p->window[above + i]) {
+          sharedAbove = i;
+          break;
+        }
+        sharedBelow = i;
+      }
+      below = above;
+      if (steps == kOrderSteps) {
+        climbAndInsert(pos, below, sharedBelow, p, order);
+        return;
+      }
+    }
+  } else {
+    above = finger;
+    sharedAbove = shared;
+    for (int steps = 0;; steps++) {
+      below = e[above].prev;
+      if (below == kNil) {
+        sharedBelow = 1;
+        break;
+      }
+      const int between = e[above].sharedPrev;
+      if (between < sharedAbove) {
+        sharedBelow = between;
+        break;
+      }
+      if (between == sharedAbove) {
+        const int i = agreement(key, &p->window[below], between);
+        if (i == kMaxMatch) {
+          p->bestOffset = static_cast<int16_t>(((pos - below) & (kWindowSize - 1)) - 1);
+          p->bestLength = kMaxMatch;
+          replaceNode<true>(below, pos, p, order);
+          return;
+        }
+        if (key[i] > p->window[below + i]) {
+          sharedBelow = i;
+          break;
+        }
+        sharedAbove = i;
+      }
+      above = below;
+      if (steps == kOrderSteps) {
+        climbAndInsert(pos, above, sharedAbove, p, order);
+        return;
+      }
+    }
+  }
+
+  // Of two neighbours in a search tree, either the smaller has no right
+  // child or the larger has no left child; that empty link is where the
+  // walk from the root ends.
+  if (below != kNil && p->rightLink[below] == kNil) {
+    attachLeaf<true>(pos, below, true, sharedBelow, sharedAbove, p, order);
+  } else {
+    attachLeaf<true>(pos, above, false, sharedBelow, sharedAbove, p, order);
+  }
+}
+
+}  // namespace forest
