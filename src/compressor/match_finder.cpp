@@ -41,16 +41,23 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
   int node = kRootBase + key[0];
   bool right = true;  // the first step from a root goes right
   p->leftLink[pos] = p->rightLink[pos] = kNil;
-  p->bestLength = 0;
   // Every node below the walk's position lies between the nearest smaller
   // and the nearest larger string passed so far, so it agrees with the key
   // in at least as many bytes as the lesser of those two agreements.
   int belowAgree = 1;  // with the nearest smaller string passed
   int aboveAgree = 1;  // with the nearest larger string passed
+  // The best match so far as one number, its length above its nearness
+  // (4095 - offset): the longer wins and, of two equally long, the nearer,
+  // in whatever order the walk meets them. 0 for none.
+  int best = 0;
   for (;;) {
     const int next = right ? p->rightLink[node] : p->leftLink[node];
     if (next == kNil) {
       attachLeaf<kOrdered>(pos, node, right, belowAgree, aboveAgree, p, order);
+      p->bestLength = static_cast<int16_t>(best >> 12);
+      if (best != 0) {
+        p->bestOffset = static_cast<int16_t>(kWindowSize - 1 - (best & (kWindowSize - 1)));
+      }
       return;
     }
     node = next;
@@ -58,17 +65,14 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
     const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
     if (i >= kMinMatch) {
       const int offset = ((pos - node) & (kWindowSize - 1)) - 1;
-      if (i > p->bestLength) {
+      if (i == kMaxMatch) {
+        // Strings in the forest are distinct: no other match is as long.
         p->bestOffset = static_cast<int16_t>(offset);
-        p->bestLength = static_cast<int16_t>(i);
-        if (i == kMaxMatch) {
-          break;
-        }
-      } else if (i == p->bestLength && offset < p->bestOffset) {
-        // Of two matches of equal length the nearer wins, in whatever order
-        // the walk meets them.
-        p->bestOffset = static_cast<int16_t>(offset);
+        p->bestLength = kMaxMatch;
+        break;
       }
+      const int score = (i << 12) | (kWindowSize - 1 - offset);
+      best = score > best ? score : best;
     }
     // Smaller strings lie to the left, larger ones to the right.
     right = key[i] > cand[i];
