@@ -10,30 +10,19 @@
 #include <cstring>
 #include <vector>
 
-bool writePng(const std::string& path, const PcxImage& image, std::string* message) {
-  const size_t rowBytes = (static_cast<size_t>(image.width) + 7) / 8;
-  if (image.lines.size() < static_cast<size_t>(image.height) * image.bytesPerLine) {
-    *message = "image lines were not decoded";
-    return false;
-  }
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) {
-    *message = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::vector<uint8_t> row(rowBytes);
+namespace {
+
+// The libpng part alone, with no C++ object living across the setjmp point:
+// a longjmp back into a frame holding strings may leave them clobbered.
+bool writeRows(FILE* file, const PcxImage& image, uint8_t* row, size_t rowBytes) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
     png_destroy_write_struct(&png, nullptr);
-    std::fclose(file);
-    *message = "out of memory for the PNG writer";
     return false;
   }
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    *message = "cannot write " + path;
     return false;
   }
   png_init_io(png, file);
@@ -50,10 +39,32 @@ bool writePng(const std::string& path, const PcxImage& image, std::string* messa
   for (int32_t y = 0; y < image.height; ++y) {
     const uint8_t* line = image.lines.data() + static_cast<size_t>(y) * image.bytesPerLine;
     for (size_t i = 0; i < rowBytes; ++i) row[i] = line[i] ^ flip;
-    png_write_row(png, row.data());
+    png_write_row(png, row);
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
+bool writePng(const std::string& path, const PcxImage& image, std::string* message) {
+  const size_t rowBytes = (static_cast<size_t>(image.width) + 7) / 8;
+  if (image.lines.size() < static_cast<size_t>(image.height) * image.bytesPerLine) {
+    *message = "image lines were not decoded";
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    *message = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<uint8_t> row(rowBytes);
+  if (!writeRows(file, image, row.data(), rowBytes)) {
+    std::fclose(file);
+    *message = "cannot write " + path;
+    return false;
+  }
   if (std::fclose(file) != 0) {
     *message = "cannot write " + path + ": " + std::strerror(errno);
     return false;
