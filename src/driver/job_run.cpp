@@ -19,6 +19,7 @@
 #include "driver/job_stream.h"
 #include "driver/page_watch.h"
 #include "driver/render.h"
+#include "transfer/band_coding.h"
 #include "transfer/page_transfer.h"
 #include "transfer/printer_output.h"
 
@@ -37,10 +38,26 @@ struct Run {
   bool failed = false;       // a page could not be sent: no further page
 };
 
-// The page being sent, for pacing gs between its bands.
-int pageUnderWay = 1;
+// The run whose page is being sent, for the work between its bands, and
+// whether the page after it was read ahead already.
+Run* runUnderWay = nullptr;
+bool nextPageReadAhead = false;
 
-void paceBetweenBands() { paceRender(pageUnderWay); }
+// Between the bands of a page: gs is kept paced, and once the next page is
+// finished it is read, so that spare cores can code it meanwhile.
+void betweenBands() {
+  const Run& run = *runUnderWay;
+  if (run.streaming && !run.rendered)
+    paceRender(run.page);
+  if (!nextPageReadAhead) {
+    const int next = run.page + 1;
+    const bool finished = run.rendered ? next <= run.pageCount : run.streaming && pageFinished(next);
+    if (finished) {
+      readAheadPage(pageImageName(next).c_str());
+      nextPageReadAhead = true;
+    }
+  }
+}
 
 bool entryExists(const std::string& path) {
   struct stat info;
@@ -68,7 +85,7 @@ void endRender(Run& run) {
 }
 
 void sendNextPage(Run& run) {
-  pageUnderWay = run.page;
+  nextPageReadAhead = false;
   if (run.streaming && !run.rendered)
     paceRender(run.page);
   if (sendPage(run.page) != 0) {
@@ -83,14 +100,22 @@ void sendNextPage(Run& run) {
   ++run.page;
 }
 
+// The work beside the page loop ends: the page watch (it must not signal gs
+// once gs is reaped), the between-bands hook and any page read ahead.
+void endPageLoop() {
+  closePageWatch();
+  afterBand = nullptr;
+  runUnderWay = nullptr;
+  dropReadAhead();
+}
+
 // A cancelled job: gs is stopped and waited for, no further page starts, the
 // stream once started gets its trailer (the printer is never left inside a
 // command), and every file of the run goes, in debug mode too: debug mode
 // keeps files to look into a job that ended normally, and a cancelled job
 // must leave nothing behind on the print server. The error log stays.
 int endCancelledJob(Run& run) {
-  // The page watch goes first: it must not signal gs once gs is reaped.
-  closePageWatch();
+  endPageLoop();
   if (!run.rendered && run.gs > 0) {
     kill(run.gs, SIGKILL);
     waitRender(run.gs);
@@ -108,10 +133,10 @@ int endCancelledJob(Run& run) {
 int runJob(bool streaming) {
   Run run;
   run.streaming = streaming;
-  if (streaming) {
+  if (streaming)
     openPageWatch();  // before gs starts: no page close may be missed
-    afterBand = paceBetweenBands;
-  }
+  runUnderWay = &run;
+  afterBand = betweenBands;
   run.gs = startRender();
   watchRender(run.gs);
   // The stream's opening lines stay in the output buffer (it is fully
@@ -129,7 +154,7 @@ int runJob(bool streaming) {
         // Someone removed the placeholder and gs wrote nothing: nothing has
         // been flushed, so the printer sees no command at all.
         __fpurge(stdout);
-        closePageWatch();
+        endPageLoop();
         return reportMissingImages();
       }
       if (!run.streamStarted)
@@ -148,8 +173,7 @@ int runJob(bool streaming) {
     paceWhileWaiting(run.failed ? 0 : run.page);
     waitForProgress();
   }
-  closePageWatch();
-  afterBand = nullptr;
+  endPageLoop();
   writeTrailer();
   return finishJob(run.renderStatus, run.pageCount, run.sent);
 }

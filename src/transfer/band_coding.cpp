@@ -2,7 +2,9 @@
 // (each starts from a fresh coder state), so any thread may code any band; the
 // caller sends them strictly in order. A band is claimed in page order by
 // whichever thread is free, at most `slots` bands ahead of the one being sent,
-// each into its own slot, so nothing is copied and memory stays bounded.
+// each into its own slot, so nothing is copied and memory stays bounded. When
+// the page under way has no band left to claim, the helpers go on with the
+// page read ahead, if there is one.
 #include "transfer/band_coding.h"
 
 #include <sched.h>
@@ -22,9 +24,10 @@ namespace {
 
 constexpr int kMaxHelpers = 3;
 
-// The page being coded, shared by the caller and the helpers under `lock`.
+// A page being coded, shared by the caller and the helpers under `lock`.
 struct PageWork {
   const unsigned char* image = nullptr;
+  unsigned char* ownImage = nullptr;  // a page read ahead owns its bytes
   int32_t size = 0;
   int32_t bandSize = 0;
   int32_t bands = 0;
@@ -44,7 +47,8 @@ struct PageWork {
 std::mutex* lock = nullptr;
 std::condition_variable* workWaiting = nullptr;  // a band can be claimed
 std::condition_variable* bandReady = nullptr;    // a band was coded
-PageWork* current = nullptr;
+PageWork* current = nullptr;  // the page being sent
+PageWork* ahead = nullptr;    // the page expected next, read ahead
 int helpers = -1;  // helpers taking part
 int started = 0;   // helper threads running
 
@@ -56,8 +60,18 @@ int coresAvailable() {
   return online > 0 ? static_cast<int>(online) : 1;
 }
 
-bool canClaim(const PageWork& work) {
-  return !work.stop && work.nextClaim < work.bands && work.nextClaim < work.handedOver + work.slots;
+int32_t bandCount(int32_t size, int32_t bandSize) { return size / bandSize + (size % bandSize != 0); }
+
+bool canClaim(const PageWork* work) {
+  return work != nullptr && !work->stop && work->nextClaim < work->bands &&
+         work->nextClaim < work->handedOver + work->slots;
+}
+
+// The page a free thread should code a band of next, or nullptr.
+PageWork* claimable() {
+  if (canClaim(current))
+    return current;
+  return canClaim(ahead) ? ahead : nullptr;
 }
 
 // Codes the band claimed as `band` into its slot; called without the lock.
@@ -68,8 +82,8 @@ int codeOne(const PageWork& work, int32_t band) {
   return Encode(length, const_cast<unsigned char*>(work.image + start), work.capacity, slot);
 }
 
-// Claims the next band, codes it outside the lock and publishes it. Called
-// with `held` locked and canClaim true.
+// Claims the next band of `work`, codes it outside the lock and publishes
+// it. Called with `held` locked and canClaim(work) true.
 void claimAndCode(PageWork& work, std::unique_lock<std::mutex>& held) {
   const int32_t band = work.nextClaim++;
   ++work.coding;
@@ -85,8 +99,8 @@ void claimAndCode(PageWork& work, std::unique_lock<std::mutex>& held) {
 void helperLoop(int index) {
   std::unique_lock<std::mutex> held(*lock);
   for (;;) {
-    workWaiting->wait(held, [index] { return index < helpers && current != nullptr && canClaim(*current); });
-    claimAndCode(*current, held);
+    workWaiting->wait(held, [index] { return index < helpers && claimable() != nullptr; });
+    claimAndCode(*claimable(), held);
   }
 }
 
@@ -98,6 +112,54 @@ void startHelpers() {
   }
   for (; started < helpers; started++)
     startThreadWithoutSignals(helperLoop, started).detach();
+}
+
+// A page to be coded; nullptr when memory cannot be had.
+PageWork* newPageWork(const unsigned char* image, int32_t size, int32_t bandSize) {
+  PageWork* work = new PageWork;
+  work->image = image;
+  work->size = size;
+  work->bandSize = bandSize;
+  work->bands = bandCount(size, bandSize);
+  work->slots = 2 * (helpers + 1);
+  work->capacity = 2 * bandSize;
+  work->slotBytes =
+      static_cast<unsigned char*>(malloc(static_cast<size_t>(work->slots) * static_cast<size_t>(work->capacity)));
+  if (work->slotBytes == nullptr) {
+    delete work;
+    return nullptr;
+  }
+  work->ready.assign(static_cast<size_t>(work->slots), -1);
+  work->result.assign(static_cast<size_t>(work->slots), -1);
+  return work;
+}
+
+// Lets no helper start on `work` and waits until none is coding it; then it
+// may be freed. Called with `held` locked.
+void retire(PageWork* work, std::unique_lock<std::mutex>& held) {
+  work->stop = true;
+  bandReady->wait(held, [work] { return work->coding == 0; });
+}
+
+void freePageWork(PageWork* work) {
+  free(work->slotBytes);
+  free(work->ownImage);
+  delete work;
+}
+
+// The page to code for `image`: the page read ahead when it holds the same
+// bytes (its bands may be coded already), else a new one; the read-ahead page
+// is dropped either way. Called with `held` locked.
+PageWork* takePage(const unsigned char* image, int32_t size, int32_t bandSize, std::unique_lock<std::mutex>& held) {
+  PageWork* work = ahead;
+  ahead = nullptr;
+  if (work != nullptr &&
+      (work->size != size || work->bandSize != bandSize || memcmp(work->ownImage, image, static_cast<size_t>(size)) != 0)) {
+    retire(work, held);
+    freePageWork(work);
+    work = nullptr;
+  }
+  return work != nullptr ? work : newPageWork(image, size, bandSize);
 }
 
 bool codeInOrder(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink) {
@@ -134,6 +196,7 @@ int bandCodingHelpers() {
 }
 
 void setBandCodingHelpers(int count) {
+  dropReadAhead();
   // Helpers read the count under the lock when they wake.
   std::unique_lock<std::mutex> held;
   if (lock != nullptr)
@@ -141,59 +204,76 @@ void setBandCodingHelpers(int count) {
   helpers = count < 0 ? 0 : count > kMaxHelpers ? kMaxHelpers : count;
 }
 
-bool codeBands(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink) {
-  const int32_t bands = size / bandSize + (size % bandSize != 0);
-  if (bands < 2 || bandCodingHelpers() == 0)
-    return codeInOrder(image, size, bandSize, sink);
+void codeAhead(unsigned char* image, int32_t size, int32_t bandSize) {
+  dropReadAhead();
+  if (size <= 0 || bandCodingHelpers() == 0) {
+    free(image);
+    return;
+  }
+  if (started < helpers)
+    startHelpers();
+  PageWork* work = newPageWork(image, size, bandSize);
+  if (work == nullptr) {
+    free(image);
+    return;
+  }
+  work->ownImage = image;
+  std::unique_lock<std::mutex> held(*lock);
+  ahead = work;
+  workWaiting->notify_all();
+}
 
+void dropReadAhead() {
+  if (lock == nullptr)
+    return;
+  std::unique_lock<std::mutex> held(*lock);
+  if (ahead == nullptr)
+    return;
+  PageWork* work = ahead;
+  ahead = nullptr;
+  retire(work, held);
+  freePageWork(work);
+}
+
+bool codeBands(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink) {
+  const int32_t bands = bandCount(size, bandSize);
+  if (bandCodingHelpers() == 0 || (bands < 2 && (lock == nullptr || ahead == nullptr)))
+    return codeInOrder(image, size, bandSize, sink);
   if (started < helpers)
     startHelpers();
 
-  PageWork work;
-  work.image = image;
-  work.size = size;
-  work.bandSize = bandSize;
-  work.bands = bands;
-  work.slots = 2 * (helpers + 1);
-  work.capacity = 2 * bandSize;
-  work.slotBytes = static_cast<unsigned char*>(malloc(static_cast<size_t>(work.slots) * static_cast<size_t>(work.capacity)));
-  if (work.slotBytes == nullptr)
-    return false;
-  work.ready.assign(static_cast<size_t>(work.slots), -1);
-  work.result.assign(static_cast<size_t>(work.slots), -1);
-
   std::unique_lock<std::mutex> held(*lock);
-  current = &work;
+  PageWork* work = takePage(image, size, bandSize, held);
+  if (work == nullptr)
+    return false;
+  current = work;
   workWaiting->notify_all();
   for (int32_t band = 0; band < bands; band++) {
-    const int32_t slot = band % work.slots;
+    const int32_t slot = band % work->slots;
     // While the band is not coded yet, code the next free one here rather
     // than wait: the band may be our own to code.
-    while (work.ready[slot] != band) {
-      if (canClaim(work))
-        claimAndCode(work, held);
+    while (work->ready[slot] != band) {
+      if (PageWork* other = claimable())
+        claimAndCode(*other, held);
       else
         bandReady->wait(held);
     }
     held.unlock();
     const int32_t start = band * bandSize;
-    const CodedBand coded = {image + start, size - start < bandSize ? size - start : bandSize,
-                             work.slotBytes + static_cast<size_t>(slot) * static_cast<size_t>(work.capacity),
-                             work.result[slot]};
+    const CodedBand coded = {work->image + start, size - start < bandSize ? size - start : bandSize,
+                             work->slotBytes + static_cast<size_t>(slot) * static_cast<size_t>(work->capacity),
+                             work->result[slot]};
     const bool more = sink(coded);
     held.lock();
-    work.handedOver = band + 1;
-    if (!more) {
-      work.stop = true;
+    work->handedOver = band + 1;
+    if (!more)
       break;
-    }
     workWaiting->notify_all();
   }
   // No helper may still read the image or write a slot once we return.
-  work.stop = true;
-  bandReady->wait(held, [&work] { return work.coding == 0; });
+  retire(work, held);
   current = nullptr;
   held.unlock();
-  free(work.slotBytes);
+  freePageWork(work);
   return true;
 }

@@ -26,6 +26,17 @@ using BandSink = bool (*)(const CodedBand& band);
 // false when memory for the coding could not be had (nothing handed over).
 bool codeBands(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink);
 
+// Offers the page expected next: `image` (malloc'ed, `size` bytes; taken
+// over and freed here) is coded by the helpers whenever the page under way
+// leaves them nothing to do. The next codeBands call on the same bytes with
+// the same band size uses what was coded; a call on other bytes drops it. A
+// page offered earlier and not yet taken is dropped. Does nothing but free
+// `image` without helpers.
+void codeAhead(unsigned char* image, int32_t size, int32_t bandSize);
+
+// Drops a page offered by codeAhead and not taken (at the end of a job).
+void dropReadAhead();
+
 // Number of helper threads codeBands uses: one fewer than the cores this
 // process may run on, at most 3 (so none on one core). Ghostscript shares
 // those cores, but it is paused whenever it is ahead, and a helper then takes

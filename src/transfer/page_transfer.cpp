@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "transfer/band_coding.h"
 #include "diagnostics/error_log.h"
 #include "driver/job_settings.h"
+#include "transfer/band_coding.h"
 #include "transfer/printer_output.h"
 
 namespace {
@@ -54,6 +54,26 @@ bool sendBand(const CodedBand& band) {
 }  // namespace
 
 void (*afterBand)() = nullptr;
+
+void readAheadPage(const char* path) {
+  // Pages read ahead are held in memory beside the page under way.
+  constexpr off_t kReadAheadLimit = 8 << 20;
+  if (PCXraw || bandCodingHelpers() == 0)
+    return;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return;
+  struct stat info;
+  unsigned char* image = nullptr;
+  if (fstat(fd, &info) == 0 && info.st_size > 0 && info.st_size <= kReadAheadLimit)
+    image = static_cast<unsigned char*>(malloc(static_cast<size_t>(info.st_size)));
+  if (image != nullptr && readWhole(fd, image, static_cast<int32_t>(info.st_size))) {
+    codeAhead(image, static_cast<int32_t>(info.st_size), kBandSize);
+  } else {
+    free(image);
+  }
+  close(fd);
+}
 
 int outputFile(const char* path) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);

@@ -24,3 +24,10 @@ extern void (*afterBand)();
 // results above; an unreadable page writes nothing, and an image that was not
 // sent is never removed.
 int outputFile(const char* path);
+
+// Reads the page image at `path`, expected to be sent next, so that the band
+// coder's helper threads can start on it while the page under way is still
+// being sent; outputFile then uses their work when it reads the same bytes.
+// Does nothing without helper threads, in raw page mode, or for an image
+// that cannot be read whole or is larger than a few MiB.
+void readAheadPage(const char* path);

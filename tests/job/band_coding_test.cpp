@@ -1,11 +1,13 @@
 // Band coding on helper threads: whatever the number of helpers, the sink gets
 // every band in page order with exactly the bytes the coder gives for it
-// alone, a sink that says stop gets no further band, and no helper touches the
-// page once codeBands has returned.
+// alone, a sink that says stop gets no further band, no helper touches the
+// page once codeBands has returned, and a page read ahead is used only for
+// the very same bytes.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -18,24 +20,33 @@
 namespace {
 
 struct Seen {
-  int32_t offset;  // of the band in the page
+  std::vector<uint8_t> band;  // the band's own bytes
   int32_t length;
   int codedLength;
   std::vector<uint8_t> coded;
 };
 
-const unsigned char* pageStart = nullptr;
 std::vector<Seen> seen;
+// The page a sink offers ahead while the current one is being sent, as the
+// job does once the next page image is finished.
+const std::vector<uint8_t>* offerAfterFirstBand = nullptr;
 size_t stopAfter = SIZE_MAX;
 bool slowSink = false;
 
+std::vector<uint8_t> bytesOf(const unsigned char* at, size_t length) {
+  std::vector<uint8_t> bytes(length);
+  if (length > 0)
+    memcpy(bytes.data(), at, length);
+  return bytes;
+}
+
 bool record(const CodedBand& band) {
   Seen s;
-  s.offset = static_cast<int32_t>(band.band - pageStart);
+  s.band = bytesOf(band.band, static_cast<size_t>(band.length));
   s.length = band.length;
   s.codedLength = band.codedLength;
   if (band.codedLength > 0)
-    s.coded.assign(band.coded, band.coded + band.codedLength);
+    s.coded = bytesOf(band.coded, static_cast<size_t>(band.codedLength));
   seen.push_back(s);
   if (slowSink)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -48,8 +59,8 @@ std::vector<Seen> expected(const std::vector<uint8_t>& page, int32_t bandSize) {
   std::vector<uint8_t> buffer(2 * static_cast<size_t>(bandSize));
   for (int32_t start = 0; start < static_cast<int32_t>(page.size()); start += bandSize) {
     Seen s;
-    s.offset = start;
     s.length = std::min<int32_t>(bandSize, static_cast<int32_t>(page.size()) - start);
+    s.band = bytesOf(page.data() + start, static_cast<size_t>(s.length));
     s.codedLength = Encode(s.length, const_cast<uint8_t*>(page.data() + start),
                            static_cast<int>(buffer.size()), buffer.data());
     if (s.codedLength > 0)
@@ -80,7 +91,7 @@ bool sameBands(const std::vector<Seen>& a, const std::vector<Seen>& b, std::stri
     return false;
   }
   for (size_t i = 0; i < a.size(); i++) {
-    if (a[i].offset != b[i].offset || a[i].length != b[i].length || a[i].codedLength != b[i].codedLength ||
+    if (a[i].band != b[i].band || a[i].length != b[i].length || a[i].codedLength != b[i].codedLength ||
         a[i].coded != b[i].coded) {
       *why = "band " + std::to_string(i) + " differs";
       return false;
@@ -96,7 +107,10 @@ class BandCoding : public ::testing::Test {
     stopAfter = SIZE_MAX;
     slowSink = false;
   }
-  void TearDown() override { setBandCodingHelpers(0); }
+  void TearDown() override {
+    offerAfterFirstBand = nullptr;
+    setBandCodingHelpers(0);
+  }
 };
 
 TEST_F(BandCoding, every_helper_count_hands_over_the_bands_in_order_with_their_own_bytes) {
@@ -114,7 +128,6 @@ TEST_F(BandCoding, every_helper_count_hands_over_the_bands_in_order_with_their_o
       SCOPED_TRACE("helpers " + std::to_string(helpers) + ", size " + std::to_string(c.size));
       const std::vector<uint8_t> page = makePage(c.size, static_cast<uint32_t>(c.size) + 7);
       seen.clear();
-      pageStart = page.data();
       ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), c.bandSize, record));
       std::string why;
       EXPECT_TRUE(sameBands(expected(page, c.bandSize), seen, &why)) << why;
@@ -130,7 +143,6 @@ TEST_F(BandCoding, a_slow_sink_still_gets_every_band_in_order) {
   for (int helpers : {1, 3}) {
     setBandCodingHelpers(helpers);
     seen.clear();
-    pageStart = page.data();
     ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), 2048, record));
     std::string why;
     EXPECT_TRUE(sameBands(expected(page, 2048), seen, &why)) << "helpers " << helpers << ": " << why;
@@ -148,7 +160,6 @@ TEST_F(BandCoding, a_sink_that_stops_gets_no_further_band_and_the_page_is_free_a
     const std::vector<Seen> all = expected(*page, 1024);
     seen.clear();
     stopAfter = stop;
-    pageStart = page->data();
     ASSERT_TRUE(codeBands(page->data(), static_cast<int32_t>(page->size()), 1024, record));
     delete page;
     ASSERT_EQ(stop, seen.size());
@@ -158,7 +169,6 @@ TEST_F(BandCoding, a_sink_that_stops_gets_no_further_band_and_the_page_is_free_a
     stopAfter = SIZE_MAX;
     const std::vector<uint8_t> next = makePage(9 * 1024, 99);
     seen.clear();
-    pageStart = next.data();
     ASSERT_TRUE(codeBands(next.data(), static_cast<int32_t>(next.size()), 1024, record));
     EXPECT_TRUE(sameBands(expected(next, 1024), seen, &why)) << "next page: " << why;
   }
@@ -171,10 +181,70 @@ TEST_F(BandCoding, many_short_pages_in_a_row_with_helpers) {
   for (uint32_t n = 0; n < 300; n++) {
     const std::vector<uint8_t> page = makePage(2 * 1024 + (n * 37) % 2048, n);
     seen.clear();
-    pageStart = page.data();
     ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), 1024, record));
     std::string why;
     ASSERT_TRUE(sameBands(expected(page, 1024), seen, &why)) << "page " << n << ": " << why;
+  }
+}
+
+bool recordAndOffer(const CodedBand& band) {
+  if (offerAfterFirstBand != nullptr && seen.empty()) {
+    unsigned char* copy = static_cast<unsigned char*>(malloc(offerAfterFirstBand->size()));
+    memcpy(copy, offerAfterFirstBand->data(), offerAfterFirstBand->size());
+    codeAhead(copy, static_cast<int32_t>(offerAfterFirstBand->size()), 1024);
+  }
+  return record(band);
+}
+
+std::vector<uint8_t> flipped(std::vector<uint8_t> page) {
+  page[page.size() / 2] ^= 0x40;
+  return page;
+}
+
+TEST_F(BandCoding, a_page_read_ahead_is_used_for_the_same_bytes_only) {
+  const std::vector<uint8_t> first = makePage(6 * 1024 + 5, 11);
+  const std::vector<uint8_t> second = makePage(9 * 1024 + 300, 12);
+  const std::vector<uint8_t> sameSizeOther = flipped(second);
+  std::string why;
+  for (int helpers : {0, 1, 3}) {
+    setBandCodingHelpers(helpers);
+    // Read ahead and then sent: its bands, coded early, are the right ones
+    // (the job reads the page again into its own buffer).
+    offerAfterFirstBand = &second;
+    seen.clear();
+    ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
+    EXPECT_TRUE(sameBands(expected(first, 1024), seen, &why)) << why;
+    offerAfterFirstBand = nullptr;
+    const std::vector<uint8_t> again = second;
+    seen.clear();
+    ASSERT_TRUE(codeBands(again.data(), static_cast<int32_t>(again.size()), 1024, record));
+    EXPECT_TRUE(sameBands(expected(second, 1024), seen, &why)) << "helpers " << helpers << ": " << why;
+
+    // Read ahead, but the page sent differs in one byte, or in size, or in
+    // band size: the early work is dropped.
+    for (const std::vector<uint8_t>* sent : {&sameSizeOther, &first}) {
+      offerAfterFirstBand = &second;
+      seen.clear();
+      ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
+      offerAfterFirstBand = nullptr;
+      seen.clear();
+      ASSERT_TRUE(codeBands(sent->data(), static_cast<int32_t>(sent->size()), 1024, record));
+      EXPECT_TRUE(sameBands(expected(*sent, 1024), seen, &why)) << "helpers " << helpers << ": " << why;
+    }
+    offerAfterFirstBand = &second;
+    seen.clear();
+    ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
+    offerAfterFirstBand = nullptr;
+    seen.clear();
+    ASSERT_TRUE(codeBands(second.data(), static_cast<int32_t>(second.size()), 2048, record));
+    EXPECT_TRUE(sameBands(expected(second, 2048), seen, &why)) << "helpers " << helpers << ": " << why;
+
+    // Read ahead and never sent (the job ended): dropped, nothing leaks.
+    offerAfterFirstBand = &second;
+    seen.clear();
+    ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
+    offerAfterFirstBand = nullptr;
+    dropReadAhead();
   }
 }
 
