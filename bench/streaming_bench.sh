@@ -7,10 +7,11 @@
 #   gs_s       Ghostscript alone on the job
 #   seq_s      the filter, render first, coding on one thread (the order of
 #              work before streaming); coding_s = seq_s - gs_s
-#   stream_s   the filter, streamed, with its band-coding helper threads;
+#   stream_s   the filter, streamed, as it runs by default (no band-coding
+#              helper threads on two cores or fewer);
 #              overlap = stream_s / max(gs_s, coding_s) (target <= 1.10)
-#   seqmt_s    render first with the helper threads, and
-#   str1t_s    streamed with one coding thread: where the time goes
+#   seqmt_s    render first with one band-coding helper thread, and
+#   strmt_s    streamed with one helper thread: what a helper gives here
 #   1st_*      time to the first byte of page 1 on standard output (target
 #              for the streamed filter: gs's time for a one-page job + 50 ms)
 #   peak_*     the most page images standing in the work directory at once,
@@ -71,7 +72,7 @@ gsOne=$( { timeGs 300; timeGs 300; timeGs 300; } | sort -n | head -1)
 
 echo "streaming_bench: $pages-page 4x6 inch label job, best of $runs runs; gs alone on a one-page job at 300 dpi: ${gsOne} s"
 printf '%4s %6s %6s %8s %8s %7s %7s %7s %7s %8s %11s %11s %5s\n' \
-  dpi gs_s seq_s coding_s stream_s overlap seqmt_s str1t_s 1st_seq 1st_strm peak_seq peak_strm same
+  dpi gs_s seq_s coding_s stream_s overlap seqmt_s strmt_s 1st_seq 1st_strm peak_seq peak_strm same
 for dpi in $dpis; do
   prepare "$dpi" "$pages"
   : > "$work/runs"
@@ -82,13 +83,13 @@ for dpi in $dpis; do
     tGs=$(timeGs "$dpi")
     seq=$(probeFilter VORMEL_SEQUENTIAL=1 VORMEL_CODER_THREADS=0)
     cp "$work/out.prn" "$work/seq.prn"
-    seqMt=$(probeFilter VORMEL_SEQUENTIAL=1)
+    seqMt=$(probeFilter VORMEL_SEQUENTIAL=1 VORMEL_CODER_THREADS=1)
     cmp -s "$work/out.prn" "$work/seq.prn" || same=no
     str=$(probeFilter)
     cmp -s "$work/out.prn" "$work/seq.prn" || same=no
-    str1t=$(probeFilter VORMEL_CODER_THREADS=0)
+    strMt=$(probeFilter VORMEL_CODER_THREADS=1)
     cmp -s "$work/out.prn" "$work/seq.prn" || same=no
-    echo "$tGs $seq $seqMt $str $str1t" >> "$work/runs"
+    echo "$tGs $seq $seqMt $str $strMt" >> "$work/runs"
   done
   pageBytes=$(cat "$work/ref/"* | wc -c)
   # Fields per run: gs, then four probe lines of six fields each
@@ -99,13 +100,13 @@ for dpi in $dpis; do
     {
       low($1, "gs"); low($4, "seq"); low($2, "seq1st"); high($5, "seqPeak"); high($6, "seqFiles")
       low($10, "seqMt"); low($16, "str"); low($14, "str1st"); high($17, "strPeak"); high($18, "strFiles")
-      low($22, "str1t")
+      low($22, "strMt")
     }
     END {
       coding = best["seq"] - best["gs"]; if (coding < 0) coding = 0
       m = best["gs"] > coding ? best["gs"] : coding
       printf "%4d %6.2f %6.2f %8.2f %8.2f %7.2f %7.2f %7.2f %7.3f %8.3f %5.1fM/%-4d %5.1fM/%-4d %5s\n",
-        dpi, best["gs"], best["seq"], coding, best["str"], best["str"] / m, best["seqMt"], best["str1t"],
+        dpi, best["gs"], best["seq"], coding, best["str"], best["str"] / m, best["seqMt"], best["strMt"],
         best["seq1st"], best["str1st"], best["seqPeak"] / 1048576, best["seqFiles"],
         best["strPeak"] / 1048576, best["strFiles"], same
       printf "     page image %.1f KiB; peak page images in pages worth: render first %.1f, streamed %.1f\n",

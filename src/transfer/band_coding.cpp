@@ -186,8 +186,11 @@ int bandCodingHelpers() {
     if (forced != nullptr && forced[0] >= '0' && forced[0] <= '0' + kMaxHelpers && forced[1] == '\0') {
       helpers = forced[0] - '0';
     } else {
+      // One core is Ghostscript's and one this process's own thread's;
+      // measured on two cores, a helper sharing them with both made streamed
+      // jobs no faster (and small pages slower), as it takes turns with gs.
       const int cores = coresAvailable();
-      helpers = cores - 1 < kMaxHelpers ? cores - 1 : kMaxHelpers;
+      helpers = cores - 2 < kMaxHelpers ? cores - 2 : kMaxHelpers;
       if (helpers < 0)
         helpers = 0;
     }

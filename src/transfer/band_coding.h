@@ -37,11 +37,10 @@ void codeAhead(unsigned char* image, int32_t size, int32_t bandSize);
 // Drops a page offered by codeAhead and not taken (at the end of a job).
 void dropReadAhead();
 
-// Number of helper threads codeBands uses: one fewer than the cores this
-// process may run on, at most 3 (so none on one core). Ghostscript shares
-// those cores, but it is paused whenever it is ahead, and a helper then takes
-// its core. VORMEL_CODER_THREADS=0..3 sets the number for tests and
-// benchmarks. Decided once, at the first call.
+// Number of helper threads codeBands uses: the cores this process may run on
+// beyond two (one for Ghostscript, one for the thread that sends), at most 3;
+// none on one or two cores. VORMEL_CODER_THREADS=0..3 sets the number for
+// tests and benchmarks. Decided once, at the first call.
 int bandCodingHelpers();
 // Sets the number of helpers (0..3) for the pages that follow; for tests.
 void setBandCodingHelpers(int count);
