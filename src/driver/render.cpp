@@ -1,26 +1,28 @@
 // Rendering and page discovery: builds the Ghostscript command for the capture
 // file, runs gs directly (no shell, so nothing in the paths is ever
-// interpreted) and counts the page images named after the run's base name.
+// interpreted; found through PATH) and counts the page images named after the
+// run's base name.
 #include "driver/render.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "diagnostics/debug_blocks.h"
 #include "driver/job_settings.h"
 
-extern char** environ;
-
 namespace {
 
-// Exit status a shell reports when it cannot start a command.
-constexpr int kNotStartedStatus = 127 << 8;
+// Exit code a shell gives for a command it cannot start, and the status it
+// reports for it.
+constexpr int kNotStartedExit = 127;
+constexpr int kNotStartedStatus = kNotStartedExit << 8;
 
 // The setpagedevice orientation for a rotation in degrees; any other value
 // (the default -1 and 0 included) keeps the page upright.
@@ -78,14 +80,25 @@ pid_t startRender() {
   // by gs (or ends) without running any of this process's code, so buffered
   // output is neither written twice nor flushed here: the printer stream may
   // already hold lines that must wait for the first page.
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawnError = posix_spawnp(&pid, "gs", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return spawnError == 0 ? pid : -1;
+  //
+  // gs dies with this process: should the filter be killed outright (the
+  // spooler's last resort), a gs it had paused would otherwise stay stopped
+  // for good, and a running one would go on filling the work directory.
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid != 0)
+    return pid > 0 ? pid : -1;
+  signal(SIGTERM, SIG_DFL);  // until exec, a cancel ends the child plainly
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent)
+    _exit(kNotStartedExit);  // the filter is gone already
+  const int devNull = open("/dev/null", O_WRONLY);
+  if (devNull < 0 || dup2(devNull, STDOUT_FILENO) < 0 || dup2(devNull, STDERR_FILENO) < 0)
+    _exit(kNotStartedExit);
+  if (devNull > STDERR_FILENO)
+    close(devNull);
+  execvp("gs", argv.data());
+  _exit(kNotStartedExit);  // as a shell reports a command it cannot start
 }
 
 int waitRender(pid_t pid) {

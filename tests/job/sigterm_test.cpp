@@ -3,7 +3,7 @@
 // render-first, with and without debug mode. The program must end promptly
 // with a non-zero status and one "ERROR: " line, leave no job file, leave no
 // gs running, and leave the printer either nothing or a whole stream that
-// ends with the trailer.
+// ends with the trailer. A filter killed outright takes gs with it.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -218,6 +218,44 @@ TEST_F(Sigterm, while_pages_are_sent_the_page_under_way_is_finished_and_no_other
     const size_t pages = pagesOfWholeStream(cancelAndCheck());
     EXPECT_GE(pages, 1u);
     EXPECT_LT(pages, 20u);
+  }
+}
+
+// The state letter of a process from /proc ('T' stopped, 'Z' dead but not
+// reaped), or 0 when there is no such process.
+char processState(pid_t process) {
+  const std::string stat = readFile("/proc/" + std::to_string(process) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+TEST_F(Sigterm, a_filter_killed_outright_takes_gs_with_it_paused_or_running) {
+  std::string noise(300000, '\0');
+  uint32_t seed = 7;
+  for (char& c : noise) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 23);
+  }
+  writeFile(noiseFile, noise);
+  for (const bool paused : {true, false}) {
+    SCOPED_TRACE(paused ? "gs paused" : "gs running");
+    unlink(pidFile.c_str());
+    // Paused: pages of noise come faster than they are coded, so gs is
+    // stopped while it is ahead. Running: gs sleeps before its first page.
+    const Env env = paused ? Env{{"STUB_GS_PAGES", "40"}, {"STUB_GS_SOURCE", noiseFile}}
+                           : Env{{"STUB_GS_PAGES", "3"}, {"STUB_GS_DELAY", "3"}};
+    start({}, env);
+    feed(kHead + "showpage\n", true);
+    ASSERT_TRUE(waitUntil([&] { return readGsPid() > 0; }, 3000)) << "gs never started";
+    const pid_t gs = readGsPid();
+    if (paused) {
+      ASSERT_TRUE(waitUntil([&] { return processState(gs) == 'T'; }, 5000)) << "gs was never paused";
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+    EXPECT_TRUE(waitUntil([&] { const char state = processState(gs); return state == 0 || state == 'Z'; }, 3000))
+        << "gs is still there, state " << processState(gs);
   }
 }
 
