@@ -133,6 +133,15 @@ void pace() {
   }
 }
 
+// Keeps gs near `page`, sent now or (`waiting`) waited for.
+void paceAround(int page, bool waiting) {
+  std::lock_guard<std::mutex> held(watchLock);
+  pacedPage = page;
+  waitingForPage = waiting;
+  drainEvents();
+  pace();
+}
+
 void signalCounter(int fd) {
   const uint64_t one = 1;
   while (write(fd, &one, sizeof one) < 0 && errno == EINTR) {
@@ -240,21 +249,9 @@ bool pageFinished(int page) {
   return finishedNow(page);
 }
 
-void paceRender(int page) {
-  std::lock_guard<std::mutex> held(watchLock);
-  pacedPage = page;
-  waitingForPage = false;
-  drainEvents();
-  pace();
-}
+void paceRender(int page) { paceAround(page, false); }
 
-void paceWhileWaiting(int page) {
-  std::lock_guard<std::mutex> held(watchLock);
-  pacedPage = page;
-  waitingForPage = true;
-  drainEvents();
-  pace();
-}
+void paceWhileWaiting(int page) { paceAround(page, true); }
 
 void waitForProgress() {
   struct pollfd fds[3];

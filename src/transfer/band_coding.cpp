@@ -62,6 +62,11 @@ int coresAvailable() {
 
 int32_t bandCount(int32_t size, int32_t bandSize) { return size / bandSize + (size % bandSize != 0); }
 
+// Length of the band starting at `start`: the last one may be short.
+int32_t bandLength(int32_t size, int32_t start, int32_t bandSize) {
+  return size - start < bandSize ? size - start : bandSize;
+}
+
 bool canClaim(const PageWork* work) {
   return work != nullptr && !work->stop && work->nextClaim < work->bands &&
          work->nextClaim < work->handedOver + work->slots;
@@ -77,7 +82,7 @@ PageWork* claimable() {
 // Codes the band claimed as `band` into its slot; called without the lock.
 int codeOne(const PageWork& work, int32_t band) {
   const int32_t start = band * work.bandSize;
-  const int32_t length = work.size - start < work.bandSize ? work.size - start : work.bandSize;
+  const int32_t length = bandLength(work.size, start, work.bandSize);
   unsigned char* slot = work.slotBytes + static_cast<size_t>(band % work.slots) * static_cast<size_t>(work.capacity);
   return Encode(length, const_cast<unsigned char*>(work.image + start), work.capacity, slot);
 }
@@ -168,7 +173,7 @@ bool codeInOrder(const unsigned char* image, int32_t size, int32_t bandSize, Ban
   if (coded == nullptr)
     return false;
   for (int32_t start = 0; start < size; start += bandSize) {
-    const int32_t length = size - start < bandSize ? size - start : bandSize;
+    const int32_t length = bandLength(size, start, bandSize);
     CodedBand band = {image + start, length, coded, 0};
     band.codedLength = Encode(length, const_cast<unsigned char*>(image + start), capacity, coded);
     if (!sink(band))
@@ -263,7 +268,7 @@ bool codeBands(const unsigned char* image, int32_t size, int32_t bandSize, BandS
     }
     held.unlock();
     const int32_t start = band * bandSize;
-    const CodedBand coded = {work->image + start, size - start < bandSize ? size - start : bandSize,
+    const CodedBand coded = {work->image + start, bandLength(size, start, bandSize),
                              work->slotBytes + static_cast<size_t>(slot) * static_cast<size_t>(work->capacity),
                              work->result[slot]};
     const bool more = sink(coded);

@@ -120,6 +120,16 @@ class Sigterm : public ::testing::Test {
     return readFile(outPath);
   }
 
+  // 300 KB of incompressible bytes for the stub's pages, so that pages take
+  // a while to code.
+  void writeNoise(uint32_t seed) {
+    std::string noise(300000, '\0');
+    for (char& c : noise) {
+      seed = seed * 1103515245u + 12345u;
+      c = static_cast<char>(seed >> 23);
+    }
+    writeFile(noiseFile, noise);
+  }
   pid_t readGsPid() {
     const std::string text = readFile(pidFile);
     return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
@@ -195,13 +205,7 @@ TEST_F(Sigterm, while_gs_renders_gs_is_stopped) {
 }
 
 TEST_F(Sigterm, while_pages_are_sent_the_page_under_way_is_finished_and_no_other_begins) {
-  std::string noise(300000, '\0');
-  uint32_t seed = 3;
-  for (char& c : noise) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  writeFile(noiseFile, noise);
+  writeNoise(3u);
   for (const bool sequential : {false, true}) {
     SCOPED_TRACE(sequential ? "render first" : "streamed");
     unlink(pidFile.c_str());
@@ -230,13 +234,7 @@ char processState(pid_t process) {
 }
 
 TEST_F(Sigterm, a_filter_killed_outright_takes_gs_with_it_paused_or_running) {
-  std::string noise(300000, '\0');
-  uint32_t seed = 7;
-  for (char& c : noise) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  writeFile(noiseFile, noise);
+  writeNoise(7u);
   for (const bool paused : {true, false}) {
     SCOPED_TRACE(paused ? "gs paused" : "gs running");
     unlink(pidFile.c_str());
