@@ -7,11 +7,12 @@
 #   gs_s       Ghostscript alone on the job
 #   seq_s      the filter, render first, coding on one thread (the order of
 #              work before streaming); coding_s = seq_s - gs_s
-#   stream_s   the filter, streamed, as it runs by default (no band-coding
-#              helper threads on two cores or fewer);
+#   stream_s   the filter, streamed, as it runs by default (on two cores one
+#              band-coding helper, held back while gs needs its core);
 #              overlap = stream_s / max(gs_s, coding_s) (target <= 1.10)
 #   seqmt_s    render first with one band-coding helper thread, and
-#   strmt_s    streamed with one helper thread: what a helper gives here
+#   strmt_s    streamed with one helper thread never held back: what a
+#              helper gives here
 #   1st_*      time to the first byte of page 1 on standard output (target
 #              for the streamed filter: gs's time for a one-page job + 50 ms)
 #   peak_*     the most page images standing in the work directory at once,

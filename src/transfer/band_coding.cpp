@@ -5,11 +5,15 @@
 // each into its own slot, so nothing is copied and memory stays bounded. When
 // the page under way has no band left to claim, the helpers go on with the
 // page read ahead, if there is one.
+// On two cores the one helper shares its core with Ghostscript; the driver
+// holds it back while Ghostscript needs that core.
 #include "transfer/band_coding.h"
 
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +55,24 @@ PageWork* current = nullptr;  // the page being sent
 PageWork* ahead = nullptr;    // the page expected next, read ahead
 int helpers = -1;  // helpers taking part
 int started = 0;   // helper threads running
+bool sharedCore = false;  // the helper shares its core with Ghostscript
+bool heldBack = false;    // helpers start no band; read under `lock` by them
+std::atomic<int64_t> codingNs{0};  // CPU time spent in Encode, all threads
+
+int64_t threadCpuNs() {
+  struct timespec now;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
+    return 0;
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Encode, with the CPU time it took added to codingNs.
+int timedEncode(int32_t length, const unsigned char* band, int capacity, unsigned char* coded) {
+  const int64_t start = threadCpuNs();
+  const int c = Encode(length, const_cast<unsigned char*>(band), capacity, coded);
+  codingNs.fetch_add(threadCpuNs() - start, std::memory_order_relaxed);
+  return c;
+}
 
 int coresAvailable() {
   cpu_set_t set;
@@ -84,7 +106,7 @@ int codeOne(const PageWork& work, int32_t band) {
   const int32_t start = band * work.bandSize;
   const int32_t length = bandLength(work.size, start, work.bandSize);
   unsigned char* slot = work.slotBytes + static_cast<size_t>(band % work.slots) * static_cast<size_t>(work.capacity);
-  return Encode(length, const_cast<unsigned char*>(work.image + start), work.capacity, slot);
+  return timedEncode(length, work.image + start, work.capacity, slot);
 }
 
 // Claims the next band of `work`, codes it outside the lock and publishes
@@ -104,7 +126,7 @@ void claimAndCode(PageWork& work, std::unique_lock<std::mutex>& held) {
 void helperLoop(int index) {
   std::unique_lock<std::mutex> held(*lock);
   for (;;) {
-    workWaiting->wait(held, [index] { return index < helpers && claimable() != nullptr; });
+    workWaiting->wait(held, [index] { return index < helpers && !heldBack && claimable() != nullptr; });
     claimAndCode(*claimable(), held);
   }
 }
@@ -175,7 +197,7 @@ bool codeInOrder(const unsigned char* image, int32_t size, int32_t bandSize, Ban
   for (int32_t start = 0; start < size; start += bandSize) {
     const int32_t length = bandLength(size, start, bandSize);
     CodedBand band = {image + start, length, coded, 0};
-    band.codedLength = Encode(length, const_cast<unsigned char*>(image + start), capacity, coded);
+    band.codedLength = timedEncode(length, image + start, capacity, coded);
     if (!sink(band))
       break;
   }
@@ -191,11 +213,15 @@ int bandCodingHelpers() {
     if (forced != nullptr && forced[0] >= '0' && forced[0] <= '0' + kMaxHelpers && forced[1] == '\0') {
       helpers = forced[0] - '0';
     } else {
-      // One core is Ghostscript's and one this process's own thread's;
-      // measured on two cores, a helper sharing them with both made streamed
-      // jobs no faster (and small pages slower), as it takes turns with gs.
+      // One core is Ghostscript's and one this process's own thread's; the
+      // cores beyond get a helper each. On two cores one helper shares
+      // Ghostscript's core, for the times Ghostscript leaves it idle.
       const int cores = coresAvailable();
       helpers = cores - 2 < kMaxHelpers ? cores - 2 : kMaxHelpers;
+      if (cores == 2) {
+        helpers = 1;
+        sharedCore = true;
+      }
       if (helpers < 0)
         helpers = 0;
     }
@@ -203,18 +229,46 @@ int bandCodingHelpers() {
   return helpers;
 }
 
-void setBandCodingHelpers(int count) {
+void setBandCodingHelpers(int count, bool sharesRenderCore) {
   dropReadAhead();
   // Helpers read the count under the lock when they wake.
   std::unique_lock<std::mutex> held;
   if (lock != nullptr)
     held = std::unique_lock<std::mutex>(*lock);
   helpers = count < 0 ? 0 : count > kMaxHelpers ? kMaxHelpers : count;
+  sharedCore = sharesRenderCore;
 }
+
+bool helpersShareRenderCore() {
+  bandCodingHelpers();
+  return sharedCore;
+}
+
+void holdBackHelpers(bool held) {
+  if (lock == nullptr) {
+    heldBack = held;
+    return;
+  }
+  std::unique_lock<std::mutex> guard(*lock);
+  heldBack = held;
+  if (!held)
+    workWaiting->notify_all();
+}
+
+bool bandCodingHelpersAtWork() {
+  if (bandCodingHelpers() == 0)
+    return false;
+  if (lock == nullptr)
+    return !heldBack;
+  std::unique_lock<std::mutex> guard(*lock);
+  return !heldBack;
+}
+
+double bandCodingSeconds() { return static_cast<double>(codingNs.load(std::memory_order_relaxed)) / 1e9; }
 
 void codeAhead(unsigned char* image, int32_t size, int32_t bandSize) {
   dropReadAhead();
-  if (size <= 0 || bandCodingHelpers() == 0) {
+  if (size <= 0 || !bandCodingHelpersAtWork()) {
     free(image);
     return;
   }
@@ -245,7 +299,10 @@ void dropReadAhead() {
 
 bool codeBands(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink) {
   const int32_t bands = bandCount(size, bandSize);
-  if (bandCodingHelpers() == 0 || (bands < 2 && (lock == nullptr || ahead == nullptr)))
+  // Alone, or with a single band, there is nothing to share out; a page read
+  // ahead may still hold coded bands.
+  const bool alone = !bandCodingHelpersAtWork();
+  if ((alone || bands < 2) && (lock == nullptr || ahead == nullptr))
     return codeInOrder(image, size, bandSize, sink);
   if (started < helpers)
     startHelpers();

@@ -58,7 +58,7 @@ void (*afterBand)() = nullptr;
 void readAheadPage(const char* path) {
   // Pages read ahead are held in memory beside the page under way.
   constexpr off_t kReadAheadLimit = 8 << 20;
-  if (PCXraw || bandCodingHelpers() == 0)
+  if (PCXraw || !bandCodingHelpersAtWork())
     return;
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0)
