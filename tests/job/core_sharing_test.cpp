@@ -75,9 +75,10 @@ class CoreSharingWithChild : public ::testing::Test {
 
 bool ignoreBand(const CodedBand&) { return true; }
 
-// Codes bands on this thread until the coding time has grown by `seconds`.
+// Codes small bands on this thread until the coding time has grown by
+// `seconds`.
 void code(double seconds) {
-  std::vector<uint8_t> band(32768);
+  std::vector<uint8_t> band(2048);
   uint32_t x = 1;
   for (uint8_t& b : band) {
     x = x * 1103515245 + 12345;
@@ -85,7 +86,7 @@ void code(double seconds) {
   }
   const double until = bandCodingSeconds() + seconds;
   while (bandCodingSeconds() < until)
-    codeBands(band.data(), static_cast<int32_t>(band.size()), 32768, ignoreBand);
+    codeBands(band.data(), static_cast<int32_t>(band.size()), 2048, ignoreBand);
 }
 
 TEST_F(CoreSharingWithChild, the_helper_follows_coding_against_rendering_since_the_first_page) {
@@ -93,21 +94,43 @@ TEST_F(CoreSharingWithChild, the_helper_follows_coding_against_rendering_since_t
   render(0.03);  // gs's start-up: not counted
   startCoreSharing(child);
   EXPECT_FALSE(bandCodingHelpersAtWork()) << "not held back while gs starts";
-  reviewCoreSharing();  // the first page is sent: counting starts
+  // The first page is sent: counting starts from here (gs is stopped).
+  const double renderBase = cpuSeconds(childClock);
+  const double codingBase = bandCodingSeconds();
+  reviewCoreSharing();
+  // A band takes long to code in an instrumented build, so every step below
+  // goes by the CPU times reached, not by the ones asked for.
+  auto ratio = [&] { return (bandCodingSeconds() - codingBase) / (cpuSeconds(childClock) - renderBase); };
 
-  // Rendering needs far more than coding: held back.
+  // Rendering needs more than coding: held back.
   render(0.06);
-  code(0.01);
+  code(0.001);
+  ASSERT_LT(ratio(), 1.5);
   reviewCoreSharing();
   EXPECT_FALSE(bandCodingHelpersAtWork());
-  // Coding catches up and passes twice the rendering: let go.
-  code(0.11);
+  // Coding passes 1.6 times the rendering: still held back.
+  while (ratio() < 1.6)
+    code(0.001);
+  if (ratio() < 1.7) {
+    reviewCoreSharing();
+    EXPECT_FALSE(bandCodingHelpersAtWork()) << ratio();
+  }
+  // Coding passes 1.8 times the rendering: let go.
+  while (ratio() < 1.8)
+    code(0.001);
   reviewCoreSharing();
-  EXPECT_TRUE(bandCodingHelpersAtWork());
-  // Rendering catches up to within 1.5 times: held back again.
-  render(0.03);
+  EXPECT_TRUE(bandCodingHelpersAtWork()) << ratio();
+  // Rendering catches up to 1.6 times: still let go; to 1.45: held back.
+  while (ratio() > 1.6)
+    render(0.002);
+  if (ratio() >= 1.5) {
+    reviewCoreSharing();
+    EXPECT_TRUE(bandCodingHelpersAtWork()) << ratio();
+  }
+  while (ratio() > 1.45)
+    render(0.002);
   reviewCoreSharing();
-  EXPECT_FALSE(bandCodingHelpersAtWork());
+  EXPECT_FALSE(bandCodingHelpersAtWork()) << ratio();
   // gs ends: the helper codes freely.
   endCoreSharing();
   EXPECT_TRUE(bandCodingHelpersAtWork());
