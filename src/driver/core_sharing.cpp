@@ -60,8 +60,8 @@ void startCoreSharing(pid_t gs) {
   following = true;
   haveClock = clock_getcpuclockid(gs, &renderClock) == 0;
   haveBase = false;
-  sharing = true;
-  setSharing(false);
+  sharing = false;
+  holdBackHelpers(true);
 }
 
 void reviewCoreSharing() {
