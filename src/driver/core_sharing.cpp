@@ -12,10 +12,11 @@ namespace {
 
 // Coding must need this many times gs's CPU before the helper is let go,
 // and the helper is held back again below the second ratio. Measured on two
-// cores with 4x6 inch labels, counted from the first page: at 300 and 600
-// dpi coding needs 2.0 to 2.2 times gs's CPU, and the shared helper
-// shortened the jobs by 5 to 8%; at 203 dpi it needs about 1.45 times, and
-// a helper let go from the start made the job about a tenth slower.
+// cores with 4x6 inch labels, counted from the first page: at 600 dpi coding
+// needs about 2.0 times gs's CPU and the shared helper shortened the jobs by
+// 5 to 13%; at 300 dpi (about 2.2 times) it made no steady difference; at
+// 203 dpi coding needs 1.1 to 1.45 times, and a helper let go from the start
+// made the job about a tenth slower.
 constexpr double kLetGoRatio = 1.7;
 constexpr double kHoldBackRatio = 1.5;
 // Rendering CPU seen before the first decision: enough pages to judge by.
