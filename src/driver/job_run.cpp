@@ -14,7 +14,6 @@
 #include <cstring>
 #include <string>
 
-#include "driver/core_sharing.h"
 #include "driver/job_cancel.h"
 #include "driver/job_settings.h"
 #include "driver/job_stream.h"
@@ -80,7 +79,6 @@ void startStream(Run& run) {
 void endRender(Run& run) {
   run.renderStatus = finishRender(run.gs);
   run.rendered = true;
-  endCoreSharing();
   run.pageCount = searchDir(dirLoc, baseName()) + run.removed;
   if (run.failed)
     reportPageFailure(run.page);
@@ -100,15 +98,12 @@ void sendNextPage(Run& run) {
   if (!entryExists(pageImageName(run.page)))
     ++run.removed;
   ++run.page;
-  if (run.streaming && !run.rendered)
-    reviewCoreSharing();
 }
 
 // The work beside the page loop ends: the page watch (it must not signal gs
 // once gs is reaped), the between-bands hook and any page read ahead.
 void endPageLoop() {
   closePageWatch();
-  endCoreSharing();
   afterBand = nullptr;
   runUnderWay = nullptr;
   dropReadAhead();
@@ -144,8 +139,6 @@ int runJob(bool streaming) {
   afterBand = betweenBands;
   run.gs = startRender();
   watchRender(run.gs);
-  if (streaming)
-    startCoreSharing(run.gs);
   // The stream's opening lines stay in the output buffer (it is fully
   // buffered and much larger) until the first band of page 1 is flushed, so
   // they can still be taken back should no page image be found after all.

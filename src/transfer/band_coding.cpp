@@ -5,15 +5,11 @@
 // each into its own slot, so nothing is copied and memory stays bounded. When
 // the page under way has no band left to claim, the helpers go on with the
 // page read ahead, if there is one.
-// On two cores the one helper shares its core with Ghostscript; the driver
-// holds it back while Ghostscript needs that core.
 #include "transfer/band_coding.h"
 
 #include <sched.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -55,23 +51,9 @@ PageWork* current = nullptr;  // the page being sent
 PageWork* ahead = nullptr;    // the page expected next, read ahead
 int helpers = -1;  // helpers taking part
 int started = 0;   // helper threads running
-bool sharedCore = false;  // the helper shares its core with Ghostscript
-bool heldBack = false;    // helpers start no band; read under `lock` by them
-std::atomic<int64_t> codingNs{0};  // CPU time spent in Encode, all threads
 
-int64_t threadCpuNs() {
-  struct timespec now;
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
-    return 0;
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// Encode, with the CPU time it took added to codingNs.
-int timedEncode(int32_t length, const unsigned char* band, int capacity, unsigned char* coded) {
-  const int64_t start = threadCpuNs();
-  const int c = Encode(length, const_cast<unsigned char*>(band), capacity, coded);
-  codingNs.fetch_add(threadCpuNs() - start, std::memory_order_relaxed);
-  return c;
+int encodeBand(int32_t length, const unsigned char* band, int capacity, unsigned char* coded) {
+  return Encode(length, const_cast<unsigned char*>(band), capacity, coded);
 }
 
 int coresAvailable() {
@@ -106,7 +88,7 @@ int codeOne(const PageWork& work, int32_t band) {
   const int32_t start = band * work.bandSize;
   const int32_t length = bandLength(work.size, start, work.bandSize);
   unsigned char* slot = work.slotBytes + static_cast<size_t>(band % work.slots) * static_cast<size_t>(work.capacity);
-  return timedEncode(length, work.image + start, work.capacity, slot);
+  return encodeBand(length, work.image + start, work.capacity, slot);
 }
 
 // Claims the next band of `work`, codes it outside the lock and publishes
@@ -126,7 +108,7 @@ void claimAndCode(PageWork& work, std::unique_lock<std::mutex>& held) {
 void helperLoop(int index) {
   std::unique_lock<std::mutex> held(*lock);
   for (;;) {
-    workWaiting->wait(held, [index] { return index < helpers && !heldBack && claimable() != nullptr; });
+    workWaiting->wait(held, [index] { return index < helpers && claimable() != nullptr; });
     claimAndCode(*claimable(), held);
   }
 }
@@ -197,7 +179,7 @@ bool codeInOrder(const unsigned char* image, int32_t size, int32_t bandSize, Ban
   for (int32_t start = 0; start < size; start += bandSize) {
     const int32_t length = bandLength(size, start, bandSize);
     CodedBand band = {image + start, length, coded, 0};
-    band.codedLength = timedEncode(length, image + start, capacity, coded);
+    band.codedLength = encodeBand(length, image + start, capacity, coded);
     if (!sink(band))
       break;
   }
@@ -214,14 +196,10 @@ int bandCodingHelpers() {
       helpers = forced[0] - '0';
     } else {
       // One core is Ghostscript's and one this process's own thread's; the
-      // cores beyond get a helper each. On two cores one helper shares
-      // Ghostscript's core, for the times Ghostscript leaves it idle.
+      // cores beyond get a helper each. A helper on Ghostscript's core would
+      // slow the rendering down as much as it speeds the coding up.
       const int cores = coresAvailable();
       helpers = cores - 2 < kMaxHelpers ? cores - 2 : kMaxHelpers;
-      if (cores == 2) {
-        helpers = 1;
-        sharedCore = true;
-      }
       if (helpers < 0)
         helpers = 0;
     }
@@ -229,42 +207,16 @@ int bandCodingHelpers() {
   return helpers;
 }
 
-void setBandCodingHelpers(int count, bool sharesRenderCore) {
+void setBandCodingHelpers(int count) {
   dropReadAhead();
   // Helpers read the count under the lock when they wake.
   std::unique_lock<std::mutex> held;
   if (lock != nullptr)
     held = std::unique_lock<std::mutex>(*lock);
   helpers = count < 0 ? 0 : count > kMaxHelpers ? kMaxHelpers : count;
-  sharedCore = sharesRenderCore;
 }
 
-bool helpersShareRenderCore() {
-  bandCodingHelpers();
-  return sharedCore;
-}
-
-void holdBackHelpers(bool held) {
-  if (lock == nullptr) {
-    heldBack = held;
-    return;
-  }
-  std::unique_lock<std::mutex> guard(*lock);
-  heldBack = held;
-  if (!held)
-    workWaiting->notify_all();
-}
-
-bool bandCodingHelpersAtWork() {
-  if (bandCodingHelpers() == 0)
-    return false;
-  if (lock == nullptr)
-    return !heldBack;
-  std::unique_lock<std::mutex> guard(*lock);
-  return !heldBack;
-}
-
-double bandCodingSeconds() { return static_cast<double>(codingNs.load(std::memory_order_relaxed)) / 1e9; }
+bool bandCodingHelpersAtWork() { return bandCodingHelpers() > 0; }
 
 void codeAhead(unsigned char* image, int32_t size, int32_t bandSize) {
   dropReadAhead();

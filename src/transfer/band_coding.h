@@ -39,26 +39,11 @@ void dropReadAhead();
 
 // Number of helper threads codeBands uses: the cores this process may run on
 // beyond two (one for Ghostscript, one for the thread that sends), at most 3;
-// on exactly two cores one, which shares its core with Ghostscript (see
-// helpersShareRenderCore); none on one core. VORMEL_CODER_THREADS=0..3 sets
-// the number for tests and benchmarks (no helper then shares a core).
-// Decided once, at the first call.
+// none on one or two cores. VORMEL_CODER_THREADS=0..3 sets the number for
+// tests and benchmarks. Decided once, at the first call.
 int bandCodingHelpers();
-// Sets the number of helpers (0..3) for the pages that follow and whether
-// they share Ghostscript's core; for tests.
-void setBandCodingHelpers(int count, bool sharesRenderCore = false);
+// Sets the number of helpers (0..3) for the pages that follow; for tests.
+void setBandCodingHelpers(int count);
 
-// Whether the helper runs on the core Ghostscript renders on (two cores):
-// then it pays only while coding needs the CPU much more than Ghostscript,
-// and the caller holds it back otherwise.
-bool helpersShareRenderCore();
-
-// While held back, helpers start no further band (one under way is
-// finished) and no page is read ahead: the caller codes every band itself.
-void holdBackHelpers(bool held);
-
-// Whether helpers take part now: there are some and they are not held back.
+// Whether helpers take part: there are some.
 bool bandCodingHelpersAtWork();
-
-// CPU seconds spent coding bands so far, by all threads together.
-double bandCodingSeconds();

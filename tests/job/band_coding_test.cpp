@@ -2,13 +2,9 @@
 // every band in page order with exactly the bytes the coder gives for it
 // alone, a sink that says stop gets no further band, no helper touches the
 // page once codeBands has returned, a page read ahead is used only for the
-// very same bytes, and helpers held back code nothing while holding back and
-// letting go at any moment loses no band.
+// very same bytes.
 #include <gtest/gtest.h>
 
-#include <time.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -113,7 +109,6 @@ class BandCoding : public ::testing::Test {
   }
   void TearDown() override {
     offerAfterFirstBand = nullptr;
-    holdBackHelpers(false);
     setBandCodingHelpers(0);
   }
 };
@@ -251,92 +246,6 @@ TEST_F(BandCoding, a_page_read_ahead_is_used_for_the_same_bytes_only) {
     offerAfterFirstBand = nullptr;
     dropReadAhead();
   }
-}
-
-double threadCpuSeconds() {
-  struct timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// Holds the helpers back once the sink has had `holdBackAfter` bands.
-size_t holdBackAfter = SIZE_MAX;
-
-bool recordAndHoldBack(const CodedBand& band) {
-  const bool more = record(band);
-  if (seen.size() == holdBackAfter)
-    holdBackHelpers(true);
-  return more;
-}
-
-TEST_F(BandCoding, helpers_held_back_code_nothing_and_let_go_they_take_over) {
-  // The sink is slow, so a helper that may work codes the later bands while
-  // it waits: the coding time then mostly lies outside this thread. Held
-  // back from the start, every band is coded here; held back after the
-  // second band, the helper finishes what it has begun and takes no more.
-  // Every band of the page costs the same to code.
-  slowSink = true;
-  setBandCodingHelpers(1, true);
-  EXPECT_TRUE(helpersShareRenderCore());
-  const std::vector<uint8_t> band = makePage(4096, 5);
-  std::vector<uint8_t> page;
-  for (int i = 0; i < 24; i++)
-    page.insert(page.end(), band.begin(), band.end());
-  const std::vector<Seen> all = expected(page, 4096);
-  std::string why;
-  enum { kHeld, kLetGo, kHeldMidway };
-  for (int mode : {kHeld, kLetGo, kHeldMidway}) {
-    SCOPED_TRACE(mode == kHeld ? "held back" : mode == kLetGo ? "let go" : "held back midway");
-    holdBackHelpers(mode == kHeld);
-    EXPECT_EQ(mode != kHeld, bandCodingHelpersAtWork());
-    holdBackAfter = mode == kHeldMidway ? 2 : SIZE_MAX;
-    seen.clear();
-    const double coding = bandCodingSeconds();
-    const double own = threadCpuSeconds();
-    ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), 4096, recordAndHoldBack));
-    const double codingHere = threadCpuSeconds() - own;
-    const double codingAll = bandCodingSeconds() - coding;
-    EXPECT_TRUE(sameBands(all, seen, &why)) << why;
-    EXPECT_GT(codingAll, 0.0);
-    if (mode == kHeld)
-      EXPECT_LE(codingAll, codingHere + 1e-3) << "a held-back helper coded bands";
-    else if (mode == kLetGo)
-      EXPECT_GT(codingAll, 2 * codingHere) << "the helper coded almost nothing";
-    else
-      EXPECT_GT(codingHere, 0.4 * codingAll) << "the helper went on after it was held back";
-  }
-  holdBackAfter = SIZE_MAX;
-}
-
-TEST_F(BandCoding, holding_back_and_letting_go_at_any_moment_loses_no_band) {
-  // Another thread flips the helpers between held back and let go while
-  // pages of a few bands go through, some of them read ahead.
-  setBandCodingHelpers(1, true);
-  std::string why;
-  // A first page starts the helper, before anything else touches it.
-  const std::vector<uint8_t> first = makePage(4 * 1024, 999);
-  ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, record));
-  std::atomic<bool> done{false};
-  std::thread flipper([&done] {
-    std::mt19937 random(17);
-    while (!done.load()) {
-      holdBackHelpers(random() % 2 == 0);
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % 400));
-    }
-  });
-  std::vector<uint8_t> next = makePage(3 * 1024 + 5, 1000);
-  for (uint32_t n = 0; n < 150 && !HasFailure(); n++) {
-    const std::vector<uint8_t> page = next;
-    next = makePage(1024 * (1 + n % 7) + n, 1001 + n);
-    offerAfterFirstBand = n % 3 == 0 ? &next : nullptr;
-    seen.clear();
-    ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), 1024, recordAndOffer));
-    EXPECT_TRUE(sameBands(expected(page, 1024), seen, &why)) << "page " << n << ": " << why;
-  }
-  done = true;
-  flipper.join();
-  offerAfterFirstBand = nullptr;
-  dropReadAhead();
 }
 
 }  // namespace
