@@ -12,11 +12,16 @@
 namespace {
 
 // Writes each line and a line feed, flushing after every line so that the
-// file on disk is complete up to the last line before the next step runs.
+// file on disk is complete up to the last line before the next step runs. A
+// line break inside a line (from a directory name, say) is written as a
+// space: it would end the comment, and Ghostscript would run the rest.
 void writeLines(std::initializer_list<std::string> lines) {
   if (saveFile == nullptr)
     return;
-  for (const std::string& line : lines) {
+  for (std::string line : lines) {
+    for (char& c : line)
+      if (c == '\n' || c == '\r' || c == '\f')
+        c = ' ';
     fwrite(line.data(), 1, line.size(), saveFile);
     fputc('\n', saveFile);
     fflush(saveFile);

@@ -1,5 +1,6 @@
 // The error log: one line per logged error, appended to a file named after the
-// run's base name beside its page images. Nothing stays open between lines.
+// run's base name in the temporary directory, beside the job's own directory,
+// so that it outlives the job's files. Nothing stays open between lines.
 #include "diagnostics/error_log.h"
 
 #include <cstdio>
@@ -18,7 +19,7 @@ std::string getTime() {
 }
 
 void logMsg(bool isError, std::string message) {
-  const std::string path = dirLoc + (isError ? "/err_" : "/log_") + baseName() + ".txt";
+  const std::string path = tmpDirLoc + (isError ? "/err_" : "/log_") + baseName() + ".txt";
   FILE* log = openForAppend(path);
   if (log == nullptr)
     return;

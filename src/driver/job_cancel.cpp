@@ -1,10 +1,11 @@
-// SIGTERM handling. Reading the job blocks in read(), where a flag would not
-// be seen until the spooler closes the pipe, so in that stage the handler
-// does all the work itself with async-signal-safe calls only: unlink the two
-// job files by names copied beforehand, write a fixed message, _exit.
+// Cancellation: SIGTERM (the spooler's cancel), SIGINT and SIGHUP all end
+// the job the same way. Reading the job blocks in read(), where a flag would
+// not be seen until the spooler closes the pipe, so in that stage the handler
+// does all the work itself with async-signal-safe calls only: unlink the job
+// files and the job's directory by names copied beforehand, write a fixed
+// message, _exit.
 #include "driver/job_cancel.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -29,6 +30,10 @@ int wakePipe[2] = {-1, -1};
 // Copies of the job file names for the handler; set once, never freed.
 const char* placeholderPath = nullptr;
 const char* capturePath = nullptr;
+const char* jobDirPath = nullptr;
+
+// The signals that cancel a job.
+constexpr int kCancelSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 const char kReadingMessage[] = "ERROR: job cancelled while it was being read; nothing was printed\n";
 const char kEarlyMessage[] = "ERROR: job cancelled before it was read; nothing was printed\n";
@@ -53,6 +58,8 @@ void onTerminate(int) {
         unlink(placeholderPath);
       if (capturePath != nullptr)
         unlink(capturePath);
+      if (jobDirPath != nullptr)
+        rmdir(jobDirPath);
       writeMessage(kReadingMessage, sizeof kReadingMessage - 1);
       _exit(1);
     case kBeforeFiles:
@@ -71,7 +78,8 @@ void onTerminate(int) {
 void setBlocked(bool blocked) {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
+  for (const int signal : kCancelSignals)
+    sigaddset(&set, signal);
   sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
@@ -84,8 +92,11 @@ void armCancellation() {
   memset(&action, 0, sizeof action);
   action.sa_handler = onTerminate;
   sigemptyset(&action.sa_mask);
+  for (const int signal : kCancelSignals)
+    sigaddset(&action.sa_mask, signal);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : kCancelSignals)
+    sigaction(signal, &action, nullptr);
 }
 
 void holdCancellation() { setBlocked(true); }
@@ -94,6 +105,7 @@ void noteJobFilesForCancellation() {
   if (!pTmpFname.empty()) {
     placeholderPath = strdup((pTmpFname + "_1").c_str());
     capturePath = strdup(saveFname.c_str());
+    jobDirPath = strdup(dirLoc.c_str());
     stage = kReading;
   }
   setBlocked(false);
@@ -104,28 +116,6 @@ void enterCancellableJob() { stage = kCancellable; }
 bool cancelRequested() { return requested != 0; }
 
 int cancelWakeFd() { return wakePipe[0]; }
-
-void removeJobFiles() {
-  unlink(saveFname.c_str());
-  const std::string prefix = baseName() + "_";
-  DIR* dir = opendir(dirLoc.c_str());
-  if (dir == nullptr)
-    return;
-  // Names are collected first: entries removed while a directory is being
-  // read may make readdir skip others.
-  std::vector<std::string> names;
-  while (const struct dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    if (strncmp(name, prefix.c_str(), prefix.size()) != 0)
-      continue;
-    const char* digits = name + prefix.size();
-    if (*digits != '\0' && strspn(digits, "0123456789") == strlen(digits))
-      names.push_back(name);
-  }
-  closedir(dir);
-  for (const std::string& name : names)
-    unlink((dirLoc + "/" + name).c_str());
-}
 
 std::thread startThreadWithoutSignals(void (*body)(int), int arg) {
   sigset_t all;

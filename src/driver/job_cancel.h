@@ -1,4 +1,5 @@
-// Cancellation of a job by SIGTERM, the spooler's way of cancelling. While
+// Cancellation of a job by SIGTERM (the spooler's way of cancelling), SIGINT
+// or SIGHUP. While
 // the job is being read the handler itself removes the job's files and ends
 // the run; from rendering on it only records the request, which the job's
 // loops act on between steps (see job_run.h).
@@ -6,7 +7,7 @@
 
 #include <thread>
 
-// Installs the SIGTERM handler (restarting interrupted system calls, so that
+// Installs the handler of the three signals (restarting interrupted system calls, so that
 // a request never cuts a write to the printer short). Until the job files
 // exist, a request ends the run at once: an "ERROR: " line, status 1.
 void armCancellation();
@@ -24,18 +25,13 @@ void noteJobFilesForCancellation();
 // cancelWakeFd() becomes readable, so a poll wakes up for it.
 void enterCancellableJob();
 
-// True once SIGTERM was received in the cancellable stage.
+// True once a cancelling signal was received in the cancellable stage.
 bool cancelRequested();
 
 // Read end of the self-pipe that the handler writes one byte into; -1 when it
 // could not be made (then only the flag and poll's EINTR tell).
 int cancelWakeFd();
 
-// Removes every file of the run but the error log: the capture file and every
-// entry of the work directory named base name + "_" + digits (the
-// placeholder and the page images). Results are ignored.
-void removeJobFiles();
-
-// Starts body(arg) on a thread that never takes a signal, so that SIGTERM
+// Starts body(arg) on a thread that never takes a signal, so that a cancel
 // (and any other signal) is always handled by the thread running the job.
 std::thread startThreadWithoutSignals(void (*body)(int), int arg);

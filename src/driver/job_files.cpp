@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "diagnostics/debug_blocks.h"
 #include "driver/job_settings.h"
@@ -30,14 +31,27 @@ bool isDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A directory that nobody but this user and root can change: owned by one of
+// them and, when others may write into it, sticky (so that they cannot
+// rename or remove what this job creates there).
+bool isGuarded(const struct stat& st) {
+  const bool ownerTrusted = st.st_uid == 0 || st.st_uid == geteuid();
+  const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return S_ISDIR(st.st_mode) && ownerTrusted && (!othersWrite || (st.st_mode & S_ISVTX) != 0);
+}
+
 // Creates `path` for writing; fails when anything (a file, a link) is there.
 // The job files hold the customer's job and live in world-writable
 // directories: an existing file or a planted link must never be opened, and
 // only the owner may read them.
 int createExclusive(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0600);
+  // O_NONBLOCK: should anything be there after all, opening it never waits.
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_LARGEFILE, 0600);
   // The mode must not depend on the caller's umask either.
-  if (fd >= 0) fchmod(fd, 0600);
+  if (fd >= 0) {
+    fchmod(fd, 0600);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
   return fd;
 }
 
@@ -51,7 +65,8 @@ bool canOpenDirectory(const char* path) {
 // Capture directory: a -dir value is kept only when a file can be created in
 // it; otherwise the first directory of the fallback chain that opens.
 void chooseCaptureDir() {
-  if (debugDirLoc[0] != '\0' && !canCreateFileIn(debugDirLoc)) debugDirLoc[0] = '\0';
+  if (debugDirLoc[0] != '\0' && (!isSafeDirectory(debugDirLoc) || !canCreateFileIn(debugDirLoc)))
+    debugDirLoc[0] = '\0';
   if (debugDirLoc[0] != '\0') return;
   const char* chosen = "/var/spool/cups/tmp";  // last resort, taken unchecked
   if (canOpenDirectory("/tmp"))
@@ -79,12 +94,28 @@ void writeHeader(int argc, char** argv) {
 
 std::string (*baseNameSource)() = makeBaseName;
 
+bool isSafeDirectory(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  // The directory itself and every directory above it: whoever may rename
+  // one of them can put a directory of their own in its place.
+  std::string at = real;
+  free(real);
+  for (;;) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !isGuarded(st)) return false;
+    if (at == "/") return true;
+    const size_t slash = at.rfind('/');
+    at = slash == 0 ? "/" : at.substr(0, slash);
+  }
+}
+
 std::string chooseTempDir() {
   const char* env = secure_getenv("TMPDIR");
   if (env != nullptr && env[0] != '\0') {
     std::string dir = env;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    if (isDirectory(dir) && access(dir.c_str(), W_OK | X_OK) == 0) return dir;
+    if (isDirectory(dir) && access(dir.c_str(), W_OK | X_OK) == 0 && isSafeDirectory(dir)) return dir;
   }
   if (isDirectory(P_tmpdir)) return P_tmpdir;
   if (isDirectory("/tmp")) return "/tmp";
@@ -126,18 +157,28 @@ int makeJobFiles(int argc, char** argv) {
   chooseCaptureDir();
 
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    pTmpFname = tempDir + "/" + baseNameSource();
+    const std::string base = baseNameSource();
+    // The page images live in a directory of the job's own that only this
+    // user can enter: nobody else can plant, read or swap a page there.
+    const std::string jobDir = tempDir + "/" + base;
+    if (mkdir(jobDir.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      break;
+    }
+    chmod(jobDir.c_str(), 0700);  // whatever the umask
+    tmpDirLoc = tempDir;
+    pTmpFname = jobDir + "/" + base;
+    dirLoc = jobDir;
     const std::string placeholder = pTmpFname + "_1";
     const int placeholderFd = createExclusive(placeholder);
-    if (placeholderFd < 0 && errno == EEXIST) continue;
-    // Any other failure goes unnoticed here: page counting finds no image.
+    // A failure goes unnoticed here: page counting finds no image.
     if (placeholderFd >= 0) close(placeholderFd);
-    dirLoc = placeholder.substr(0, placeholder.rfind('/'));
 
-    saveFname = std::string(debugDirLoc) + "/In_" + baseName() + ".ps";
+    saveFname = std::string(debugDirLoc) + "/In_" + base + ".ps";
     const int saveFd = createExclusive(saveFname);
     if (saveFd < 0 && errno == EEXIST) {
-      if (placeholderFd >= 0) unlink(placeholder.c_str());
+      unlink(placeholder.c_str());
+      rmdir(jobDir.c_str());
       continue;
     }
     saveFile = saveFd >= 0 ? fdopen(saveFd, "w") : nullptr;
@@ -149,8 +190,29 @@ int makeJobFiles(int argc, char** argv) {
     if (bDebug) writeDirectoryBlock();
     return 0;
   }
+  tmpDirLoc.clear();
   pTmpFname.clear();
   dirLoc.clear();
   saveFname = "/tmp";
   return 1;
+}
+
+void removeJobFiles() {
+  if (!saveFname.empty() && saveFname != "/tmp") unlink(saveFname.c_str());
+  if (dirLoc.empty()) return;
+  // Everything in the job's own directory is the job's; names are collected
+  // first, since removing entries while reading a directory may skip others.
+  DIR* dir = opendir(dirLoc.c_str());
+  if (dir != nullptr) {
+    std::vector<std::string> names;
+    while (const struct dirent* entry = readdir(dir)) {
+      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+    }
+    closedir(dir);
+    for (const std::string& name : names) {
+      const std::string path = dirLoc + "/" + name;
+      if (unlink(path.c_str()) != 0) rmdir(path.c_str());
+    }
+  }
+  rmdir(dirLoc.c_str());
 }

@@ -4,15 +4,16 @@
 
 #include <string>
 
-// Fixes pTmpFname, dirLoc, debugDirLoc and saveFname, creates the placeholder
-// pTmpFname + "_1" and the capture file, and writes the header comment
+// Fixes tmpDirLoc, pTmpFname, dirLoc, debugDirLoc and saveFname, creates the
+// job's own directory dirLoc (tmpDirLoc + "/" + base name, mode 0700), the
+// placeholder pTmpFname + "_1" in it and the capture file, and writes the header comment
 // (argument 0 first, no newline after the last argument) into saveFile, which
 // stays open for the job text. In debug mode the directory debug block
 // follows.
 //
-// Both files are created exclusively with mode 0600: an existing file or link
-// is never opened; when either name is taken, a fresh base name is chosen and
-// both are made again. A capture file that cannot be created for another
+// The directory and both files are created exclusively (mode 0600 for the
+// files): an existing file or link is never opened; when a name is taken, a
+// fresh base name is chosen and everything is made again. A capture file that cannot be created for another
 // reason leaves saveFile null and the job goes on (its writes are lost), as
 // does a placeholder that cannot be created.
 //
@@ -20,8 +21,9 @@
 // (no temporary directory, or no free name after many tries).
 int makeJobFiles(int argc, char** argv);
 
-// The directory the temporary base path goes into: TMPDIR when it names a
-// directory this process can create files in, else "/tmp". Trailing slashes
+// The directory the job's own directory goes into: TMPDIR when it names a
+// safe directory (isSafeDirectory) this process can create files in, else
+// "/tmp". Trailing slashes
 // are dropped. Empty when neither is a directory.
 std::string chooseTempDir();
 
@@ -35,3 +37,12 @@ extern std::string (*baseNameSource)();
 // True when a file can be created in `dir`; probes with a new, uniquely named
 // file that is removed again, so no existing file is touched.
 bool canCreateFileIn(const std::string& dir);
+
+// True when `path` resolves to a directory that, like every directory above
+// it, is owned by root or this user and is either writable by nobody else or
+// sticky: no other user can then swap anything made in it for their own.
+bool isSafeDirectory(const std::string& path);
+
+// Removes every file of the run but the error log: the capture file, the
+// job's own directory and everything in it. Results are ignored.
+void removeJobFiles();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "driver/job_cancel.h"
+#include "driver/job_files.h"
 #include "driver/job_settings.h"
 #include "driver/job_stream.h"
 #include "driver/page_watch.h"

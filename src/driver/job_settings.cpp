@@ -33,6 +33,7 @@ int32_t pageWid;
 int32_t xRes;
 int32_t yRes;
 
+std::string tmpDirLoc;
 std::string pTmpFname;
 std::string dirLoc;
 std::string saveFname;
@@ -66,6 +67,7 @@ void resetJobSettings() {
   xRes = 300;
   yRes = 300;
 
+  tmpDirLoc.clear();
   pTmpFname.clear();
   dirLoc.clear();
   saveFname = "/tmp";

@@ -41,9 +41,13 @@ extern int32_t pageWid;
 extern int32_t xRes;
 extern int32_t yRes;
 
-// Job files. pTmpFname is directory + "/" + base name; dirLoc its directory;
+// Job files. tmpDirLoc is the temporary directory (TMPDIR or /tmp), where the
+// error log goes; dirLoc the job's own directory in it, tmpDirLoc + "/" +
+// base name, which holds the page images; pTmpFname is dirLoc + "/" + base
+// name;
 // saveFname the capture file, whose stream saveFile is open only while the
 // job is being copied and while a debug block is written.
+extern std::string tmpDirLoc;
 extern std::string pTmpFname;
 extern std::string dirLoc;
 extern std::string saveFname;

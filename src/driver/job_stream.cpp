@@ -4,12 +4,15 @@
 // printer's command set line by line.
 #include "driver/job_stream.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
 #include "driver/job_settings.h"
+#include "driver/render.h"
 #include "transfer/page_transfer.h"
 #include "transfer/printer_output.h"
 
@@ -138,7 +141,10 @@ std::string pageImageName(int page) {
 
 int sendPage(int page) {
   const std::string path = pageImageName(page);
-  const int result = outputFile(path.c_str());
+  // An image at the size limit is one that gs was stopped in the middle of.
+  struct stat info;
+  const bool atLimit = lstat(path.c_str(), &info) == 0 && info.st_size >= kPageFileLimit;
+  const int result = atLimit ? kPageUnreadable : outputFile(path.c_str());
   if (result != 0)
     failedPageResult = result;
   return result;
@@ -177,8 +183,10 @@ std::string describeJobFailure(int renderStatus, int pageCount, int pagesSent) {
   if (renderStatus != 0) {
     if (!text.empty())
       text += "; ";
-    if (renderStatus == (127 << 8))
+    if (renderStatus == kRenderNotStarted)
       text += "gs could not be started";
+    else if (renderStatus == kRenderPageTooLarge)
+      text += "a page image grew past " + std::to_string(kPageFileLimit >> 20) + " MiB, so gs was stopped";
     else
       text += "gs failed with exit status " + std::to_string(renderStatus >> 8);
   }
@@ -201,7 +209,6 @@ int finishJob(int renderStatus, int pageCount, int pagesSent) {
     writeCompletionBlock();
   } else {
     remove(saveFname.c_str());
-    remove("/tmp/vdq_gs.log");
   }
 
   const std::string failure = describeJobFailure(renderStatus, pageCount, pagesSent);

@@ -38,7 +38,7 @@ void reportPageFailure(int page);
 void writeTrailer();
 
 // Flushes standard output, then the completion debug block (every job file
-// stays) or the removal of the capture file and "/tmp/vdq_gs.log". Returns the
+// stays) or the removal of the capture file. Returns the
 // exit status: 0 when gs succeeded, every page went out and standard output
 // took every byte; otherwise 1, with one line on standard error beginning
 // "ERROR: " that says what went wrong.

@@ -5,6 +5,7 @@
 // output, each page as soon as Ghostscript has finished it.
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "driver/job_cancel.h"
 #include "driver/job_capture.h"
@@ -12,7 +13,26 @@
 #include "driver/job_run.h"
 #include "driver/job_settings.h"
 #include "driver/options.h"
+#include "driver/render.h"
 #include "transfer/printer_output.h"
+
+namespace {
+
+// Every run ends here: outside debug mode no file of the job stays behind,
+// whatever happened (the error log aside).
+int endRun(int status) {
+  if (!bDebug)
+    removeJobFiles();
+  return status;
+}
+
+int failRun(const std::string& why) {
+  fprintf(stderr, "ERROR: %s\n", why.c_str());
+  fflush(stderr);
+  return endRun(1);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // A printer connection that drops must show up as a write error that the
@@ -30,24 +50,23 @@ int main(int argc, char** argv) {
   holdCancellation();
   const int filesMade = makeJobFiles(argc, argv);
   noteJobFilesForCancellation();
-  if (filesMade != 0) {
-    fprintf(stderr, "ERROR: cannot create the job's temporary files\n");
-    return 1;
-  }
+  if (filesMade != 0)
+    return failRun("cannot create the job's temporary files");
   const int captured = captureJob(stdin);
   if (bRaw)
-    return sendRawJob();
-  if (captured != 0) {
-    // Rendering what did reach the disk would print a job cut short and call
-    // it done; nothing has gone to the printer yet, so the job ends here.
-    if (!bDebug)
-      removeJobFiles();
-    fprintf(stderr, "ERROR: the job could not be copied to its capture file %s\n", saveFname.c_str());
-    return 1;
-  }
+    return endRun(sendRawJob());
+  // Rendering what did reach the disk would print a job cut short and call
+  // it done; nothing has gone to the printer yet, so the job ends here.
+  if (captured != 0)
+    return failRun("the job could not be copied to its capture file " + saveFname);
+  // A resolution or page size no label printer prints would only cost disk
+  // and time: refused before anything is rendered or sent.
+  const std::string geometry = checkPageGeometry();
+  if (!geometry.empty())
+    return failRun(geometry + "; nothing was printed");
 
   enterCancellableJob();
   if (streamingWanted())
-    return streamJob();
-  return renderThenSendJob();
+    return endRun(streamJob());
+  return endRun(renderThenSendJob());
 }

@@ -7,6 +7,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,10 +21,10 @@
 
 namespace {
 
-// Exit code a shell gives for a command it cannot start, and the status it
-// reports for it.
+// Exit code a shell gives for a command it cannot start.
 constexpr int kNotStartedExit = 127;
-constexpr int kNotStartedStatus = kNotStartedExit << 8;
+static_assert(kRenderNotStarted == kNotStartedExit << 8, "the status a shell reports");
+static_assert(kRenderPageTooLarge == (128 + SIGXFSZ) << 8, "the status of a gs killed by SIGXFSZ");
 
 // The setpagedevice orientation for a rotation in degrees; any other value
 // (the default -1 and 0 included) keeps the page upright.
@@ -41,11 +43,23 @@ std::string orientationProgram() {
   return "<< /Orientation " + std::to_string(orientationFor(rotateimage)) + " >> setpagedevice";
 }
 
+std::string renderTempDir() { return dirLoc + "/no-temp"; }
+
 }  // namespace
+
+std::string checkPageGeometry() {
+  if (xRes > kMaxResolution)
+    return "the job asks for " + std::to_string(xRes) + " dpi; at most " + std::to_string(kMaxResolution) +
+           " dpi are rendered";
+  if (pageWid > kMaxPageSide || pageLen > kMaxPageSide)
+    return "the job's page of " + std::to_string(pageWid) + " x " + std::to_string(pageLen) +
+           " points is larger than " + std::to_string(kMaxPageSide) + " points (40 inches) on a side";
+  return "";
+}
 
 std::string buildRenderCommand() {
   // The "%d" in the output pattern is Ghostscript's: it numbers pages from 1.
-  return "gs -q -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " + resolutionPiece() +
+  return "gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " + resolutionPiece() +
          " -sOutputFile=\"" + pTmpFname + "_%d\" -c \"" + orientationProgram() + "\" -f\"" +
          saveFname + "\" 2>/dev/null";
 }
@@ -53,6 +67,8 @@ std::string buildRenderCommand() {
 std::vector<std::string> buildRenderArguments() {
   return {"gs",
           "-q",
+          "-dSAFER",
+          "-sBandListStorage=memory",
           "-sDEVICE=pcxmono",
           "-dNOPAUSE",
           "-dBATCH",
@@ -74,6 +90,24 @@ pid_t startRender() {
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
+  // In its safe mode Ghostscript lets a job read and write nothing but the
+  // files of its command line, the output pattern and its temporary
+  // directory. That directory is a name in the job's own directory that
+  // does not exist, so a job can neither list, create, rename nor remove any
+  // file but its own page images; the band list of a large page is kept in
+  // memory instead.
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (strncmp(*variable, "TMPDIR=", 7) != 0 && strncmp(*variable, "TEMP=", 5) != 0 &&
+        strncmp(*variable, "TMP=", 4) != 0)
+      environment.push_back(*variable);
+  }
+  environment.push_back("TMPDIR=" + renderTempDir());
+  std::vector<char*> envp;
+  for (const std::string& variable : environment)
+    envp.push_back(const_cast<char*>(variable.c_str()));
+  envp.push_back(nullptr);
+
   // Ghostscript's error output is discarded, as the command text says. Its
   // standard output is discarded too: gs reports PostScript errors there, and
   // nothing but the job stream may reach the printer. The child is replaced
@@ -88,7 +122,8 @@ pid_t startRender() {
   const pid_t pid = fork();
   if (pid != 0)
     return pid > 0 ? pid : -1;
-  signal(SIGTERM, SIG_DFL);  // until exec, a cancel ends the child plainly
+  for (const int cancel : {SIGTERM, SIGINT, SIGHUP})
+    signal(cancel, SIG_DFL);  // until exec, a cancel ends the child plainly
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent)
     _exit(kNotStartedExit);  // the filter is gone already
@@ -97,25 +132,36 @@ pid_t startRender() {
     _exit(kNotStartedExit);
   if (devNull > STDERR_FILENO)
     close(devNull);
-  execvp("gs", argv.data());
+  // Page images are the customer's: nobody else may read them, whatever the
+  // caller's umask. A page image that grows past the limit ends gs (SIGXFSZ),
+  // and no core file is left behind.
+  umask(077);
+  const struct rlimit pageLimit = {kPageFileLimit, kPageFileLimit};
+  const struct rlimit noCore = {0, 0};
+  if (setrlimit(RLIMIT_FSIZE, &pageLimit) != 0 || setrlimit(RLIMIT_CORE, &noCore) != 0)
+    _exit(kNotStartedExit);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execvpe("gs", argv.data(), envp.data());
   _exit(kNotStartedExit);  // as a shell reports a command it cannot start
 }
 
 int waitRender(pid_t pid) {
   if (pid <= 0)
-    return kNotStartedStatus;
+    return kRenderNotStarted;
   int waitStatus = 0;
   pid_t done;
   do {
     done = waitpid(pid, &waitStatus, 0);
   } while (done == -1 && errno == EINTR);
   if (done == -1)
-    return kNotStartedStatus;
+    return kRenderNotStarted;
   if (WIFEXITED(waitStatus))
     return WEXITSTATUS(waitStatus) << 8;
   if (WIFSIGNALED(waitStatus))
     return (128 + WTERMSIG(waitStatus)) << 8;
-  return kNotStartedStatus;
+  return kRenderNotStarted;
 }
 
 int finishRender(pid_t pid) {

@@ -4,8 +4,29 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
+
+// Largest page image Ghostscript may write, in bytes. A label 8.5 inches wide
+// and 40 inches long at 600 dpi is 15 MB as a bitmap, and PCX run-length
+// coding at worst doubles that; a page past this is not a label.
+constexpr int64_t kPageFileLimit = int64_t{64} << 20;
+
+// Render statuses, as a shell reports them: gs could not be started, and gs
+// was ended by SIGXFSZ because a page image reached kPageFileLimit.
+constexpr int kRenderNotStarted = 127 << 8;
+constexpr int kRenderPageTooLarge = (128 + 25) << 8;
+
+// Highest resolution rendered, in dots per inch, and the longest side of a
+// page, in points (40 inches): beyond what any label printer prints.
+constexpr int32_t kMaxResolution = 600;
+constexpr int32_t kMaxPageSide = 40 * 72;
+
+// Why the job's page geometry cannot be rendered (a resolution or a page side
+// beyond the limits above), or empty when it can.
+std::string checkPageGeometry();
 
 // The render command as shell text (the form shown in the debug block): the
 // output pattern and the capture file stand in double quotes, followed by the
@@ -18,7 +39,10 @@ std::string buildRenderCommand();
 std::vector<std::string> buildRenderArguments();
 
 // Starts gs (looked up on PATH) with buildRenderArguments(), standard output
-// and standard error to /dev/null, without waiting for it; in debug mode the
+// and standard error to /dev/null, TMPDIR naming a directory that does not
+// exist (so that the job's PostScript can touch no file but its own page
+// images), umask 077 and page images limited to kPageFileLimit bytes, without
+// waiting for it; in debug mode the
 // render-command debug block comes first. Returns gs's process id, or -1 when
 // gs cannot be started.
 pid_t startRender();
