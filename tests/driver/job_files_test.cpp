@@ -66,13 +66,6 @@ int makeFiles(const std::string& dir, const std::vector<std::string>& args = {"v
   return result;
 }
 
-// Removes the files of the last makeJobFiles (the capture file may lie in
-// /tmp, outside every scratch directory).
-void removeJobFiles() {
-  if (!pTmpFname.empty()) unlink((pTmpFname + "_1").c_str());
-  if (saveFname != "/tmp") unlink(saveFname.c_str());
-}
-
 class DriverJobFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -100,18 +93,33 @@ TEST_F(DriverJobFiles, names_follow_tmpdir_and_the_capture_directory) {
   ASSERT_EQ(makeFiles(capture), 0);
   const std::string base = baseName();
   EXPECT_TRUE(hasBaseNameForm(base)) << base;
-  EXPECT_EQ(pTmpFname, work + "/" + base);
-  EXPECT_EQ(dirLoc, work);
+  EXPECT_EQ(tmpDirLoc, work);
+  EXPECT_EQ(dirLoc, work + "/" + base);
+  EXPECT_EQ(pTmpFname, work + "/" + base + "/" + base);
   EXPECT_EQ(saveFname, capture + "/In_" + base + ".ps");
-  EXPECT_EQ(listDir(work), std::vector<std::string>{base + "_1"});
+  EXPECT_EQ(listDir(work), std::vector<std::string>{base});
+  EXPECT_EQ(permissions(dirLoc), 0700u);
+  EXPECT_EQ(listDir(dirLoc), std::vector<std::string>{base + "_1"});
   EXPECT_EQ(readFile(pTmpFname + "_1"), "");
   EXPECT_EQ(listDir(capture), std::vector<std::string>{"In_" + base + ".ps"});
 }
 
-TEST_F(DriverJobFiles, temporary_directory_falls_back_to_tmp_unless_tmpdir_is_usable) {
+TEST_F(DriverJobFiles, temporary_directory_falls_back_to_tmp_unless_tmpdir_is_usable_and_safe) {
   const std::string file = scratch.path + "/plain-file";
   writeFile(file, "x");
   const std::string slashed = work + "//";
+  // Directories other users could swap the job's files in: writable by all
+  // without the sticky bit, owned by another user, or below such a one.
+  const std::string open = scratch.path + "/open";
+  const std::string sticky = scratch.path + "/sticky";
+  const std::string foreign = scratch.path + "/foreign";
+  const std::string below = open + "/below";
+  for (const std::string& dir : {open, sticky, foreign, below}) ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+  // Only root can give a directory away; as another user, theirs is not
+  // at hand.
+  const bool foreignMade = chown(foreign.c_str(), 65534, static_cast<gid_t>(-1)) == 0;
   struct Row {
     const char* claim;
     const char* tmpdir;
@@ -123,12 +131,16 @@ TEST_F(DriverJobFiles, temporary_directory_falls_back_to_tmp_unless_tmpdir_is_us
       {"missing directory gives /tmp", "/nonexistent-vormel-dir", "/tmp"},
       {"a plain file gives /tmp", file.c_str(), "/tmp"},
       {"trailing slashes are dropped", slashed.c_str(), work},
+      {"writable by all without the sticky bit gives /tmp", open.c_str(), "/tmp"},
+      {"writable by all with the sticky bit is used", sticky.c_str(), sticky},
+      {"below a directory writable by all gives /tmp", below.c_str(), "/tmp"},
+      {"another user's directory gives /tmp", foreignMade ? foreign.c_str() : nullptr, "/tmp"},
   };
   for (const Row& row : rows) {
     setTmpdir(row.tmpdir);
     ASSERT_EQ(makeFiles(capture), 0) << row.claim;
-    EXPECT_EQ(dirLoc, row.expectedDir) << row.claim;
-    EXPECT_EQ(pTmpFname, row.expectedDir + "/" + baseName()) << row.claim;
+    EXPECT_EQ(tmpDirLoc, row.expectedDir) << row.claim;
+    EXPECT_EQ(pTmpFname, row.expectedDir + "/" + baseName() + "/" + baseName()) << row.claim;
     EXPECT_EQ(permissions(pTmpFname + "_1"), 0600u) << row.claim;
     removeJobFiles();
   }
@@ -140,7 +152,7 @@ TEST_F(DriverJobFiles, unwritable_tmpdir_is_not_used) {
   mkdir(locked.c_str(), 0500);
   setTmpdir(locked.c_str());
   ASSERT_EQ(makeFiles(capture), 0);
-  EXPECT_EQ(dirLoc, "/tmp");
+  EXPECT_EQ(tmpDirLoc, "/tmp");
 }
 
 TEST_F(DriverJobFiles, job_files_are_created_with_mode_0600_whatever_the_umask) {
@@ -148,6 +160,7 @@ TEST_F(DriverJobFiles, job_files_are_created_with_mode_0600_whatever_the_umask) 
   const int result = makeFiles(capture);
   umask(old);
   ASSERT_EQ(result, 0);
+  EXPECT_EQ(permissions(dirLoc), 0700u);
   EXPECT_EQ(permissions(pTmpFname + "_1"), 0600u);
   EXPECT_EQ(permissions(saveFname), 0600u);
 }
@@ -177,7 +190,7 @@ TEST_F(DriverJobFiles, debug_mode_ends_the_header_line_with_the_directory_block)
   const std::string got = readFile(saveFname);
   ASSERT_GT(got.size(), header.size());
   EXPECT_EQ(got.substr(0, header.size() + 1), header + "\n");
-  EXPECT_NE(got.find("% ImageFileDirLoc=[" + work + "]"), std::string::npos) << got;
+  EXPECT_NE(got.find("% ImageFileDirLoc=[" + work + "/" + baseName() + "]"), std::string::npos) << got;
 }
 
 TEST_F(DriverJobFiles, capture_directory_is_chosen_from_dir_or_the_fallbacks) {
@@ -188,6 +201,9 @@ TEST_F(DriverJobFiles, capture_directory_is_chosen_from_dir_or_the_fallbacks) {
   deep += std::string(kDebugDirSize - 1 - deep.size(), 'f');
   ASSERT_EQ(deep.size(), static_cast<size_t>(kDebugDirSize - 1));
   ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+  const std::string open = scratch.path + "/open";
+  ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
   struct Row {
     const char* claim;
     std::string dir;
@@ -198,6 +214,7 @@ TEST_F(DriverJobFiles, capture_directory_is_chosen_from_dir_or_the_fallbacks) {
       {"254-character -dir is used", deep, deep},
       {"missing -dir falls back to /tmp", scratch.path + "/missing", "/tmp"},
       {"a plain file as -dir falls back to /tmp", file, "/tmp"},
+      {"-dir writable by all without the sticky bit falls back to /tmp", scratch.path + "/open", "/tmp"},
       {"no -dir gives /tmp", "", "/tmp"},
   };
   for (const Row& row : rows) {
@@ -229,22 +246,22 @@ TEST_F(DriverJobFiles, planted_links_are_never_followed_and_a_fresh_name_is_take
   writeFile(target, "precious");
   const std::string absent = scratch.path + "/would-be-created";
   // The first name's capture path is a link to an existing file, the second
-  // name's placeholder a dangling link; the third name is free.
+  // name's job directory a dangling link; the third name is free.
   ASSERT_EQ(symlink(target.c_str(), (capture + "/In_vdqAAAAAA.ps").c_str()), 0);
-  ASSERT_EQ(symlink(absent.c_str(), (work + "/vdqBBBBBB_1").c_str()), 0);
+  ASSERT_EQ(symlink(absent.c_str(), (work + "/vdqBBBBBB").c_str()), 0);
   scriptedNames = {"vdqAAAAAA", "vdqBBBBBB", "vdqCCCCCC"};
   scriptedNext = 0;
   baseNameSource = scriptedBaseName;
 
   ASSERT_EQ(makeFiles(capture, {"vormel", "secret"}), 0);
-  EXPECT_EQ(pTmpFname, work + "/vdqCCCCCC");
+  EXPECT_EQ(pTmpFname, work + "/vdqCCCCCC/vdqCCCCCC");
   EXPECT_EQ(saveFname, capture + "/In_vdqCCCCCC.ps");
   EXPECT_EQ(readFile(target), "precious");
   EXPECT_FALSE(fileExists(absent));
   EXPECT_EQ(linkTarget(capture + "/In_vdqAAAAAA.ps"), target);
-  EXPECT_EQ(linkTarget(work + "/vdqBBBBBB_1"), absent);
-  // The placeholder made for the first name was taken back with it.
-  EXPECT_EQ(listDir(work), (std::vector<std::string>{"vdqBBBBBB_1", "vdqCCCCCC_1"}));
+  EXPECT_EQ(linkTarget(work + "/vdqBBBBBB"), absent);
+  // The job directory made for the first name was taken back with it.
+  EXPECT_EQ(listDir(work), (std::vector<std::string>{"vdqBBBBBB", "vdqCCCCCC"}));
   EXPECT_EQ(readFile(saveFname), "% \n%  vormel secret");
 }
 
@@ -259,13 +276,14 @@ TEST_F(DriverJobFiles, existing_capture_file_is_not_truncated) {
 }
 
 TEST_F(DriverJobFiles, no_free_name_at_all_is_reported) {
-  writeFile(work + "/vdqAAAAAA_1", "");
+  writeFile(work + "/vdqAAAAAA", "");
   scriptedNames = {"vdqAAAAAA"};
   scriptedNext = 0;
   baseNameSource = scriptedBaseName;
   EXPECT_NE(makeFiles(capture), 0);
   EXPECT_EQ(listDir(capture), std::vector<std::string>{});
-  pTmpFname.clear();  // nothing of ours to remove
+  dirLoc.clear();  // nothing of ours to remove
+  saveFname.clear();
 }
 
 TEST(DriverJobFileNames, base_names_differ_and_keep_their_form) {
@@ -276,10 +294,10 @@ TEST(DriverJobFileNames, base_names_differ_and_keep_their_form) {
 }
 
 // The program as the spooler runs it, in raw mode so that no rendering
-// happens and the job files stay for inspection.
+// happens (in debug mode the job files stay for inspection).
 struct ProgramRun {
   RunResult result;
-  std::string base;  // from the placeholder left in TMPDIR
+  std::string base;  // from the job directory left in TMPDIR
 };
 
 ProgramRun runRaw(const std::string& tmpdir, const std::vector<std::string>& args,
@@ -291,9 +309,8 @@ ProgramRun runRaw(const std::string& tmpdir, const std::vector<std::string>& arg
   runSpec.env = {{"TMPDIR", tmpdir}, {"PATH", pathWithoutGs()}};
   ProgramRun run;
   run.result = runProgram(runSpec);
-  for (const std::string& name : listDir(tmpdir))
-    if (name.size() > 2 && name.compare(name.size() - 2, 2, "_1") == 0)
-      run.base = name.substr(0, name.size() - 2);
+  const std::string jobDir = jobDirIn(tmpdir);
+  if (!jobDir.empty()) run.base = jobDir.substr(jobDir.rfind('/') + 1);
   return run;
 }
 
@@ -309,16 +326,18 @@ TEST(DriverJobFilesProgram, too_long_dir_falls_back_to_tmp) {
   const std::string work = scratch.path + "/work";
   mkdir(work.c_str(), 0700);
 
-  const ProgramRun run = runRaw(work, {"-raw", "-dir", longDir}, "%!PS\n");
+  const ProgramRun run = runRaw(work, {"-raw", "-debug", "-dir", longDir}, "%!PS\n");
   ASSERT_EQ(run.result.exitStatus, 0) << run.result.err;
   ASSERT_FALSE(run.base.empty());
   const std::string captured = "/tmp/In_" + run.base + ".ps";
-  EXPECT_EQ(readFile(captured), "% \n%  " VORMEL_BIN " -raw -dir " + longDir + "%!PS\n");
+  const std::string got = readFile(captured);
+  EXPECT_EQ(got.substr(0, got.find('\n', 3)), "% \n%  " VORMEL_BIN " -raw -debug -dir " + longDir);
+  removeTree(work + "/" + run.base);
   EXPECT_EQ(listDir(longDir), std::vector<std::string>{});
   unlink(captured.c_str());
 }
 
-TEST(DriverJobFilesProgram, raw_run_leaves_its_files_with_mode_0600_and_spares_testfile) {
+TEST(DriverJobFilesProgram, debug_raw_run_keeps_its_files_private_and_spares_testfile) {
   ScratchDir scratch("vtleft");
   const std::string work = scratch.path + "/work";
   const std::string capture = scratch.path + "/capture";
@@ -326,14 +345,29 @@ TEST(DriverJobFilesProgram, raw_run_leaves_its_files_with_mode_0600_and_spares_t
   mkdir(capture.c_str(), 0755);
   writeFile(capture + "/testfile.txt", "keep me");
 
-  const ProgramRun run = runRaw(work, {"-raw", "-dir", capture}, "A\n");
+  const ProgramRun run = runRaw(work, {"-raw", "-debug", "-dir", capture}, "A\n");
   ASSERT_EQ(run.result.exitStatus, 0) << run.result.err;
-  EXPECT_EQ(listDir(work), std::vector<std::string>{run.base + "_1"});
+  EXPECT_EQ(listDir(work), std::vector<std::string>{run.base});
+  EXPECT_EQ(listDir(work + "/" + run.base), std::vector<std::string>{run.base + "_1"});
   EXPECT_EQ(listDir(capture),
             (std::vector<std::string>{"In_" + run.base + ".ps", "testfile.txt"}));
   EXPECT_EQ(readFile(capture + "/testfile.txt"), "keep me");
-  EXPECT_EQ(permissions(work + "/" + run.base + "_1"), 0600u);
+  EXPECT_EQ(permissions(work + "/" + run.base), 0700u);
+  EXPECT_EQ(permissions(work + "/" + run.base + "/" + run.base + "_1"), 0600u);
   EXPECT_EQ(permissions(capture + "/In_" + run.base + ".ps"), 0600u);
+}
+
+TEST(DriverJobFilesProgram, raw_run_leaves_no_file_of_the_job_behind) {
+  ScratchDir scratch("vtrawleft");
+  const std::string work = scratch.path + "/work";
+  const std::string capture = scratch.path + "/capture";
+  mkdir(work.c_str(), 0700);
+  mkdir(capture.c_str(), 0700);
+  const ProgramRun run = runRaw(work, {"-raw", "-dir", capture}, "A\n");
+  ASSERT_EQ(run.result.exitStatus, 0) << run.result.err;
+  EXPECT_EQ(run.result.out, "A\r\n\n");
+  EXPECT_EQ(listDir(work), std::vector<std::string>{});
+  EXPECT_EQ(listDir(capture), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -187,8 +187,8 @@ TEST_F(Cli, raw_page_mode_and_render_options_reach_gs_and_the_bands) {
   ASSERT_EQ(1u, parsed.pages.size());
   EXPECT_EQ(std::vector<std::string>{"RAW"}, parsed.pages[0].bandKinds);
   const std::vector<std::string> want = {
-      "-q", "-sDEVICE=pcxmono", "-dNOPAUSE", "-dBATCH", "-dEPSCrop", "-r203",
-      "-sOutputFile=" + work.path + "/" + o.base + "_%d", "-c",
+      "-q", "-dSAFER", "-sBandListStorage=memory", "-sDEVICE=pcxmono", "-dNOPAUSE", "-dBATCH",
+      "-dEPSCrop", "-r203", "-sOutputFile=" + work.path + "/" + o.base + "/" + o.base + "_%d", "-c",
       "<< /Orientation 3 >> setpagedevice", "-f" + o.capture};
   EXPECT_EQ(want, o.gsArgs);
 }
@@ -197,20 +197,22 @@ TEST_F(Cli, debug_mode_writes_every_block_in_order_and_keeps_every_file) {
   const Outcome o = runJob({"-debug", "-dir", cap.path}, {{"STUB_GS_PAGES", "2"}});
   ASSERT_EQ(0, o.run.exitStatus) << o.run.err;
   const std::string base = o.base;
-  const std::string image = work.path + "/" + base;
+  const std::string jobDir = work.path + "/" + base;
+  const std::string image = jobDir + "/" + base;
   const std::string capture = cap.path + "/In_" + base + ".ps";
-  const std::string command = "gs -q -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop -r300 "
+  const std::string command = "gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop -r300 "
                               "-sOutputFile=\"" + image + "_%d\" -c \"<< /Orientation 0 >> "
                               "setpagedevice\" -f\"" + capture + "\" 2>/dev/null";
   const std::string expected =
       "% \n%  " + std::string(VORMEL_BIN) + " -debug -dir " + cap.path + "\n% \n"
-      "% ImageFileDirLoc=[" + work.path + "]\n% debugDirLoc=[" + cap.path + "]\n"
+      "% ImageFileDirLoc=[" + jobDir + "]\n% debugDirLoc=[" + cap.path + "]\n"
       "% ImageFileName=[/" + base + "_1]\n\n% \n" + kJob +
       "% \n% tmpDir=[" + image + "_1]\n% \n% gsCmd=[" + command + "]\n% \n"
       "% \n% gsCmd RC=[0]\n% \n"
       "% \n% PROCESS COMPLETE \n% \n";
   EXPECT_EQ("", describeDifference(expected, readFile(capture)));
-  EXPECT_EQ(std::vector<std::string>({base + "_1", base + "_2"}), listDir(work.path));
+  EXPECT_EQ(std::vector<std::string>{base}, listDir(work.path));
+  EXPECT_EQ(std::vector<std::string>({base + "_1", base + "_2"}), listDir(jobDir));
   EXPECT_EQ(std::vector<std::string>{"In_" + base + ".ps"}, listDir(cap.path));
 }
 
@@ -221,7 +223,8 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
     if (debug)
       args.push_back("-debug");
     const Outcome o = runJob(args, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}});
-    const std::string image = work.path + "/" + o.base;
+    const std::string jobDir = work.path + "/" + o.base;
+    const std::string image = jobDir + "/" + o.base;
     EXPECT_EQ(1, o.run.exitStatus);
     EXPECT_EQ("ERROR: page 2 of 2 could not be sent, its image cannot be read (" + image +
                   "_2); 1 page(s) not printed\n",
@@ -241,8 +244,8 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
     const std::string capture = readFile(cap.path + "/In_" + o.base + ".ps");
     const std::string log = readFile(work.path + "/err_" + o.base + ".txt");
     if (debug) {
-      EXPECT_EQ(std::vector<std::string>({"err_" + o.base + ".txt", o.base + "_1", o.base + "_3"}),
-                listDir(work.path));
+      EXPECT_EQ(std::vector<std::string>({"err_" + o.base + ".txt", o.base}), listDir(work.path));
+      EXPECT_EQ(std::vector<std::string>({o.base + "_1", o.base + "_3"}), listDir(jobDir));
       const std::string tail = "% \n% " + message + "\n% \n% \n% PROCESS COMPLETE \n% \n";
       ASSERT_GE(capture.size(), tail.size());
       EXPECT_EQ(tail, capture.substr(capture.size() - tail.size()));
@@ -250,7 +253,8 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
       EXPECT_TRUE(isTimeStamp(log.substr(0, 19)));
       EXPECT_EQ(" " + message + "\n", log.substr(19));
     } else {
-      EXPECT_EQ(std::vector<std::string>{o.base + "_3"}, listDir(work.path));
+      // The page gs wrote but that was never sent does not stay either.
+      EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
       EXPECT_EQ(std::vector<std::string>{}, listDir(cap.path));
     }
     removeTree(work.path);
@@ -260,28 +264,26 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
   }
 }
 
-TEST_F(Cli, no_page_image_is_reported_with_status_1_and_nothing_removed) {
+TEST_F(Cli, no_page_image_is_reported_with_status_1_and_files_stay_only_in_debug_mode) {
   for (const bool debug : {false, true}) {
     SCOPED_TRACE(debug);
     std::vector<std::string> args = {"-dir", cap.path};
     if (debug)
       args.push_back("-debug");
     const Outcome o = runJob(args, {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SKIP", "1"}});
+    const std::string prefix = work.path + "/" + o.base + "/" + o.base;
     EXPECT_EQ(1, o.run.exitStatus);
-    EXPECT_EQ("Unable to find image file: " + work.path + "/" + o.base + "\n", o.run.out);
-    EXPECT_EQ("ERROR: no page image was rendered (Unable to find image file: " + work.path +
-                  "/" + o.base + ")\n",
-              o.run.err);
-    EXPECT_EQ(std::vector<std::string>{"In_" + o.base + ".ps"}, listDir(cap.path));
-    const std::string capture = readFile(cap.path + "/In_" + o.base + ".ps");
-    const std::string tail =
-        "% \n% gsCmd RC=[0]\n% \n% \n% ERROR: Unable to find image file: " + work.path + "/" +
-        o.base + "\n% \n";
+    EXPECT_EQ("Unable to find image file: " + prefix + "\n", o.run.out);
+    EXPECT_EQ("ERROR: no page image was rendered (Unable to find image file: " + prefix + ")\n", o.run.err);
     if (debug) {
+      EXPECT_EQ(std::vector<std::string>{"In_" + o.base + ".ps"}, listDir(cap.path));
+      const std::string capture = readFile(cap.path + "/In_" + o.base + ".ps");
+      const std::string tail = "% \n% gsCmd RC=[0]\n% \n% \n% ERROR: Unable to find image file: " + prefix + "\n% \n";
       ASSERT_GE(capture.size(), tail.size());
       EXPECT_EQ(tail, capture.substr(capture.size() - tail.size()));
     } else {
-      EXPECT_EQ(std::string::npos, capture.find("\n% \n"));
+      EXPECT_EQ(std::vector<std::string>{}, listDir(cap.path));
+      EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
     }
     removeTree(cap.path);
     mkdir(cap.path.c_str(), 0700);
@@ -341,9 +343,9 @@ TEST_F(Cli, closed_or_broken_printer_connection_fails_the_job) {
     EXPECT_EQ(0, o.run.signal);
     EXPECT_EQ(1, o.run.exitStatus);
     EXPECT_EQ(row.error, o.run.err);
-    // Pages that did not reach the printer are kept; nothing went into the
-    // job's own files instead of the printer.
-    EXPECT_EQ(3u, listDir(work.path).size());
+    // Pages that did not reach the printer are removed with every other
+    // file of the job.
+    EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
     EXPECT_EQ(std::vector<std::string>{}, listDir(cap.path));
     removeTree(work.path);
     mkdir(work.path.c_str(), 0700);
@@ -360,16 +362,16 @@ TEST_F(Cli, paths_with_shell_characters_render_and_run_nothing_else) {
                            {{"TMPDIR", tmpdir}, {"STUB_GS_PAGES", "2"}});
   EXPECT_EQ(0, o.run.exitStatus) << o.run.err;
   EXPECT_EQ(std::vector<std::string>{}, listDir(cwd.path));  // nothing was touched
-  ASSERT_EQ(10u, o.gsArgs.size());
-  EXPECT_EQ("-sOutputFile=" + tmpdir + "/" + o.base + "_%d", o.gsArgs[6]);
-  EXPECT_EQ("-f" + capdir + "/In_" + o.base + ".ps", o.gsArgs[9]);
+  ASSERT_EQ(12u, o.gsArgs.size());
+  EXPECT_EQ("-sOutputFile=" + tmpdir + "/" + o.base + "/" + o.base + "_%d", o.gsArgs[8]);
+  EXPECT_EQ("-f" + capdir + "/In_" + o.base + ".ps", o.gsArgs[11]);
   ParsedStream parsed;
   ASSERT_EQ("", parseStream(o.run.out, &parsed));
   EXPECT_EQ(2u, parsed.pages.size());
   // The debug block shows the command text with the paths as they are.
   const std::string capture = readFile(capdir + "/In_" + o.base + ".ps");
   EXPECT_NE(std::string::npos,
-            capture.find("-sOutputFile=\"" + tmpdir + "/" + o.base + "_%d\" -c"));
+            capture.find("-sOutputFile=\"" + tmpdir + "/" + o.base + "/" + o.base + "_%d\" -c"));
 }
 
 }  // namespace

@@ -161,7 +161,9 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
       EXPECT_EQ(6 * dpi, rotated ? width : height);
     }
     if (shape.debug) {
-      EXPECT_EQ(pcx, readFile(work.path + "/" + listDir(work.path)[page - 1]));
+      const std::vector<std::string> images = pageImagesIn(work.path);
+      ASSERT_EQ(static_cast<size_t>(shape.pages), images.size());
+      EXPECT_EQ(pcx, readFile(images[page - 1]));
     }
   }
   expected += "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
@@ -205,10 +207,10 @@ TEST(RealGsPaths, shell_characters_in_both_directories_render_and_run_nothing_el
   ASSERT_EQ("", parseStream(run.out, &parsed));
   ASSERT_EQ(2u, parsed.pages.size());
   // The images gs wrote into the odd directory are the pages that were sent.
-  const std::vector<std::string> images = listDir(tmpdir);
+  const std::vector<std::string> images = pageImagesIn(tmpdir);
   ASSERT_EQ(2u, images.size());
   for (int page = 0; page < 2; ++page) {
-    const std::string pcx = readFile(tmpdir + "/" + images[page]);
+    const std::string pcx = readFile(images[page]);
     EXPECT_EQ(pcx, std::string(parsed.pages[page].bytes.begin(), parsed.pages[page].bytes.end()));
   }
   EXPECT_EQ(1u, listDir(capdir).size());

@@ -54,12 +54,12 @@ TEST_F(Render, command_text_takes_resolution_and_orientation_from_the_job) {
     std::string pieces = row.pieces;
     pieces.replace(pieces.find('P'), 1, pTmpFname);
     const std::string command = buildRenderCommand();
-    EXPECT_EQ("gs -q -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " + pieces + " -f\"" +
+    EXPECT_EQ("gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " + pieces + " -f\"" +
                   saveFname + "\" 2>/dev/null",
               command);
-    // Everything but the paths and the resolution piece: 126 characters.
+    // Everything but the paths and the resolution piece: 159 characters.
     const size_t resolutionPiece = std::to_string(row.res).size() + 3;  // "-r%d "
-    EXPECT_EQ(126u, command.size() - pTmpFname.size() - saveFname.size() - resolutionPiece);
+    EXPECT_EQ(159u, command.size() - pTmpFname.size() - saveFname.size() - resolutionPiece);
   }
 }
 

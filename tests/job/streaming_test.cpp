@@ -223,11 +223,11 @@ TEST_F(Streaming, a_page_failure_while_gs_runs_is_logged_after_its_return_code) 
       {"-debug"}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}, {"STUB_GS_DELAY", "0.3"}},
       kJob, true, StdoutMode::BrokenPipe);
   const size_t rc = o.capture.find("% gsCmd RC=[0]\n");
-  const size_t pageError = o.capture.find("% ERROR-2 ... unable to open file [<work>/<base>_1]\n");
+  const size_t pageError = o.capture.find("% ERROR-2 ... unable to open file [<work>/<base>/<base>_1]\n");
   ASSERT_NE(std::string::npos, rc);
   ASSERT_NE(std::string::npos, pageError);
   EXPECT_LT(rc, pageError);
-  EXPECT_EQ("<time> ERROR-2 ... unable to open file [<work>/<base>_1]\n", o.log);
+  EXPECT_EQ("<time> ERROR-2 ... unable to open file [<work>/<base>/<base>_1]\n", o.log);
 }
 
 TEST_F(Streaming, at_most_three_page_images_exist_at_once) {

@@ -66,6 +66,33 @@ std::vector<std::string> listDir(const std::string& dir) {
   return names;
 }
 
+std::string jobDirIn(const std::string& tmpdir) {
+  for (const std::string& name : listDir(tmpdir)) {
+    struct stat info;
+    if (name.compare(0, 3, "vdq") == 0 && lstat((tmpdir + "/" + name).c_str(), &info) == 0 &&
+        S_ISDIR(info.st_mode))
+      return tmpdir + "/" + name;
+  }
+  return "";
+}
+
+std::vector<std::string> pageImagesIn(const std::string& tmpdir) {
+  const std::string dir = jobDirIn(tmpdir);
+  std::vector<std::pair<long, std::string>> pages;
+  if (dir.empty())
+    return {};
+  const std::string prefix = dir.substr(dir.rfind('/') + 1) + "_";
+  for (const std::string& name : listDir(dir)) {
+    if (name.compare(0, prefix.size(), prefix) == 0)
+      pages.emplace_back(strtol(name.c_str() + prefix.size(), nullptr, 10), dir + "/" + name);
+  }
+  std::sort(pages.begin(), pages.end());
+  std::vector<std::string> paths;
+  for (const auto& page : pages)
+    paths.push_back(page.second);
+  return paths;
+}
+
 void removeTree(const std::string& path) {
   nftw(
       path.c_str(),
@@ -329,6 +356,7 @@ void setUpJobGlobals(const std::string& dir) {
   pageLen = 432;
   pageWid = 288;
   xRes = yRes = 300;
+  tmpDirLoc = dir;
   pTmpFname = dir + "/vdqTEST";
   dirLoc = dir;
   saveFname = dir + "/In_vdqTEST.ps";

@@ -24,6 +24,11 @@ bool fileExists(const std::string& path);
 // Names in `dir` (no "." or ".."), sorted.
 std::vector<std::string> listDir(const std::string& dir);
 void removeTree(const std::string& path);
+// The job directory a run of vormel made in `tmpdir` (its temporary
+// directory), or "" when there is none.
+std::string jobDirIn(const std::string& tmpdir);
+// Paths of the page images in that job directory, in page order.
+std::vector<std::string> pageImagesIn(const std::string& tmpdir);
 
 // How standard output of the child is connected.
 enum class StdoutMode { File, Closed, BrokenPipe };
