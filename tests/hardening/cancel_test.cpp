@@ -1,4 +1,5 @@
-// Cancelling a job with SIGTERM at every stage: while the job is read, while
+// Cancelling a job with SIGTERM (and SIGINT and SIGHUP, which end a job the
+// same way) at every stage: while the job is read, while
 // gs renders, while pages go out, and at a sweep of moments over a whole job.
 // Every time: a non-zero status (unless the job had already finished), on
 // standard output nothing or a whole stream ending with the trailer (a page
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,24 +39,31 @@ void expectCleanCancel(const ChildResult& r, const JobPlace& place, std::vector<
   EXPECT_EQ(leftIn(place), std::vector<std::string>{});
 }
 
+// The signals that cancel a job.
+constexpr int kCancelSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 TEST(Cancel, while_the_job_is_read_nothing_is_sent_and_no_file_stays) {
-  JobPlace place;
-  ChildSpec runSpec = jobSpec(place, {}, "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
-  runSpec.inputWriter = [](int fd) {
-    const std::string start = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 144\n";
-    (void)!write(fd, start.data(), start.size());
-  };
-  runSpec.holdInputOpen = true;
-  Child child;
-  ASSERT_TRUE(startChild(runSpec, &child));
-  // The capture file exists: the job is being read (the input stays open).
-  EXPECT_TRUE(waitFor([&] { return !listDir(place.capture.path).empty(); }, 10));
-  usleep(100 * 1000);
-  kill(child.pid, SIGTERM);
-  const ChildResult r = finishChild(&child);
-  std::vector<std::string> pages;
-  expectCleanCancel(r, place, &pages);
-  EXPECT_EQ(r.out, "");
+  for (const int signal : kCancelSignals) {
+    SCOPED_TRACE(strsignal(signal));
+    JobPlace place;
+    ChildSpec runSpec = jobSpec(place, {}, "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
+    runSpec.inputWriter = [](int fd) {
+      const std::string start = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 144\n";
+      (void)!write(fd, start.data(), start.size());
+    };
+    runSpec.holdInputOpen = true;
+    Child child;
+    ASSERT_TRUE(startChild(runSpec, &child));
+    // The capture file exists: the job files are made (a request meanwhile
+    // is held until they are noted) and the job is being read (the input
+    // stays open).
+    EXPECT_TRUE(waitFor([&] { return !listDir(place.capture.path).empty(); }, 10));
+    kill(child.pid, signal);
+    const ChildResult r = finishChild(&child);
+    std::vector<std::string> pages;
+    expectCleanCancel(r, place, &pages);
+    EXPECT_EQ(r.out, "");
+  }
 }
 
 TEST(Cancel, while_gs_renders_the_pages_sent_stay_whole_and_gs_is_stopped) {
@@ -93,24 +102,27 @@ TEST(Cancel, while_gs_renders_the_pages_sent_stay_whole_and_gs_is_stopped) {
 }
 
 TEST(Cancel, while_pages_are_sent_the_page_under_way_is_completed_and_no_new_one_starts) {
-  JobPlace place;
   ScratchDir source("vhs");
   const std::string image = imageBytes(2, 3 << 20, 11);  // slow to code, partly random
   writeFile(source.path + "/page", image);
-  ChildSpec runSpec = jobSpec(place, {}, postscriptJob(1), stubGsDir(),
-                           {{"STUB_GS_PAGES", "12"}, {"STUB_GS_SOURCE", source.path + "/page"}});
-  Child child;
-  ASSERT_TRUE(startChild(runSpec, &child));
-  // Well into the first page, but not at its end.
-  ASSERT_TRUE(waitFor([&] { return child.outBytes.load() > 300000; }, 60));
-  kill(child.pid, SIGTERM);
-  const ChildResult r = finishChild(&child);
-  std::vector<std::string> pages;
-  expectCleanCancel(r, place, &pages);
-  ASSERT_GE(pages.size(), 1u);
-  EXPECT_LT(pages.size(), 12u);
-  for (const std::string& page : pages)
-    EXPECT_TRUE(page == image) << "a page went out changed";
+  for (const int signal : kCancelSignals) {
+    SCOPED_TRACE(strsignal(signal));
+    JobPlace place;
+    ChildSpec runSpec = jobSpec(place, {}, postscriptJob(1), stubGsDir(),
+                                {{"STUB_GS_PAGES", "12"}, {"STUB_GS_SOURCE", source.path + "/page"}});
+    Child child;
+    ASSERT_TRUE(startChild(runSpec, &child));
+    // Well into the first page, but not at its end.
+    ASSERT_TRUE(waitFor([&] { return child.outBytes.load() > 300000; }, 60));
+    kill(child.pid, signal);
+    const ChildResult r = finishChild(&child);
+    std::vector<std::string> pages;
+    expectCleanCancel(r, place, &pages);
+    ASSERT_GE(pages.size(), 1u);
+    EXPECT_LT(pages.size(), 12u);
+    for (const std::string& page : pages)
+      EXPECT_TRUE(page == image) << "a page went out changed";
+  }
 }
 
 TEST(Cancel, at_any_moment_of_a_job_the_run_ends_cleanly) {
