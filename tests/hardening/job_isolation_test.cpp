@@ -127,6 +127,41 @@ TEST(JobIsolation, page_images_live_in_a_directory_no_other_user_can_enter_whate
   EXPECT_EQ(outcome, 0);
 }
 
+TEST(JobIsolation, a_job_run_by_another_user_with_umask_022_keeps_its_pages_to_itself) {
+  uid_t uid;
+  gid_t gid;
+  if (!nobodyUser(&uid, &gid) || geteuid() != 0)
+    GTEST_SKIP() << "needs root to run a job as nobody";
+  ScratchDir shared("vhshared");
+  ASSERT_EQ(chmod(shared.path.c_str(), 01777), 0);
+  ChildSpec runSpec;
+  runSpec.program = vormelBin();
+  runSpec.args = {"-debug", "-dir", shared.path};
+  runSpec.input = postscriptJob(2);
+  runSpec.env = {{"TMPDIR", shared.path}, {"PATH", pathFor("")}};
+  runSpec.uid = uid;
+  runSpec.gid = gid;
+  const mode_t oldMask = umask(022);
+  const ChildResult r = runChild(runSpec);
+  umask(oldMask);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const std::string jobDir = jobDirIn(shared.path);
+  ASSERT_FALSE(jobDir.empty());
+  struct stat st;
+  ASSERT_EQ(lstat(jobDir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, uid);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  const std::vector<std::string> images = pageImagesIn(shared.path);
+  ASSERT_EQ(images.size(), 2u);
+  for (const std::string& image : images)
+    EXPECT_EQ(modeOf(image) & 077, 0u) << image;
+  for (const std::string& name : listDir(shared.path)) {
+    if (name.rfind("In_vdq", 0) == 0) {
+      EXPECT_EQ(modeOf(shared.path + "/" + name), 0600u) << name;
+    }
+  }
+}
+
 // Files another user may plant where the job writes its error log or, in
 // debug mode, reopens its capture file: none is written through, read or
 // waited on.
