@@ -1,9 +1,14 @@
 // vormel-cups run as the spooler runs it, with a stand-in vormel that records
 // what it was given: option words from the PPD choices only, the job on its
-// standard input, page accounting, failures and cancellation.
+// standard input, page accounting, failures, refused job files and
+// cancellation.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -35,6 +40,24 @@ struct FrontEnd {
   std::string args() const { return readFile(dir.path + "/args"); }
   std::string input() const { return readFile(dir.path + "/stdin"); }
 };
+
+int countErrorLines(const std::string& text) {
+  int count = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    if (text.compare(at, 7, "ERROR: ") == 0) ++count;
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return count;
+}
+
+std::string findSetpriv() {
+  for (const char* path : {"/usr/bin/setpriv", "/bin/setpriv"})
+    if (access(path, X_OK) == 0) return path;
+  return std::string();
+}
 
 struct WordsRow {
   const char* options;
@@ -136,8 +159,6 @@ TEST(FrontEnd, setup_failures_are_errors) {
       {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", job},
        {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", fe.dir.path + "/missing"}},
        "ERROR: cannot find the vormel program"},
-      {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", fe.dir.path + "/no-job"}, fe.env("stream"),
-       "ERROR: cannot open the job file"},
   };
   for (const Case& c : cases) {
     const RunResult r = runProgram(c.argv, c.env, "");
@@ -145,6 +166,68 @@ TEST(FrontEnd, setup_failures_are_errors) {
     EXPECT_EQ(r.out, "") << c.message;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
+}
+
+struct RefusedRow {
+  const char* what;
+  std::string path;
+  const char* message;
+};
+
+TEST(FrontEnd, job_file_that_is_not_a_readable_regular_file_is_refused_before_vormel_runs) {
+  FrontEnd fe;
+  const std::string d = fe.dir.path;
+  ASSERT_EQ(mkdir((d + "/folder").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0644), 0);
+  writeFile(d + "/plain.ps", kJob);
+  ASSERT_EQ(symlink((d + "/gone.ps").c_str(), (d + "/dangling.ps").c_str()), 0);
+  ASSERT_EQ(symlink((d + "/folder").c_str(), (d + "/folder-link").c_str()), 0);
+  const RefusedRow rows[] = {
+      {"directory", d + "/folder", "ERROR: the job file is a directory, not a print job"},
+      {"link to a directory", d + "/folder-link", "ERROR: the job file is a directory"},
+      // Nobody writes to it: a front end that waits for a writer never ends.
+      {"FIFO", d + "/fifo", "ERROR: the job file is a FIFO, not a print job"},
+      {"device", "/dev/null", "ERROR: the job file is a character device"},
+      {"missing file", d + "/missing.ps", "ERROR: cannot open the job file: No such file"},
+      {"dangling link", d + "/dangling.ps", "ERROR: cannot open the job file: No such file"},
+      {"name under a file", d + "/plain.ps/job.ps", "ERROR: cannot open the job file: Not a dir"},
+  };
+  for (const RefusedRow& row : rows) {
+    const RunResult r =
+        runProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", row.path}, fe.env("stream"), "");
+    EXPECT_EQ(r.exitStatus, 1) << row.what;
+    EXPECT_EQ(r.out, "") << row.what;
+    EXPECT_EQ(countErrorLines(r.err), 1) << row.what << ":\n" << r.err;
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.what << ":\n" << r.err;
+  }
+  EXPECT_FALSE(fileExists(d + "/args")) << "vormel was started";
+}
+
+TEST(FrontEnd, job_file_the_filter_may_not_read_is_refused) {
+  FrontEnd fe;
+  const std::string job = fe.dir.path + "/secret.ps";
+  writeFile(job, kJob, 0);
+  // Root reads any file, so as root the front end runs as nobody (the
+  // spooler runs filters as an unprivileged user too).
+  std::vector<std::string> argv;
+  if (geteuid() == 0) {
+    const std::string setpriv = findSetpriv();
+    if (setpriv.empty()) GTEST_SKIP() << "running as root without setpriv to drop to nobody";
+    argv = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", VORMEL_CUPS_BIN};
+    const RunResult probe = runProgram(argv, {}, "");
+    if (probe.err.find("Usage:") == std::string::npos)
+      GTEST_SKIP() << "the front end cannot be run as nobody here: " << probe.err;
+  } else {
+    argv = {VORMEL_CUPS_BIN};
+  }
+  argv.insert(argv.end(), {"5", "u", "t", "1", "", job});
+  const RunResult r = runProgram(argv, fe.env("stream"), "");
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(countErrorLines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("ERROR: cannot open the job file: Permission denied"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fileExists(fe.dir.path + "/args")) << "vormel was started";
 }
 
 TEST(FrontEnd, sigterm_is_forwarded_and_vormel_finishes_its_trailer) {

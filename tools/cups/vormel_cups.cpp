@@ -2,9 +2,6 @@
 // arguments (job id, user, title, copies, options, optional file), turns the
 // marked PPD choices into vormel option words, runs vormel on the job and
 // relays its printer stream with page accounting.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -13,6 +10,7 @@
 #include <vector>
 
 #include "cancel_signal.h"
+#include "job_input.h"
 #include "job_relay.h"
 #include "option_words.h"
 #include "queue_ppd.h"
@@ -80,6 +78,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int cancelFd = installCancelHandler();
+  // The job file is checked before anything else, so that what is not a job
+  // gives one error line and nothing for the printer.
+  int inputFd = 0;
+  if (argc == 7) {
+    std::string problem;
+    inputFd = openJobFile(argv[6], problem);
+    if (inputFd < 0) {
+      fprintf(stderr, "ERROR: %s\n", problem.c_str());
+      return 1;
+    }
+  }
 
   // Option words come from the PPD choices only; the title (argv[3]) and the
   // user name never reach vormel's command line. Copies (argv[4]) are made
@@ -98,14 +107,6 @@ int main(int argc, char** argv) {
   if (program.empty()) {
     fprintf(stderr, "ERROR: cannot find the vormel program\n");
     return 1;
-  }
-  int inputFd = 0;
-  if (argc == 7) {
-    inputFd = open(argv[6], O_RDONLY | O_CLOEXEC);
-    if (inputFd < 0) {
-      fprintf(stderr, "ERROR: cannot open the job file: %s\n", strerror(errno));
-      return 1;
-    }
   }
   logWords(words);
   fprintf(stderr, "INFO: Rendering labels\n");
