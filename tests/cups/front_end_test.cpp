@@ -1,10 +1,11 @@
 // vormel-cups run as the spooler runs it, with a stand-in vormel that records
 // what it was given: option words from the PPD choices only, the job on its
 // standard input, page accounting, failures, refused job files and
-// cancellation.
+// cancellation, also while the printer is not reading.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,17 @@ struct FrontEnd {
   std::string args() const { return readFile(dir.path + "/args"); }
   std::string input() const { return readFile(dir.path + "/stdin"); }
 };
+
+// Waits until `ready()` holds, polling; false when the program `pid` ended
+// before that. Only the test's own timeout bounds the wait.
+template <typename Ready>
+bool waitFor(pid_t pid, Ready ready) {
+  while (!ready()) {
+    if (programEnded(pid)) return ready();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 int countErrorLines(const std::string& text) {
   int count = 0;
@@ -230,30 +242,76 @@ TEST(FrontEnd, job_file_the_filter_may_not_read_is_refused) {
   EXPECT_FALSE(fileExists(fe.dir.path + "/args")) << "vormel was started";
 }
 
-TEST(FrontEnd, sigterm_is_forwarded_and_vormel_finishes_its_trailer) {
+TEST(FrontEnd, job_file_that_fails_to_read_stops_vormel_without_the_label_size_line) {
   FrontEnd fe;
-  const std::string job = fe.dir.path + "/job.ps", out = fe.dir.path + "/out",
-                    err = fe.dir.path + "/err";
+  // A regular file whose first read fails: the reading process's memory at address 0.
+  const RunResult r =
+      runProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", "/proc/self/mem"}, fe.env("stream"), "");
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("ERROR: reading the job failed: Input/output error"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(fe.input(), "");
+}
+
+TEST(FrontEnd, every_cancel_signal_is_passed_on_and_vormel_finishes_its_trailer) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    FrontEnd fe;
+    const std::string job = fe.dir.path + "/job.ps", out = fe.dir.path + "/out",
+                      err = fe.dir.path + "/err";
+    writeFile(job, kJob);
+    const pid_t pid = startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job},
+                                   fe.env("term"), "", out, err);
+    ASSERT_GT(pid, 0);
+    // Cancel once the first page has gone out.
+    ASSERT_TRUE(waitFor(pid, [&] { return readFile(err).find("PAGE: 1 1") != std::string::npos; }))
+        << readFile(err);
+    kill(pid, signalNumber);
+    RunResult r;
+    ASSERT_TRUE(waitProgram(pid, 250, r)) << "front end did not end after signal " << signalNumber;
+    EXPECT_EQ(r.exitStatus, 1) << signalNumber;
+    EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "not passed on: " << signalNumber;
+    const std::string stream = readFile(out);
+    const std::string trailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
+    ASSERT_GE(stream.size(), trailer.size());
+    EXPECT_EQ(stream.substr(stream.size() - trailer.size()), trailer) << signalNumber;
+    EXPECT_EQ(readFile(err).find("PAGE: 2"), std::string::npos) << signalNumber;
+  }
+}
+
+TEST(FrontEnd, cancel_while_the_printer_is_stalled_stops_vormel_and_ends_the_front_end) {
+  FrontEnd fe;
+  const std::string job = fe.dir.path + "/job.ps", err = fe.dir.path + "/err";
   writeFile(job, kJob);
-  const pid_t pid = startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("term"),
-                                 "", out, err);
+  int printer[2];
+  ASSERT_EQ(pipe2(printer, O_CLOEXEC), 0);
+  // The smallest pipe there is: once it holds `capacity` bytes, every write blocks.
+  fcntl(printer[1], F_SETPIPE_SZ, 4096);
+  const int capacity = fcntl(printer[1], F_GETPIPE_SZ);
+  ASSERT_GT(capacity, 0);
+  const pid_t pid = startProgramWithOutputFd({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job},
+                                             fe.env("flood"), "", printer[1], err);
+  close(printer[1]);
   ASSERT_GT(pid, 0);
-  // Cancel once the first page has gone out.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (readFile(err).find("PAGE: 1 1") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_NE(readFile(err).find("PAGE: 1 1"), std::string::npos) << readFile(err);
+  // The printer never reads; the stand-in writes without end.
+  const auto printerFull = [&] {
+    int queued = 0;
+    return ioctl(printer[0], FIONREAD, &queued) == 0 && queued >= capacity;
+  };
+  ASSERT_TRUE(waitFor(pid, printerFull)) << readFile(err);
   kill(pid, SIGTERM);
   RunResult r;
-  ASSERT_TRUE(waitProgram(pid, 15, r)) << "front end did not end after SIGTERM";
+  const bool ended = waitProgram(pid, 250, r);
+  close(printer[0]);
+  ASSERT_TRUE(ended) << "front end still running after SIGTERM:\n" << readFile(err);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "SIGTERM was not passed on";
-  const std::string stream = readFile(out);
-  const std::string trailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
-  ASSERT_GE(stream.size(), trailer.size());
-  EXPECT_EQ(stream.substr(stream.size() - trailer.size()), trailer);
-  EXPECT_EQ(readFile(err).find("PAGE: 2"), std::string::npos);
+  const pid_t vormel = pid_t(std::stol(readFile(fe.dir.path + "/pid")));
+  errno = 0;
+  EXPECT_TRUE(kill(vormel, 0) != 0 && errno == ESRCH) << "vormel " << vormel << " is still there";
+  const std::string log = readFile(err);
+  EXPECT_NE(log.find("WARNING: the printer did not take the end of the cancelled job"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("INFO: Job cancelled"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "cancel_signal.h"
 #include "job_input.h"
 #include "job_relay.h"
 #include "option_words.h"
 #include "queue_ppd.h"
+#include "relay_signals.h"
 #include "vormel_location.h"
 
 #ifndef VORMEL_INSTALLED_PATH
@@ -49,11 +49,17 @@ int reportOutcome(const RelayResult& result, const char* program) {
   }
   logHeldText(result.heldText);
   if (result.cancelled) {
+    if (result.streamCut)
+      fprintf(stderr, "WARNING: the printer did not take the end of the cancelled job\n");
     fprintf(stderr, "INFO: Job cancelled after %d label(s)\n", result.pagesSent);
     return 1;
   }
   if (result.outputFailed) {
-    fprintf(stderr, "ERROR: writing to the printer failed: %s\n", strerror(EPIPE));
+    fprintf(stderr, "ERROR: writing to the printer failed: %s\n", strerror(result.outputError));
+    return 1;
+  }
+  if (result.inputFailed) {
+    fprintf(stderr, "ERROR: reading the job failed: %s\n", strerror(result.inputError));
     return 1;
   }
   if (result.signalNumber != 0) {
@@ -77,7 +83,11 @@ int main(int argc, char** argv) {
     fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
     return 1;
   }
-  const int cancelFd = installCancelHandler();
+  const int signalFd = installRelaySignals();
+  if (signalFd < 0) {
+    fprintf(stderr, "ERROR: cannot set up cancellation: %s\n", strerror(errno));
+    return 1;
+  }
   // The job file is checked before anything else, so that what is not a job
   // gives one error line and nothing for the printer.
   int inputFd = 0;
@@ -113,6 +123,6 @@ int main(int argc, char** argv) {
   fflush(stderr);
 
   RelayResult result;
-  relayJob(program.c_str(), words, inputFd, trailer, cancelFd, result);
+  relayJob(program.c_str(), words, inputFd, trailer, signalFd, result);
   return reportOutcome(result, program.c_str());
 }
