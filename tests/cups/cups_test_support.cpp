@@ -108,7 +108,8 @@ pid_t startProgram(const std::vector<std::string>& argv,
 
 pid_t startProgramWithOutputFd(const std::vector<std::string>& argv,
                                const std::vector<std::pair<std::string, std::string>>& env,
-                               const std::string& inputPath, int outFd, const std::string& errPath) {
+                               const std::string& inputPath, int outFd,
+                               const std::string& errPath) {
   const pid_t pid = fork();
   if (pid == 0) {
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -23,10 +23,12 @@ const std::string kPpd = std::string(VORMEL_SOURCE_DIR) + "/packaging/vormel.ppd
 const std::string kFake = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/fake_vormel";
 const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF";  // no final line feed
 // The stand-in's trailer, the end of every stream it writes.
-const std::string kTrailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
+const std::string kTrailer =
+    "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
 
 bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 struct FrontEnd {
@@ -265,8 +267,8 @@ TEST(FrontEnd, every_cancel_signal_is_passed_on_and_vormel_finishes_its_trailer)
     const std::string job = fe.dir.path + "/job.ps", out = fe.dir.path + "/out",
                       err = fe.dir.path + "/err";
     writeFile(job, kJob);
-    const pid_t pid = startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job},
-                                   fe.env("term"), "", out, err);
+    const pid_t pid =
+        startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("term"), "", out, err);
     ASSERT_GT(pid, 0);
     // Cancel once the first page has gone out.
     ASSERT_TRUE(waitFor(pid, [&] { return readFile(err).find("PAGE: 1 1") != std::string::npos; }))

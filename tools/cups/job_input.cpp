@@ -38,8 +38,7 @@ int openJobFile(const char* path, std::string& problem) {
     return -1;
   }
   if (!S_ISREG(st.st_mode)) {
-    problem = std::string("the job file is ") + describeFileType(st.st_mode) +
-              ", not a print job";
+    problem = std::string("the job file is ") + describeFileType(st.st_mode) + ", not a print job";
     close(fd);
     return -1;
   }

@@ -77,12 +77,12 @@ pid_t startVormel(const char* program, const std::vector<std::string>& words, in
 // Feeding side of the loop: job bytes, then the trailer, then end of input.
 struct Feed {
   int inputFd;
-  int toChild;        // -1 once closed
+  int toChild;  // -1 once closed
   char buffer[kChunk];
   size_t begin, end;  // pending bytes in buffer
   bool inputDone;     // job input fully read
   bool trailerQueued;
-  char lastByte;      // last job byte read, to end an unterminated last line
+  char lastByte;  // last job byte read, to end an unterminated last line
   const std::string* trailer;
 };
 
@@ -138,8 +138,8 @@ struct Relay {
   int startState;       // -1 undecided, 1 printer stream, 0 something else
   std::string pending;  // bytes for the printer, from pendingBegin on
   size_t pendingBegin;
-  bool givenUp;         // nothing more goes to the printer
-  bool cut;             // bytes for the printer were dropped
+  bool givenUp;  // nothing more goes to the printer
+  bool cut;      // bytes for the printer were dropped
 };
 
 size_t pendingSize(const Relay& relay) { return relay.pending.size() - relay.pendingBegin; }
@@ -190,7 +190,8 @@ int writePending(Relay& relay) {
   const ssize_t n = write(STDOUT_FILENO, data, length);
   if (n < 0) return errno == EAGAIN || errno == EINTR ? 0 : errno;
   relay.pendingBegin += size_t(n);
-  if (relay.startState == 1) reportPages(scanPageFrames(relay.frames, data, size_t(n)), relay.frames);
+  if (relay.startState == 1)
+    reportPages(scanPageFrames(relay.frames, data, size_t(n)), relay.frames);
   if (relay.pendingBegin == relay.pending.size()) {
     relay.pending.clear();
     relay.pendingBegin = 0;

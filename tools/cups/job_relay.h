@@ -19,17 +19,17 @@ constexpr int kCancelGraceSeconds = 20;
 constexpr size_t kWindDownHoldLimit = size_t(4) << 20;
 
 struct RelayResult {
-  int exitStatus = -1;      // vormel's exit status, or -1 when it did not exit normally
-  int signalNumber = 0;     // the signal that ended vormel, or 0
-  int pagesSent = 0;        // pages whose "PRINT" line reached standard output
-  bool cancelled = false;   // a cancel signal arrived during the job
+  int exitStatus = -1;        // vormel's exit status, or -1 when it did not exit normally
+  int signalNumber = 0;       // the signal that ended vormel, or 0
+  int pagesSent = 0;          // pages whose "PRINT" line reached standard output
+  bool cancelled = false;     // a cancel signal arrived during the job
   bool outputFailed = false;  // writing to standard output failed; vormel was stopped
   int outputError = 0;        // errno of that failure
   bool inputFailed = false;   // reading the job failed; vormel was stopped
   int inputError = 0;         // errno of that failure
-  bool streamCut = false;   // part of vormel's stream was never written to the printer
-  bool startFailed = false;  // vormel could not be started
-  std::string heldText;     // output withheld from the printer because it was not a printer stream
+  bool streamCut = false;     // part of vormel's stream was never written to the printer
+  bool startFailed = false;   // vormel could not be started
+  std::string heldText;  // output withheld from the printer because it was not a printer stream
 };
 
 // Starts `program` with `words` as its arguments (argument 0 is `program`),
