@@ -106,6 +106,27 @@ pid_t startProgram(const std::vector<std::string>& argv,
   return pid;
 }
 
+pid_t startProgramWithOutputFd(const std::vector<std::string>& argv,
+                               const std::vector<std::pair<std::string, std::string>>& env,
+                               const std::string& inputPath, int outFd,
+                               const std::string& errPath) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(outFd, 1);
+    if (err >= 0) dup2(err, 2);
+    execChild(argv, env, inputPath);
+  }
+  return pid;
+}
+
+bool programEnded(pid_t pid) {
+  siginfo_t info = {};
+  // WNOWAIT leaves the child to be collected by waitProgram.
+  if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return true;
+  return info.si_pid == pid;
+}
+
 bool waitProgram(pid_t pid, int timeoutSeconds, RunResult& result) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;

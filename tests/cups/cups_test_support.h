@@ -45,6 +45,15 @@ pid_t startProgram(const std::vector<std::string>& argv,
                    const std::string& inputPath, const std::string& outPath,
                    const std::string& errPath);
 
+// Like startProgram, with standard output on the descriptor `outFd` (a pipe
+// the test holds, for instance).
+pid_t startProgramWithOutputFd(const std::vector<std::string>& argv,
+                               const std::vector<std::pair<std::string, std::string>>& env,
+                               const std::string& inputPath, int outFd, const std::string& errPath);
+
+// Whether `pid`, a child of the test, has ended (it is left to waitProgram).
+bool programEnded(pid_t pid);
+
 // Waits for `pid` at most `timeoutSeconds`; kills it after that. Fills the
 // status fields of `result`. Returns false on timeout.
 bool waitProgram(pid_t pid, int timeoutSeconds, RunResult& result);

@@ -1,9 +1,15 @@
 // vormel-cups run as the spooler runs it, with a stand-in vormel that records
 // what it was given: option words from the PPD choices only, the job on its
-// standard input, page accounting, failures and cancellation.
+// standard input, page accounting, failures, refused job files and
+// cancellation, also while the printer is not reading.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -16,6 +22,14 @@ namespace {
 const std::string kPpd = std::string(VORMEL_SOURCE_DIR) + "/packaging/vormel.ppd";
 const std::string kFake = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/fake_vormel";
 const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF";  // no final line feed
+// The stand-in's trailer, the end of every stream it writes.
+const std::string kTrailer =
+    "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 struct FrontEnd {
   TestDir dir{"vcfront"};
@@ -35,6 +49,35 @@ struct FrontEnd {
   std::string args() const { return readFile(dir.path + "/args"); }
   std::string input() const { return readFile(dir.path + "/stdin"); }
 };
+
+// Waits until `ready()` holds, polling; false when the program `pid` ended
+// before that. Only the test's own timeout bounds the wait.
+template <typename Ready>
+bool waitFor(pid_t pid, Ready ready) {
+  while (!ready()) {
+    if (programEnded(pid)) return ready();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+int countErrorLines(const std::string& text) {
+  int count = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    if (text.compare(at, 7, "ERROR: ") == 0) ++count;
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return count;
+}
+
+std::string findSetpriv() {
+  for (const char* path : {"/usr/bin/setpriv", "/bin/setpriv"})
+    if (access(path, X_OK) == 0) return path;
+  return std::string();
+}
 
 struct WordsRow {
   const char* options;
@@ -136,8 +179,6 @@ TEST(FrontEnd, setup_failures_are_errors) {
       {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", job},
        {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", fe.dir.path + "/missing"}},
        "ERROR: cannot find the vormel program"},
-      {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", fe.dir.path + "/no-job"}, fe.env("stream"),
-       "ERROR: cannot open the job file"},
   };
   for (const Case& c : cases) {
     const RunResult r = runProgram(c.argv, c.env, "");
@@ -147,30 +188,139 @@ TEST(FrontEnd, setup_failures_are_errors) {
   }
 }
 
-TEST(FrontEnd, sigterm_is_forwarded_and_vormel_finishes_its_trailer) {
+struct RefusedRow {
+  const char* what;
+  std::string path;
+  const char* message;
+};
+
+TEST(FrontEnd, job_file_that_is_not_a_readable_regular_file_is_refused_before_vormel_runs) {
   FrontEnd fe;
-  const std::string job = fe.dir.path + "/job.ps", out = fe.dir.path + "/out",
-                    err = fe.dir.path + "/err";
+  const std::string d = fe.dir.path;
+  ASSERT_EQ(mkdir((d + "/folder").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0644), 0);
+  writeFile(d + "/plain.ps", kJob);
+  ASSERT_EQ(symlink((d + "/gone.ps").c_str(), (d + "/dangling.ps").c_str()), 0);
+  ASSERT_EQ(symlink((d + "/folder").c_str(), (d + "/folder-link").c_str()), 0);
+  const RefusedRow rows[] = {
+      {"directory", d + "/folder", "ERROR: the job file is a directory, not a print job"},
+      {"link to a directory", d + "/folder-link", "ERROR: the job file is a directory"},
+      // Nobody writes to it: a front end that waits for a writer never ends.
+      {"FIFO", d + "/fifo", "ERROR: the job file is a FIFO, not a print job"},
+      {"device", "/dev/null", "ERROR: the job file is a character device"},
+      {"missing file", d + "/missing.ps", "ERROR: cannot open the job file: No such file"},
+      {"dangling link", d + "/dangling.ps", "ERROR: cannot open the job file: No such file"},
+      {"name under a file", d + "/plain.ps/job.ps", "ERROR: cannot open the job file: Not a dir"},
+  };
+  for (const RefusedRow& row : rows) {
+    const RunResult r =
+        runProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", row.path}, fe.env("stream"), "");
+    EXPECT_EQ(r.exitStatus, 1) << row.what;
+    EXPECT_EQ(r.out, "") << row.what;
+    EXPECT_EQ(countErrorLines(r.err), 1) << row.what << ":\n" << r.err;
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.what << ":\n" << r.err;
+  }
+  EXPECT_FALSE(fileExists(d + "/args")) << "vormel was started";
+}
+
+TEST(FrontEnd, job_file_the_filter_may_not_read_is_refused) {
+  FrontEnd fe;
+  const std::string job = fe.dir.path + "/secret.ps";
+  writeFile(job, kJob, 0);
+  // Root reads any file, so as root the front end runs as nobody (the
+  // spooler runs filters as an unprivileged user too).
+  std::vector<std::string> argv;
+  if (geteuid() == 0) {
+    const std::string setpriv = findSetpriv();
+    if (setpriv.empty()) GTEST_SKIP() << "running as root without setpriv to drop to nobody";
+    argv = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", VORMEL_CUPS_BIN};
+    const RunResult probe = runProgram(argv, {}, "");
+    if (probe.err.find("Usage:") == std::string::npos)
+      GTEST_SKIP() << "the front end cannot be run as nobody here: " << probe.err;
+  } else {
+    argv = {VORMEL_CUPS_BIN};
+  }
+  argv.insert(argv.end(), {"5", "u", "t", "1", "", job});
+  const RunResult r = runProgram(argv, fe.env("stream"), "");
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(countErrorLines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("ERROR: cannot open the job file: Permission denied"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fileExists(fe.dir.path + "/args")) << "vormel was started";
+}
+
+TEST(FrontEnd, job_file_that_fails_to_read_stops_vormel_without_the_label_size_line) {
+  FrontEnd fe;
+  // A regular file whose first read fails: the reading process's memory at address 0.
+  const RunResult r =
+      runProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", "/proc/self/mem"}, fe.env("stream"), "");
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("ERROR: reading the job failed: Input/output error"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(fe.input(), "");
+}
+
+TEST(FrontEnd, every_cancel_signal_is_passed_on_and_vormel_finishes_its_trailer) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    FrontEnd fe;
+    const std::string job = fe.dir.path + "/job.ps", out = fe.dir.path + "/out",
+                      err = fe.dir.path + "/err";
+    writeFile(job, kJob);
+    const pid_t pid =
+        startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("term"), "", out, err);
+    ASSERT_GT(pid, 0);
+    // Cancel once the first page has gone out.
+    ASSERT_TRUE(waitFor(pid, [&] { return readFile(err).find("PAGE: 1 1") != std::string::npos; }))
+        << readFile(err);
+    kill(pid, signalNumber);
+    RunResult r;
+    ASSERT_TRUE(waitProgram(pid, 250, r)) << "front end did not end after signal " << signalNumber;
+    EXPECT_EQ(r.exitStatus, 1) << signalNumber;
+    EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "not passed on: " << signalNumber;
+    EXPECT_TRUE(endsWith(readFile(out), kTrailer)) << signalNumber;
+    EXPECT_EQ(readFile(err).find("PAGE: 2"), std::string::npos) << signalNumber;
+  }
+}
+
+TEST(FrontEnd, cancel_while_the_printer_is_stalled_stops_vormel_and_ends_the_front_end) {
+  FrontEnd fe;
+  const std::string job = fe.dir.path + "/job.ps", err = fe.dir.path + "/err";
   writeFile(job, kJob);
-  const pid_t pid = startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("term"),
-                                 "", out, err);
+  int printer[2];
+  ASSERT_EQ(pipe2(printer, O_CLOEXEC), 0);
+  const pid_t pid = startProgramWithOutputFd({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job},
+                                             fe.env("flood"), "", printer[1], err);
   ASSERT_GT(pid, 0);
-  // Cancel once the first page has gone out.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (readFile(err).find("PAGE: 1 1") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_NE(readFile(err).find("PAGE: 1 1"), std::string::npos) << readFile(err);
+  // The printer never reads and the stand-in writes without end: wait until
+  // the pipe has no room left, so that no write of the front end can finish.
+  const auto printerFull = [&] {
+    struct pollfd room = {printer[1], POLLOUT, 0};
+    return poll(&room, 1, 0) == 0;
+  };
+  ASSERT_TRUE(waitFor(pid, printerFull)) << readFile(err);
   kill(pid, SIGTERM);
   RunResult r;
-  ASSERT_TRUE(waitProgram(pid, 15, r)) << "front end did not end after SIGTERM";
+  const bool ended = waitProgram(pid, 250, r);
+  close(printer[1]);
+  std::string stream;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(printer[0], buffer, sizeof buffer)) > 0) stream.append(buffer, size_t(n));
+  close(printer[0]);
+  ASSERT_TRUE(ended) << "front end still running after SIGTERM:\n" << readFile(err);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "SIGTERM was not passed on";
-  const std::string stream = readFile(out);
-  const std::string trailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
-  ASSERT_GE(stream.size(), trailer.size());
-  EXPECT_EQ(stream.substr(stream.size() - trailer.size()), trailer);
-  EXPECT_EQ(readFile(err).find("PAGE: 2"), std::string::npos);
+  const pid_t vormel = pid_t(std::stol(readFile(fe.dir.path + "/pid")));
+  errno = 0;
+  EXPECT_TRUE(kill(vormel, 0) != 0 && errno == ESRCH) << "vormel " << vormel << " is still there";
+  // The end of the stream either reached the printer or is logged as dropped.
+  const std::string log = readFile(err);
+  EXPECT_NE(endsWith(stream, kTrailer),
+            log.find("WARNING: the printer did not take the end of the cancelled job") !=
+                std::string::npos)
+      << log;
+  EXPECT_NE(log.find("INFO: Job cancelled"), std::string::npos) << log;
 }
 
 }  // namespace

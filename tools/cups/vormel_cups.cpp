@@ -2,9 +2,6 @@
 // arguments (job id, user, title, copies, options, optional file), turns the
 // marked PPD choices into vormel option words, runs vormel on the job and
 // relays its printer stream with page accounting.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "cancel_signal.h"
+#include "job_input.h"
 #include "job_relay.h"
 #include "option_words.h"
 #include "queue_ppd.h"
+#include "relay_signals.h"
 #include "vormel_location.h"
 
 #ifndef VORMEL_INSTALLED_PATH
@@ -51,11 +49,17 @@ int reportOutcome(const RelayResult& result, const char* program) {
   }
   logHeldText(result.heldText);
   if (result.cancelled) {
+    if (result.streamCut)
+      fprintf(stderr, "WARNING: the printer did not take the end of the cancelled job\n");
     fprintf(stderr, "INFO: Job cancelled after %d label(s)\n", result.pagesSent);
     return 1;
   }
   if (result.outputFailed) {
-    fprintf(stderr, "ERROR: writing to the printer failed: %s\n", strerror(EPIPE));
+    fprintf(stderr, "ERROR: writing to the printer failed: %s\n", strerror(result.outputError));
+    return 1;
+  }
+  if (result.inputFailed) {
+    fprintf(stderr, "ERROR: reading the job failed: %s\n", strerror(result.inputError));
     return 1;
   }
   if (result.signalNumber != 0) {
@@ -79,7 +83,22 @@ int main(int argc, char** argv) {
     fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
     return 1;
   }
-  const int cancelFd = installCancelHandler();
+  const int signalFd = installRelaySignals();
+  if (signalFd < 0) {
+    fprintf(stderr, "ERROR: cannot set up cancellation: %s\n", strerror(errno));
+    return 1;
+  }
+  // The job file is checked before anything else, so that what is not a job
+  // gives one error line and nothing for the printer.
+  int inputFd = 0;
+  if (argc == 7) {
+    std::string problem;
+    inputFd = openJobFile(argv[6], problem);
+    if (inputFd < 0) {
+      fprintf(stderr, "ERROR: %s\n", problem.c_str());
+      return 1;
+    }
+  }
 
   // Option words come from the PPD choices only; the title (argv[3]) and the
   // user name never reach vormel's command line. Copies (argv[4]) are made
@@ -99,19 +118,11 @@ int main(int argc, char** argv) {
     fprintf(stderr, "ERROR: cannot find the vormel program\n");
     return 1;
   }
-  int inputFd = 0;
-  if (argc == 7) {
-    inputFd = open(argv[6], O_RDONLY | O_CLOEXEC);
-    if (inputFd < 0) {
-      fprintf(stderr, "ERROR: cannot open the job file: %s\n", strerror(errno));
-      return 1;
-    }
-  }
   logWords(words);
   fprintf(stderr, "INFO: Rendering labels\n");
   fflush(stderr);
 
   RelayResult result;
-  relayJob(program.c_str(), words, inputFd, trailer, cancelFd, result);
+  relayJob(program.c_str(), words, inputFd, trailer, signalFd, result);
   return reportOutcome(result, program.c_str());
 }
