@@ -55,14 +55,15 @@ bool sendBand(const CodedBand& band) {
 bool sendRawPage(int fd, int32_t size, unsigned char* chunk) {
   printerPrintf("BAND%d;COMP0\n", size);
   bool whole = true;
-  for (int32_t start = 0; start < size && !printerFailed(); start += kRawChunk) {
-    const int32_t length = size - start < kRawChunk ? size - start : kRawChunk;
-    const int32_t got = readImageBytes(fd, chunk, length, start);
+  for (int32_t done = 0; done < size && !printerFailed();) {
+    const int32_t length = size - done < kRawChunk ? size - done : kRawChunk;
+    const int32_t got = readImageBytes(fd, chunk, length, done);
     if (got < length) {
       memset(chunk + got, 0, static_cast<size_t>(length - got));
       whole = false;
     }
     printerWrite(chunk, static_cast<size_t>(length));
+    done += length;
   }
   printerFlush();
   return whole;
