@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -266,6 +267,7 @@ void* allocatePageMemory(size_t bytes) { return memoryFailing ? nullptr : malloc
 void setPageMemoryFailing(bool failing) { memoryFailing = failing; }
 
 PageBands* openPageBands(int fd, const char* path, const struct stat& info, int32_t bandSize) {
+  assert(info.st_size >= 0 && info.st_size <= INT32_MAX && bandSize > 0);
   if (lock != nullptr) {
     std::unique_lock<std::mutex> held(*lock);
     PageBands* page = ahead;
@@ -324,9 +326,10 @@ bool codeBands(PageBands* page, BandSink sink) {
 }
 
 void codeAhead(int fd, const char* path, const struct stat& info, int32_t bandSize) {
+  assert(info.st_size > 0 && info.st_size <= INT32_MAX && bandSize > 0);
   dropReadAhead();
   PageBands* page = nullptr;
-  if (info.st_size > 0 && bandCodingHelpersAtWork())
+  if (bandCodingHelpersAtWork())
     page = newPageBands(fd, info, bandSize, 2 * (helpers + 1));
   if (page != nullptr)
     page->path = strdup(path);
