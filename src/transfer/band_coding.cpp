@@ -1,21 +1,24 @@
 // Band coding for page transfer. Bands are coded independently of each other
-// (each starts from a fresh coder state), so any thread may code any band; the
-// caller sends them strictly in order. A band is claimed in page order by
-// whichever thread is free, at most `slots` bands ahead of the one being sent,
-// each into its own slot, so nothing is copied and memory stays bounded. When
-// the page under way has no band left to claim, the helpers go on with the
-// page read ahead, if there is one.
+// (each starts from a fresh coder state), so any thread may read and code any
+// band; the caller hands them over strictly in order. A band is claimed in
+// page order by whichever thread is free, at most `slots` bands ahead of the
+// one being handed over, and read from the file and coded in its own slot, so
+// nothing is copied and memory stays bounded whatever the page size. When the
+// page under way has no band left to claim, the helpers go on with the page
+// read ahead, if there is one.
 #include "transfer/band_coding.h"
 
 #include <sched.h>
 #include <unistd.h>
 
+#include <cassert>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
-#include <vector>
 
 #include "compressor/band_compressor.h"
 #include "driver/job_cancel.h"
@@ -23,38 +26,45 @@
 namespace {
 
 constexpr int kMaxHelpers = 3;
+// Two slots per thread that codes: each can leave one band coded and waiting
+// while it codes the next.
+constexpr int kMaxSlots = 2 * (kMaxHelpers + 1);
+
+}  // namespace
 
 // A page being coded, shared by the caller and the helpers under `lock`.
-struct PageWork {
-  const unsigned char* image = nullptr;
-  unsigned char* ownImage = nullptr;  // a page read ahead owns its bytes
+struct PageBands {
+  int fd = -1;
+  bool ownsFd = false;    // a page read ahead holds its own descriptor
+  char* path = nullptr;   // a page read ahead: the name it was read under
+  struct stat info = {};  // fstat of `fd`
   int32_t size = 0;
   int32_t bandSize = 0;
   int32_t bands = 0;
   int32_t slots = 0;
-  int32_t capacity = 0;        // bytes of one slot
-  unsigned char* slotBytes = nullptr;
-  std::vector<int32_t> ready;  // per slot: the band coded into it, or -1
-  std::vector<int> result;     // per slot: Encode's result
-  int32_t nextClaim = 0;       // next band nobody has claimed yet
-  int32_t handedOver = 0;      // bands given to the sink so far
-  int32_t coding = 0;          // bands claimed and not yet coded
+  unsigned char* slotBytes = nullptr;  // per slot: the band, then its coded form
+  int32_t ready[kMaxSlots];  // per slot: the band coded into it, or -1
+  int result[kMaxSlots];     // per slot: Encode's result
+  bool whole[kMaxSlots];     // per slot: the file gave every byte of the band
+  int32_t nextClaim = 0;     // next band nobody has claimed yet
+  int32_t handedOver = 0;    // bands given to the sink so far
+  int32_t coding = 0;        // bands claimed and not yet coded
+  int32_t coded = 0;         // bands coded so far
   bool stop = false;
 };
+
+namespace {
 
 // Created once and never destroyed: helpers may still wait on them while the
 // process exits.
 std::mutex* lock = nullptr;
 std::condition_variable* workWaiting = nullptr;  // a band can be claimed
 std::condition_variable* bandReady = nullptr;    // a band was coded
-PageWork* current = nullptr;  // the page being sent
-PageWork* ahead = nullptr;    // the page expected next, read ahead
+PageBands* current = nullptr;  // the page being sent
+PageBands* ahead = nullptr;    // the page expected next, read ahead
 int helpers = -1;  // helpers taking part
 int started = 0;   // helper threads running
-
-int encodeBand(int32_t length, const unsigned char* band, int capacity, unsigned char* coded) {
-  return Encode(length, const_cast<unsigned char*>(band), capacity, coded);
-}
+bool memoryFailing = false;
 
 int coresAvailable() {
   cpu_set_t set;
@@ -71,37 +81,61 @@ int32_t bandLength(int32_t size, int32_t start, int32_t bandSize) {
   return size - start < bandSize ? size - start : bandSize;
 }
 
-bool canClaim(const PageWork* work) {
-  return work != nullptr && !work->stop && work->nextClaim < work->bands &&
-         work->nextClaim < work->handedOver + work->slots;
+// A slot holds the band as read (one band size) and its coded form (Encode's
+// capacity, two band sizes).
+size_t slotSize(int32_t bandSize) { return 3 * static_cast<size_t>(bandSize); }
+
+unsigned char* slotOf(const PageBands& page, int32_t band) {
+  return page.slotBytes + static_cast<size_t>(band % page.slots) * slotSize(page.bandSize);
+}
+
+// Reads `band` into its slot and codes it there. Bytes the file no longer
+// gives are zeros: the page's size is announced already, so the band keeps
+// its length. Called without the lock.
+int loadAndCode(const PageBands& page, int32_t band, bool* whole) {
+  const int32_t start = band * page.bandSize;
+  const int32_t length = bandLength(page.size, start, page.bandSize);
+  unsigned char* raw = slotOf(page, band);
+  const int32_t got = readImageBytes(page.fd, raw, length, start);
+  if (got < length)
+    memset(raw + got, 0, static_cast<size_t>(length - got));
+  *whole = got == length;
+  return Encode(length, raw, 2 * page.bandSize, raw + page.bandSize);
+}
+
+CodedBand codedBand(const PageBands& page, int32_t band, int codedLength) {
+  const int32_t start = band * page.bandSize;
+  const unsigned char* slot = slotOf(page, band);
+  return {slot, bandLength(page.size, start, page.bandSize), slot + page.bandSize, codedLength};
+}
+
+bool canClaim(const PageBands* page) {
+  return page != nullptr && !page->stop && page->nextClaim < page->bands &&
+         page->nextClaim < page->handedOver + page->slots;
 }
 
 // The page a free thread should code a band of next, or nullptr.
-PageWork* claimable() {
+PageBands* claimable() {
   if (canClaim(current))
     return current;
   return canClaim(ahead) ? ahead : nullptr;
 }
 
-// Codes the band claimed as `band` into its slot; called without the lock.
-int codeOne(const PageWork& work, int32_t band) {
-  const int32_t start = band * work.bandSize;
-  const int32_t length = bandLength(work.size, start, work.bandSize);
-  unsigned char* slot = work.slotBytes + static_cast<size_t>(band % work.slots) * static_cast<size_t>(work.capacity);
-  return encodeBand(length, work.image + start, work.capacity, slot);
-}
-
-// Claims the next band of `work`, codes it outside the lock and publishes
-// it. Called with `held` locked and canClaim(work) true.
-void claimAndCode(PageWork& work, std::unique_lock<std::mutex>& held) {
-  const int32_t band = work.nextClaim++;
-  ++work.coding;
+// Claims the next band of `page`, reads and codes it outside the lock and
+// publishes it. Called with `held` locked and canClaim(page) true.
+void claimAndCode(PageBands& page, std::unique_lock<std::mutex>& held) {
+  const int32_t band = page.nextClaim++;
+  ++page.coding;
   held.unlock();
-  const int c = codeOne(work, band);
+  bool whole = false;
+  const int c = loadAndCode(page, band, &whole);
   held.lock();
-  work.result[band % work.slots] = c;
-  work.ready[band % work.slots] = band;
-  --work.coding;
+  const int32_t slot = band % page.slots;
+  page.result[slot] = c;
+  page.whole[slot] = whole;
+  page.ready[slot] = band;
+  --page.coding;
+  ++page.coded;
   bandReady->notify_all();
 }
 
@@ -123,68 +157,65 @@ void startHelpers() {
     startThreadWithoutSignals(helperLoop, started).detach();
 }
 
-// A page to be coded; nullptr when memory cannot be had.
-PageWork* newPageWork(const unsigned char* image, int32_t size, int32_t bandSize) {
-  PageWork* work = new PageWork;
-  work->image = image;
-  work->size = size;
-  work->bandSize = bandSize;
-  work->bands = bandCount(size, bandSize);
-  work->slots = 2 * (helpers + 1);
-  work->capacity = 2 * bandSize;
-  work->slotBytes =
-      static_cast<unsigned char*>(malloc(static_cast<size_t>(work->slots) * static_cast<size_t>(work->capacity)));
-  if (work->slotBytes == nullptr) {
-    delete work;
+// A page of `slots` slots for the file open as `fd`; nullptr when memory
+// cannot be had.
+PageBands* newPageBands(int fd, const struct stat& info, int32_t bandSize, int slots) {
+  PageBands* page = new (std::nothrow) PageBands;
+  if (page == nullptr)
+    return nullptr;
+  page->slotBytes = static_cast<unsigned char*>(allocatePageMemory(static_cast<size_t>(slots) * slotSize(bandSize)));
+  if (page->slotBytes == nullptr) {
+    delete page;
     return nullptr;
   }
-  work->ready.assign(static_cast<size_t>(work->slots), -1);
-  work->result.assign(static_cast<size_t>(work->slots), -1);
-  return work;
+  page->fd = fd;
+  page->info = info;
+  page->size = static_cast<int32_t>(info.st_size);
+  page->bandSize = bandSize;
+  page->bands = bandCount(page->size, bandSize);
+  page->slots = slots;
+  for (int32_t slot = 0; slot < slots; slot++)
+    page->ready[slot] = -1;
+  return page;
 }
 
-// Lets no helper start on `work` and waits until none is coding it; then it
+void freePageBands(PageBands* page) {
+  if (page->ownsFd)
+    close(page->fd);
+  free(page->path);
+  free(page->slotBytes);
+  delete page;
+}
+
+// Lets no helper start on `page` and waits until none is coding it; then it
 // may be freed. Called with `held` locked.
-void retire(PageWork* work, std::unique_lock<std::mutex>& held) {
-  work->stop = true;
-  bandReady->wait(held, [work] { return work->coding == 0; });
+void retire(PageBands* page, std::unique_lock<std::mutex>& held) {
+  page->stop = true;
+  bandReady->wait(held, [page] { return page->coding == 0; });
 }
 
-void freePageWork(PageWork* work) {
-  free(work->slotBytes);
-  free(work->ownImage);
-  delete work;
+// Whether the page read ahead is the page at `path` now open with `info`.
+// The page read ahead keeps its file open, so no other file can have been
+// given its inode meanwhile; the modification time tells a file rewritten in
+// place.
+bool samePage(const PageBands& page, const char* path, const struct stat& info, int32_t bandSize) {
+  return page.bandSize == bandSize && strcmp(page.path, path) == 0 && page.info.st_dev == info.st_dev &&
+         page.info.st_ino == info.st_ino && page.info.st_size == info.st_size &&
+         page.info.st_mtim.tv_sec == info.st_mtim.tv_sec && page.info.st_mtim.tv_nsec == info.st_mtim.tv_nsec;
 }
 
-// The page to code for `image`: the page read ahead when it holds the same
-// bytes (its bands may be coded already), else a new one; the read-ahead page
-// is dropped either way. Called with `held` locked.
-PageWork* takePage(const unsigned char* image, int32_t size, int32_t bandSize, std::unique_lock<std::mutex>& held) {
-  PageWork* work = ahead;
-  ahead = nullptr;
-  if (work != nullptr &&
-      (work->size != size || work->bandSize != bandSize || memcmp(work->ownImage, image, static_cast<size_t>(size)) != 0)) {
-    retire(work, held);
-    freePageWork(work);
-    work = nullptr;
-  }
-  return work != nullptr ? work : newPageWork(image, size, bandSize);
-}
-
-bool codeInOrder(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink) {
-  const int capacity = 2 * bandSize;
-  unsigned char* coded = static_cast<unsigned char*>(malloc(static_cast<size_t>(capacity)));
-  if (coded == nullptr)
-    return false;
-  for (int32_t start = 0; start < size; start += bandSize) {
-    const int32_t length = bandLength(size, start, bandSize);
-    CodedBand band = {image + start, length, coded, 0};
-    band.codedLength = encodeBand(length, image + start, capacity, coded);
-    if (!sink(band))
+// Hands the bands over on the calling thread alone, from the page's one slot.
+bool codeInOrder(PageBands* page, BandSink sink) {
+  bool whole = true;
+  for (int32_t band = 0; band < page->bands; band++) {
+    bool read = false;
+    const int c = loadAndCode(*page, band, &read);
+    whole = whole && read;
+    if (!sink(codedBand(*page, band, c)))
       break;
   }
-  free(coded);
-  return true;
+  freePageBands(page);
+  return whole;
 }
 
 }  // namespace
@@ -218,22 +249,101 @@ void setBandCodingHelpers(int count) {
 
 bool bandCodingHelpersAtWork() { return bandCodingHelpers() > 0; }
 
-void codeAhead(unsigned char* image, int32_t size, int32_t bandSize) {
+int32_t readImageBytes(int fd, unsigned char* to, int32_t length, off_t offset) {
+  int32_t done = 0;
+  while (done < length) {
+    const ssize_t n = pread(fd, to + done, static_cast<size_t>(length - done), offset + done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+void* allocatePageMemory(size_t bytes) { return memoryFailing ? nullptr : malloc(bytes); }
+
+void setPageMemoryFailing(bool failing) { memoryFailing = failing; }
+
+PageBands* openPageBands(int fd, const char* path, const struct stat& info, int32_t bandSize) {
+  assert(info.st_size >= 0 && info.st_size <= INT32_MAX && bandSize > 0);
+  if (lock != nullptr) {
+    std::unique_lock<std::mutex> held(*lock);
+    PageBands* page = ahead;
+    ahead = nullptr;
+    if (page != nullptr && samePage(*page, path, info, bandSize))
+      return page;
+    if (page != nullptr) {
+      retire(page, held);
+      held.unlock();
+      freePageBands(page);
+    }
+  }
+  // Alone, or with a single band, there is nothing to share out: one slot,
+  // coded on the calling thread.
+  const bool alone = !bandCodingHelpersAtWork() || bandCount(static_cast<int32_t>(info.st_size), bandSize) < 2;
+  PageBands* page = newPageBands(fd, info, bandSize, alone ? 1 : 2 * (helpers + 1));
+  if (page != nullptr && !alone && started < helpers)
+    startHelpers();
+  return page;
+}
+
+bool codeBands(PageBands* page, BandSink sink) {
+  if (page->slots == 1)
+    return codeInOrder(page, sink);
+
+  bool whole = true;
+  std::unique_lock<std::mutex> held(*lock);
+  current = page;
+  workWaiting->notify_all();
+  for (int32_t band = 0; band < page->bands; band++) {
+    const int32_t slot = band % page->slots;
+    // While the band is not coded yet, code the next free one here rather
+    // than wait: the band may be our own to code.
+    while (page->ready[slot] != band) {
+      if (PageBands* other = claimable())
+        claimAndCode(*other, held);
+      else
+        bandReady->wait(held);
+    }
+    whole = whole && page->whole[slot];
+    const CodedBand coded = codedBand(*page, band, page->result[slot]);
+    held.unlock();
+    const bool more = sink(coded);
+    held.lock();
+    page->handedOver = band + 1;
+    if (!more)
+      break;
+    workWaiting->notify_all();
+  }
+  // No helper may still read the file or write a slot once we return.
+  retire(page, held);
+  current = nullptr;
+  held.unlock();
+  freePageBands(page);
+  return whole;
+}
+
+void codeAhead(int fd, const char* path, const struct stat& info, int32_t bandSize) {
+  assert(info.st_size > 0 && info.st_size <= INT32_MAX && bandSize > 0);
   dropReadAhead();
-  if (size <= 0 || !bandCodingHelpersAtWork()) {
-    free(image);
+  PageBands* page = nullptr;
+  if (bandCodingHelpersAtWork())
+    page = newPageBands(fd, info, bandSize, 2 * (helpers + 1));
+  if (page != nullptr)
+    page->path = strdup(path);
+  if (page == nullptr || page->path == nullptr) {
+    if (page != nullptr)
+      freePageBands(page);
+    close(fd);
     return;
   }
+  page->ownsFd = true;
   if (started < helpers)
     startHelpers();
-  PageWork* work = newPageWork(image, size, bandSize);
-  if (work == nullptr) {
-    free(image);
-    return;
-  }
-  work->ownImage = image;
   std::unique_lock<std::mutex> held(*lock);
-  ahead = work;
+  ahead = page;
   workWaiting->notify_all();
 }
 
@@ -243,54 +353,21 @@ void dropReadAhead() {
   std::unique_lock<std::mutex> held(*lock);
   if (ahead == nullptr)
     return;
-  PageWork* work = ahead;
+  PageBands* page = ahead;
   ahead = nullptr;
-  retire(work, held);
-  freePageWork(work);
+  retire(page, held);
+  held.unlock();
+  freePageBands(page);
 }
 
-bool codeBands(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink) {
-  const int32_t bands = bandCount(size, bandSize);
-  // Alone, or with a single band, there is nothing to share out; a page read
-  // ahead may still hold coded bands.
-  const bool alone = !bandCodingHelpersAtWork();
-  if ((alone || bands < 2) && (lock == nullptr || ahead == nullptr))
-    return codeInOrder(image, size, bandSize, sink);
-  if (started < helpers)
-    startHelpers();
-
-  std::unique_lock<std::mutex> held(*lock);
-  PageWork* work = takePage(image, size, bandSize, held);
-  if (work == nullptr)
+bool awaitBandsCodedAhead(int32_t bands) {
+  if (lock == nullptr)
     return false;
-  current = work;
-  workWaiting->notify_all();
-  for (int32_t band = 0; band < bands; band++) {
-    const int32_t slot = band % work->slots;
-    // While the band is not coded yet, code the next free one here rather
-    // than wait: the band may be our own to code.
-    while (work->ready[slot] != band) {
-      if (PageWork* other = claimable())
-        claimAndCode(*other, held);
-      else
-        bandReady->wait(held);
-    }
-    held.unlock();
-    const int32_t start = band * bandSize;
-    const CodedBand coded = {work->image + start, bandLength(size, start, bandSize),
-                             work->slotBytes + static_cast<size_t>(slot) * static_cast<size_t>(work->capacity),
-                             work->result[slot]};
-    const bool more = sink(coded);
-    held.lock();
-    work->handedOver = band + 1;
-    if (!more)
-      break;
-    workWaiting->notify_all();
-  }
-  // No helper may still read the image or write a slot once we return.
-  retire(work, held);
-  current = nullptr;
-  held.unlock();
-  freePageWork(work);
+  std::unique_lock<std::mutex> held(*lock);
+  PageBands* page = ahead;
+  if (page == nullptr || bands > page->bands || bands > page->slots)
+    return false;
+  // Only the thread that calls this takes or drops the page read ahead.
+  bandReady->wait(held, [page, bands] { return page->coded >= bands; });
   return true;
 }

@@ -1,8 +1,12 @@
-// Codes the bands of a page image and hands them over in page order. On a
-// machine with cores to spare, helper threads code the next bands while the
-// caller sends the current one; the bytes handed over are the same either way.
+// Reads the bands of a page image from its file, codes them and hands them
+// over in page order. On a machine with cores to spare, helper threads read
+// and code the next bands while the caller sends the current one; the bytes
+// handed over are the same either way. Used by the page transfer.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstddef>
 #include <cstdint>
 
 // One band ready to go: the band itself and its coded form. codedLength is
@@ -19,23 +23,56 @@ struct CodedBand {
 // handed over).
 using BandSink = bool (*)(const CodedBand& band);
 
-// Cuts `size` bytes at `image` into bands of at most `bandSize` bytes, codes
-// each and hands it to `sink` in order, on the calling thread. The helpers
-// only code; they never write anything. Returns when the last band was handed
-// over or the sink said stop, with no helper still reading `image`. Returns
-// false when memory for the coding could not be had (nothing handed over).
-bool codeBands(const unsigned char* image, int32_t size, int32_t bandSize, BandSink sink);
+// A page image on its way from openPageBands to codeBands.
+struct PageBands;
 
-// Offers the page expected next: `image` (malloc'ed, `size` bytes; taken
-// over and freed here) is coded by the helpers whenever the page under way
-// leaves them nothing to do. The next codeBands call on the same bytes with
-// the same band size uses what was coded; a call on other bytes drops it. A
-// page offered earlier and not yet taken is dropped. Does nothing but free
-// `image` without helpers.
-void codeAhead(unsigned char* image, int32_t size, int32_t bandSize);
+// Makes ready to code the page image open as `fd` at `path`, whose fstat is
+// `info` (size 0 to 2^31 - 1), in bands of `bandSize` bytes. Every byte of
+// memory the page needs is taken here, so that once the page has begun
+// nothing can fail for want of it: at most 8 slots of 3 band sizes each (the
+// band read from the file, then its coded form), whatever the page size.
+// Takes over the page read ahead when it is this very page: same path, same
+// band size and same file (device, inode, size, modification time); the
+// bands its helpers coded already are used. Any other page read ahead is
+// dropped. Returns nullptr when memory cannot be had. `fd` stays the
+// caller's and must stay open until codeBands has returned.
+PageBands* openPageBands(int fd, const char* path, const struct stat& info, int32_t bandSize);
+
+// Reads each band of `page` with pread, on whichever thread codes it, codes
+// it and hands it to `sink` in page order on the calling thread; the helpers
+// only read and code, they never write anything. Returns once the last band
+// was handed over or the sink said stop, with no helper still at the page,
+// and frees `page`. Returns true when every band handed over was read whole
+// from the file; false when a read failed or ended early, in which case the
+// missing bytes were coded and handed over as zeros.
+bool codeBands(PageBands* page, BandSink sink);
+
+// Offers the page expected next, open as `fd` at `path` (fstat `info`, size
+// 1 to 2^31 - 1); `fd` is taken over and closed here or when the page is
+// dropped. The helpers read and code its first bands, as many as it has
+// slots, whenever the page under way leaves them nothing to do. A page
+// offered earlier and not yet taken is dropped. Without helpers, or when
+// memory cannot be had, it only closes `fd`.
+void codeAhead(int fd, const char* path, const struct stat& info, int32_t bandSize);
 
 // Drops a page offered by codeAhead and not taken (at the end of a job).
 void dropReadAhead();
+
+// Waits until `bands` bands of the page read ahead have been coded. Returns
+// false at once when no page is read ahead or its helpers will not code that
+// many before it is taken. For tests, which cannot see the early work
+// otherwise.
+bool awaitBandsCodedAhead(int32_t bands);
+
+// Reads up to `length` bytes of the file open as `fd` at `offset`; returns how
+// many it gave (fewer at its end or on a read error).
+int32_t readImageBytes(int fd, unsigned char* to, int32_t length, off_t offset);
+
+// Memory for one page's transfer (coding slots, or the raw page mode's read
+// buffer): malloc, or nullptr while tests make page memory fail.
+void* allocatePageMemory(size_t bytes);
+// Makes every allocatePageMemory call fail (true) or not; for tests.
+void setPageMemoryFailing(bool failing);
 
 // Number of helper threads codeBands uses: the cores this process may run on
 // beyond two (one for Ghostscript, one for the thread that sends), at most 3;

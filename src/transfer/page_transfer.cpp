@@ -1,15 +1,16 @@
 // Page image transfer: the image file is sent byte for byte, never parsed,
-// cut into bands that the band coder compresses when that saves bytes.
+// cut into bands that the band coder reads and compresses when that saves
+// bytes. Called by the job stream once per page.
 #include "transfer/page_transfer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "diagnostics/error_log.h"
@@ -19,19 +20,15 @@
 
 namespace {
 
-// Reads exactly `size` bytes; false on a read error or an early end of file
-// (a page is sent whole or not at all, never padded).
-bool readWhole(int fd, unsigned char* buffer, int32_t size) {
-  int32_t done = 0;
-  while (done < size) {
-    const ssize_t n = read(fd, buffer + done, static_cast<size_t>(size - done));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    done += static_cast<int32_t>(n);
-  }
-  return true;
+// Raw page mode reads the image in pieces of this size.
+constexpr int32_t kRawChunk = 2 * kBandSize;
+
+// Whether the file gives its last byte. A file that cannot be read at all, or
+// holds fewer bytes than its size says, is found out before anything is
+// written.
+bool lastByteReadable(int fd, int32_t size) {
+  unsigned char byte;
+  return size == 0 || readImageBytes(fd, &byte, 1, size - 1) == 1;
 }
 
 // One band: compressed when the coder saved at least one byte, else the band
@@ -51,28 +48,43 @@ bool sendBand(const CodedBand& band) {
   return !printerFailed();
 }
 
+// Raw page mode: the whole image as one band, whose header line ends with a
+// line feed only, read and written in pieces through `chunk` (kRawChunk
+// bytes). Returns whether the file gave every byte; those it did not give go
+// out as zeros.
+bool sendRawPage(int fd, int32_t size, unsigned char* chunk) {
+  printerPrintf("BAND%d;COMP0\n", size);
+  bool whole = true;
+  for (int32_t done = 0; done < size && !printerFailed();) {
+    const int32_t length = size - done < kRawChunk ? size - done : kRawChunk;
+    const int32_t got = readImageBytes(fd, chunk, length, done);
+    if (got < length) {
+      memset(chunk + got, 0, static_cast<size_t>(length - got));
+      whole = false;
+    }
+    printerWrite(chunk, static_cast<size_t>(length));
+    done += length;
+  }
+  printerFlush();
+  return whole;
+}
+
 }  // namespace
 
 void (*afterBand)() = nullptr;
 
 void readAheadPage(const char* path) {
-  // Pages read ahead are held in memory beside the page under way.
-  constexpr off_t kReadAheadLimit = 8 << 20;
   if (PCXraw || !bandCodingHelpersAtWork())
     return;
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     return;
   struct stat info;
-  unsigned char* image = nullptr;
-  if (fstat(fd, &info) == 0 && info.st_size > 0 && info.st_size <= kReadAheadLimit)
-    image = static_cast<unsigned char*>(malloc(static_cast<size_t>(info.st_size)));
-  if (image != nullptr && readWhole(fd, image, static_cast<int32_t>(info.st_size))) {
-    codeAhead(image, static_cast<int32_t>(info.st_size), kBandSize);
-  } else {
-    free(image);
+  if (fstat(fd, &info) != 0 || info.st_size <= 0 || info.st_size > INT32_MAX) {
+    close(fd);
+    return;
   }
-  close(fd);
+  codeAhead(fd, path, info, kBandSize);
 }
 
 int outputFile(const char* path) {
@@ -83,42 +95,41 @@ int outputFile(const char* path) {
   // The size travels as a 32-bit signed count: an image of 2^31 bytes or more
   // cannot be announced and is not sent.
   struct stat info;
-  if (fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > INT32_MAX) {
+  if (fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > INT32_MAX ||
+      !lastByteReadable(fd, static_cast<int32_t>(info.st_size))) {
     close(fd);
     return kPageUnreadable;
   }
   const int32_t size = static_cast<int32_t>(info.st_size);
 
-  unsigned char* memblock = static_cast<unsigned char*>(calloc(size > 0 ? size : 1, 1));
-  if (memblock != nullptr && !readWhole(fd, memblock, size)) {
+  // Everything the page needs is taken before its first line goes out: after
+  // "PCX<size>" the printer takes the next <size> bytes of image data, so a
+  // page is either not begun or completed.
+  unsigned char* chunk = nullptr;
+  PageBands* bands = nullptr;
+  if (PCXraw)
+    chunk = static_cast<unsigned char*>(allocatePageMemory(kRawChunk));
+  else
+    bands = openPageBands(fd, path, info, kBandSize);
+  if (chunk == nullptr && bands == nullptr) {
     close(fd);
-    free(memblock);
-    return kPageUnreadable;
+    return kPageNoMemory;
   }
-  close(fd);
 
   printerPrintf("REPEAT;1\r\n");
   printerPrintf("PCX%d;ROW%d\r\n", size, 1);
-  if (memblock == nullptr)
-    return kPageNoMemory;
-
-  if (PCXraw) {
-    // Raw page mode: the whole image as one band; this header line ends with
-    // a line feed only.
-    printerPrintf("BAND%d;COMP0\n", size);
-    printerWrite(memblock, static_cast<size_t>(size));
-    printerFlush();
-  } else if (!printerFailed() && !codeBands(memblock, size, kBandSize, sendBand)) {
-    free(memblock);
-    return kPageNoMemory;
-  }
-  free(memblock);
-
+  const bool whole = PCXraw ? sendRawPage(fd, size, chunk) : codeBands(bands, sendBand);
+  free(chunk);
+  close(fd);
   // ENDPCX ends with a line feed only.
   printerPrintf("ENDPCX\n");
   printerPrintf("PRINT\r\n");
   if (printerFailed())
     return kPagePrinterFailed;
+  // The frame is whole, but the file did not give the bytes announced: the
+  // page is not counted as sent and its image stays for the caller.
+  if (!whole)
+    return kPageUnreadable;
 
   if (!bDebug && remove(path) != 0)
     logMsg(true, std::string("ERROR-1 ... unable to remove file [") + path + "]");

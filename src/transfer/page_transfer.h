@@ -7,8 +7,8 @@
 constexpr int kBandSize = 32768;
 
 // Results of outputFile other than 0.
-constexpr int kPageUnreadable = 1;    // cannot be opened, is 2^31 bytes or more, or reads short
-constexpr int kPageNoMemory = 2;      // buffers cannot be had (page frame left open)
+constexpr int kPageUnreadable = 1;    // cannot be opened or read, is 2^31 bytes or more, or reads short
+constexpr int kPageNoMemory = 2;      // memory for the page cannot be had (nothing written)
 constexpr int kPagePrinterFailed = 3; // standard output failed while or before sending
 
 // Called after every band has been flushed, when set. The streamed page loop
@@ -18,16 +18,21 @@ extern void (*afterBand)();
 
 // Sends the page image at `path`: "REPEAT;1", "PCX<size>;ROW1", the bands
 // (compressed only when that is shorter; one line-feed-ended COMP0 band in raw
-// page mode), "ENDPCX" and "PRINT", flushing after every band. Then removes the
-// image unless in debug mode (a failed removal is logged as ERROR-1 and the
-// page still counts as sent). Returns 0 when the page was sent, or one of the
-// results above; an unreadable page writes nothing, and an image that was not
-// sent is never removed.
+// page mode), "ENDPCX" and "PRINT", flushing after every band. The image is
+// read band by band, never held whole. Then removes the image unless in debug
+// mode (a failed removal is logged as ERROR-1 and the page still counts as
+// sent). Returns 0 when the page was sent, or one of the results above.
+// A page that cannot be opened, whose last byte cannot be read, or whose
+// memory cannot be had writes nothing. Once "REPEAT" is out the frame is
+// always completed: should the file fail or end early after that, the bytes
+// it no longer gives go out as zeros, and the result is kPageUnreadable. An
+// image that was not sent whole is never removed.
 int outputFile(const char* path);
 
-// Reads the page image at `path`, expected to be sent next, so that the band
-// coder's helper threads can start on it while the page under way is still
-// being sent; outputFile then uses their work when it reads the same bytes.
-// Does nothing without helper threads, in raw page mode, or for an image
-// that cannot be read whole or is larger than a few MiB.
+// Opens the page image at `path`, expected to be sent next, so that the band
+// coder's helper threads can read and code its first bands while the page
+// under way is still being sent; outputFile uses their work when it sends the
+// same file under the same name. Does nothing without helper threads, in raw
+// page mode, or for an image that cannot be opened, is empty or is 2^31 bytes
+// or more.
 void readAheadPage(const char* path);

@@ -1,12 +1,18 @@
 // Band coding on helper threads: whatever the number of helpers, the sink gets
 // every band in page order with exactly the bytes the coder gives for it
 // alone, a sink that says stop gets no further band, no helper touches the
-// page once codeBands has returned, a page read ahead is used only for the
-// very same bytes.
+// page once codeBands has returned, bytes the file no longer gives are coded
+// as zeros and reported, and a page read ahead is used only for the very same
+// file under the same name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -15,6 +21,7 @@
 #include <vector>
 
 #include "compressor/band_compressor.h"
+#include "job_support.h"
 #include "transfer/band_coding.h"
 
 namespace {
@@ -27,9 +34,6 @@ struct Seen {
 };
 
 std::vector<Seen> seen;
-// The page a sink offers ahead while the current one is being sent, as the
-// job does once the next page image is finished.
-const std::vector<uint8_t>* offerAfterFirstBand = nullptr;
 size_t stopAfter = SIZE_MAX;
 bool slowSink = false;
 
@@ -100,6 +104,31 @@ bool sameBands(const std::vector<Seen>& a, const std::vector<Seen>& b, std::stri
   return true;
 }
 
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  writeFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// A page image file opened as outputFile opens it.
+struct OpenPage {
+  explicit OpenPage(const std::string& name) : path(name), fd(open(name.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd >= 0 && fstat(fd, &info) != 0) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  ~OpenPage() {
+    if (fd >= 0)
+      close(fd);
+  }
+  OpenPage(const OpenPage&) = delete;
+  OpenPage& operator=(const OpenPage&) = delete;
+  // Opens a second descriptor for codeAhead, which takes it over.
+  int another() const { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+  std::string path;
+  int fd;
+  struct stat info = {};
+};
+
 class BandCoding : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,9 +137,24 @@ class BandCoding : public ::testing::Test {
     slowSink = false;
   }
   void TearDown() override {
-    offerAfterFirstBand = nullptr;
     setBandCodingHelpers(0);
+    setPageMemoryFailing(false);
   }
+  // Codes the page in the file `path` in bands of `bandSize`; the result of
+  // codeBands, or false when it could not start.
+  bool codeFile(const std::string& path, int32_t bandSize, BandSink sink = record) {
+    OpenPage page(path);
+    if (page.fd < 0)
+      return false;
+    PageBands* bands = openPageBands(page.fd, path.c_str(), page.info, bandSize);
+    return bands != nullptr && codeBands(bands, sink);
+  }
+  std::string pagePath(const std::vector<uint8_t>& bytes, const std::string& name = "page") {
+    const std::string path = dir.path + "/" + name;
+    writeBytes(path, bytes);
+    return path;
+  }
+  ScratchDir dir{"vtbc"};
 };
 
 TEST_F(BandCoding, every_helper_count_hands_over_the_bands_in_order_with_their_own_bytes) {
@@ -128,7 +172,7 @@ TEST_F(BandCoding, every_helper_count_hands_over_the_bands_in_order_with_their_o
       SCOPED_TRACE("helpers " + std::to_string(helpers) + ", size " + std::to_string(c.size));
       const std::vector<uint8_t> page = makePage(c.size, static_cast<uint32_t>(c.size) + 7);
       seen.clear();
-      ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), c.bandSize, record));
+      ASSERT_TRUE(codeFile(pagePath(page), c.bandSize));
       std::string why;
       EXPECT_TRUE(sameBands(expected(page, c.bandSize), seen, &why)) << why;
     }
@@ -140,10 +184,11 @@ TEST_F(BandCoding, a_slow_sink_still_gets_every_band_in_order) {
   // instead of overwriting bands not yet handed over.
   slowSink = true;
   const std::vector<uint8_t> page = makePage(60 * 2048 + 99, 3);
+  const std::string path = pagePath(page);
   for (int helpers : {1, 3}) {
     setBandCodingHelpers(helpers);
     seen.clear();
-    ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), 2048, record));
+    ASSERT_TRUE(codeFile(path, 2048));
     std::string why;
     EXPECT_TRUE(sameBands(expected(page, 2048), seen, &why)) << "helpers " << helpers << ": " << why;
   }
@@ -153,23 +198,23 @@ TEST_F(BandCoding, a_sink_that_stops_gets_no_further_band_and_the_page_is_free_a
   setBandCodingHelpers(3);
   for (size_t stop : {1, 2, 5, 17}) {
     SCOPED_TRACE(stop);
-    // The page lives on the heap and is freed as soon as codeBands returns:
-    // a helper still reading it would be caught by AddressSanitizer, and one
-    // still writing a slot would show in the next page's bands.
-    std::vector<uint8_t>* page = new std::vector<uint8_t>(makePage(40 * 1024, static_cast<uint32_t>(stop)));
-    const std::vector<Seen> all = expected(*page, 1024);
+    // The slots are freed as soon as codeBands returns: a helper still
+    // writing one would be caught by AddressSanitizer, and one still reading
+    // the file would show in the next page's bands, which reuse its name.
+    const std::vector<uint8_t> page = makePage(40 * 1024, static_cast<uint32_t>(stop));
+    const std::string path = pagePath(page);
     seen.clear();
     stopAfter = stop;
-    ASSERT_TRUE(codeBands(page->data(), static_cast<int32_t>(page->size()), 1024, record));
-    delete page;
+    ASSERT_TRUE(codeFile(path, 1024));
     ASSERT_EQ(stop, seen.size());
     std::string why;
+    const std::vector<Seen> all = expected(page, 1024);
     EXPECT_TRUE(sameBands(std::vector<Seen>(all.begin(), all.begin() + static_cast<long>(stop)), seen, &why)) << why;
 
     stopAfter = SIZE_MAX;
     const std::vector<uint8_t> next = makePage(9 * 1024, 99);
     seen.clear();
-    ASSERT_TRUE(codeBands(next.data(), static_cast<int32_t>(next.size()), 1024, record));
+    ASSERT_TRUE(codeFile(pagePath(next), 1024));
     EXPECT_TRUE(sameBands(expected(next, 1024), seen, &why)) << "next page: " << why;
   }
 }
@@ -181,71 +226,138 @@ TEST_F(BandCoding, many_short_pages_in_a_row_with_helpers) {
   for (uint32_t n = 0; n < 300; n++) {
     const std::vector<uint8_t> page = makePage(2 * 1024 + (n * 37) % 2048, n);
     seen.clear();
-    ASSERT_TRUE(codeBands(page.data(), static_cast<int32_t>(page.size()), 1024, record));
+    ASSERT_TRUE(codeFile(pagePath(page), 1024));
     std::string why;
     ASSERT_TRUE(sameBands(expected(page, 1024), seen, &why)) << "page " << n << ": " << why;
   }
 }
 
-bool recordAndOffer(const CodedBand& band) {
-  if (offerAfterFirstBand != nullptr && seen.empty()) {
-    unsigned char* copy = static_cast<unsigned char*>(malloc(offerAfterFirstBand->size()));
-    memcpy(copy, offerAfterFirstBand->data(), offerAfterFirstBand->size());
-    codeAhead(copy, static_cast<int32_t>(offerAfterFirstBand->size()), 1024);
-  }
-  return record(band);
-}
-
-std::vector<uint8_t> flipped(std::vector<uint8_t> page) {
-  page[page.size() / 2] ^= 0x40;
-  return page;
-}
-
-TEST_F(BandCoding, a_page_read_ahead_is_used_for_the_same_bytes_only) {
-  const std::vector<uint8_t> first = makePage(6 * 1024 + 5, 11);
-  const std::vector<uint8_t> second = makePage(9 * 1024 + 300, 12);
-  const std::vector<uint8_t> sameSizeOther = flipped(second);
-  std::string why;
-  for (int helpers : {0, 1, 3}) {
+TEST_F(BandCoding, bytes_the_file_no_longer_gives_are_coded_as_zeros_and_reported) {
+  // The file is cut after it was opened: the bands keep the length its size
+  // announced, the bytes past the cut are zeros, and codeBands says so.
+  const std::vector<uint8_t> page = makePage(20 * 1024 + 300, 21);
+  struct Row {
+    size_t cutAt;
+    bool whole;
+  } rows[] = {{page.size(), true}, {page.size() - 1, false}, {5 * 1024 + 17, false}, {0, false}};
+  for (int helpers = 0; helpers <= 3; helpers++) {
     setBandCodingHelpers(helpers);
-    // Read ahead and then sent: its bands, coded early, are the right ones
-    // (the job reads the page again into its own buffer).
-    offerAfterFirstBand = &second;
-    seen.clear();
-    ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
-    EXPECT_TRUE(sameBands(expected(first, 1024), seen, &why)) << why;
-    offerAfterFirstBand = nullptr;
-    const std::vector<uint8_t> again = second;
-    seen.clear();
-    ASSERT_TRUE(codeBands(again.data(), static_cast<int32_t>(again.size()), 1024, record));
-    EXPECT_TRUE(sameBands(expected(second, 1024), seen, &why)) << "helpers " << helpers << ": " << why;
-
-    // Read ahead, but the page sent differs in one byte, or in size, or in
-    // band size: the early work is dropped.
-    for (const std::vector<uint8_t>* sent : {&sameSizeOther, &first}) {
-      offerAfterFirstBand = &second;
+    for (const Row& row : rows) {
+      SCOPED_TRACE("helpers " + std::to_string(helpers) + ", cut at " + std::to_string(row.cutAt));
+      const std::string path = pagePath(page);
+      OpenPage open(path);
+      ASSERT_GE(open.fd, 0);
+      PageBands* bands = openPageBands(open.fd, path.c_str(), open.info, 1024);
+      ASSERT_NE(nullptr, bands);
+      ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(row.cutAt)));
       seen.clear();
-      ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
-      offerAfterFirstBand = nullptr;
-      seen.clear();
-      ASSERT_TRUE(codeBands(sent->data(), static_cast<int32_t>(sent->size()), 1024, record));
-      EXPECT_TRUE(sameBands(expected(*sent, 1024), seen, &why)) << "helpers " << helpers << ": " << why;
+      EXPECT_EQ(row.whole, codeBands(bands, record));
+      std::vector<uint8_t> sent(page.begin(), page.begin() + static_cast<long>(row.cutAt));
+      sent.resize(page.size(), 0);
+      std::string why;
+      EXPECT_TRUE(sameBands(expected(sent, 1024), seen, &why)) << why;
     }
-    offerAfterFirstBand = &second;
-    seen.clear();
-    ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
-    offerAfterFirstBand = nullptr;
-    seen.clear();
-    ASSERT_TRUE(codeBands(second.data(), static_cast<int32_t>(second.size()), 2048, record));
-    EXPECT_TRUE(sameBands(expected(second, 2048), seen, &why)) << "helpers " << helpers << ": " << why;
-
-    // Read ahead and never sent (the job ended): dropped, nothing leaks.
-    offerAfterFirstBand = &second;
-    seen.clear();
-    ASSERT_TRUE(codeBands(first.data(), static_cast<int32_t>(first.size()), 1024, recordAndOffer));
-    offerAfterFirstBand = nullptr;
-    dropReadAhead();
   }
+}
+
+TEST_F(BandCoding, no_page_memory_means_no_page_and_no_band) {
+  const std::string path = pagePath(makePage(9 * 1024, 5));
+  for (int helpers : {0, 2}) {
+    setBandCodingHelpers(helpers);
+    setPageMemoryFailing(true);
+    OpenPage open(path);
+    EXPECT_EQ(nullptr, openPageBands(open.fd, path.c_str(), open.info, 1024)) << "helpers " << helpers;
+    setPageMemoryFailing(false);
+    seen.clear();
+    EXPECT_TRUE(codeFile(path, 1024));
+    EXPECT_EQ(9u, seen.size());
+  }
+}
+
+// Changes made to the page file between codeAhead and openPageBands.
+enum class Change { None, RenamedOver, SizeChanged, TimeChanged, RewrittenTimeKept, OtherName };
+
+TEST_F(BandCoding, a_page_read_ahead_is_used_for_the_same_file_under_the_same_name_only) {
+  // The helpers code the first bands of the page read ahead; then its file is
+  // changed, and the page is sent. Bands coded early show the old bytes, so
+  // the page sent tells whether the early work was used: the bytes sent must
+  // be the new file's whenever the file (or its name) is another one. Only a
+  // file rewritten in place with its size and time kept passes for the same;
+  // nothing tells it apart, and it is the one way to see the work used.
+  const std::vector<uint8_t> before = makePage(20 * 1024 + 300, 31);
+  std::vector<uint8_t> after = before;  // one byte changed in every band
+  for (size_t at = 0; at < after.size(); at += 1024)
+    after[at + at % 997 % (after.size() - at)] ^= 0x5a;
+  std::vector<uint8_t> longer = after;
+  longer.push_back(0x33);
+  struct Row {
+    const char* name;
+    Change change;
+    const std::vector<uint8_t>* sentBytes;
+    bool used;
+  } rows[] = {
+      {"unchanged", Change::None, &before, true},
+      {"rewritten in place, size and time kept", Change::RewrittenTimeKept, &after, true},
+      {"another file renamed over it", Change::RenamedOver, &after, false},
+      {"rewritten with another size", Change::SizeChanged, &longer, false},
+      {"rewritten, same size, another time", Change::TimeChanged, &after, false},
+      {"sent under another name of the same file", Change::OtherName, &after, false},
+  };
+  for (int helpers : {1, 3}) {
+    setBandCodingHelpers(helpers);
+    const int32_t early = 2 * (helpers + 1);  // the slots of a page
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + ", helpers " + std::to_string(helpers));
+      const std::string path = pagePath(before);
+      {
+        OpenPage offered(path);
+        codeAhead(offered.another(), path.c_str(), offered.info, 1024);
+      }
+      ASSERT_TRUE(awaitBandsCodedAhead(early));
+      EXPECT_FALSE(awaitBandsCodedAhead(early + 1)) << "helpers code no further than the slots";
+
+      std::string sendPath = path;
+      struct stat old;
+      ASSERT_EQ(0, stat(path.c_str(), &old));
+      if (row.change == Change::RenamedOver) {
+        writeBytes(path + ".new", after);
+        ASSERT_EQ(0, rename((path + ".new").c_str(), path.c_str()));
+      } else if (row.change == Change::SizeChanged) {
+        writeBytes(path, longer);
+      } else if (row.change != Change::None) {
+        writeBytes(path, after);
+        struct timespec times[2] = {old.st_atim, old.st_mtim};
+        if (row.change == Change::TimeChanged)
+          times[1].tv_sec -= 10;
+        ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+      }
+      if (row.change == Change::OtherName) {
+        sendPath = path + ".link";
+        ASSERT_EQ(0, link(path.c_str(), sendPath.c_str()));
+      }
+
+      seen.clear();
+      ASSERT_TRUE(codeFile(sendPath, 1024));
+      std::vector<Seen> want = expected(*row.sentBytes, 1024);
+      if (row.used) {
+        const std::vector<Seen> old = expected(before, 1024);
+        std::copy(old.begin(), old.begin() + early, want.begin());
+      }
+      std::string why;
+      EXPECT_TRUE(sameBands(want, seen, &why)) << why;
+      if (row.change == Change::OtherName)
+        unlink(sendPath.c_str());
+    }
+  }
+  // A page read ahead and never sent (the job ended) is dropped; nothing
+  // leaks.
+  setBandCodingHelpers(2);
+  const std::string path = pagePath(before);
+  OpenPage offered(path);
+  codeAhead(offered.another(), path.c_str(), offered.info, 1024);
+  EXPECT_TRUE(awaitBandsCodedAhead(1));
+  dropReadAhead();
+  EXPECT_FALSE(awaitBandsCodedAhead(1));
 }
 
 }  // namespace

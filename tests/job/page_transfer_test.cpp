@@ -1,18 +1,24 @@
 // One page image out as bands: framing, band cutting, the compress-or-not
-// choice, raw page mode, removal, and pages that cannot be sent (unreadable,
-// too large for the count, short read, printer gone).
+// choice, raw page mode, removal, pages that cannot be sent (unreadable, too
+// large for the count, short read, no memory, printer gone), pages of any
+// size in bounded memory, a page cut short while it is sent, and pages read
+// ahead.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "compressor/band_compressor.h"
 #include "driver/job_settings.h"
+#include "driver/job_stream.h"
+#include "inspect/job_stream_parser.h"
 #include "job_support.h"
+#include "transfer/band_coding.h"
 #include "transfer/page_transfer.h"
 #include "transfer/printer_output.h"
 
@@ -35,9 +41,48 @@ std::string stripedBytes(size_t n) {
   return s;
 }
 
+// A page of label-like stretches and noise, in pieces that cross band
+// boundaries, so that most bands shrink and some do not.
+std::string mixedBytes(size_t n) {
+  std::string s;
+  for (uint32_t piece = 0; s.size() < n; ++piece)
+    s += piece % 4 == 3 ? noiseBytes(20000 + piece * 37, piece) : stripedBytes(45000 + piece * 101);
+  s.resize(n);
+  return s;
+}
+
+// The page as the whole-image path sends it: each band coded on its own with
+// a 65536-byte capacity, sent compressed only when that is shorter.
+std::string expectedPage(const std::string& bytes, int* compressedBands = nullptr) {
+  std::string expected = "REPEAT;1\r\nPCX" + std::to_string(bytes.size()) + ";ROW1\r\n";
+  for (size_t at = 0; at < bytes.size(); at += 32768) {
+    const int b = static_cast<int>(std::min<size_t>(32768, bytes.size() - at));
+    std::string band = bytes.substr(at, static_cast<size_t>(b));
+    std::string coded(65536, '\0');
+    const int c = Encode(b, reinterpret_cast<unsigned char*>(&band[0]), 65536,
+                         reinterpret_cast<unsigned char*>(&coded[0]));
+    if (c != -1 && c < b) {
+      expected += "BAND" + std::to_string(c) + ";COMP1\r\n" + coded.substr(0, c);
+      if (compressedBands != nullptr)
+        ++*compressedBands;
+    } else {
+      expected += "BAND" + std::to_string(b) + ";COMP0\r\n" + band;
+    }
+  }
+  return expected + "ENDPCX\nPRINT\r\n";
+}
+
 class PageTransfer : public ::testing::Test {
  protected:
-  void SetUp() override { setUpJobGlobals(dir.path); }
+  void SetUp() override {
+    setUpJobGlobals(dir.path);
+    helpers = bandCodingHelpers();
+  }
+  void TearDown() override {
+    afterBand = nullptr;
+    setPageMemoryFailing(false);
+    setBandCodingHelpers(helpers);
+  }
   std::string image(const std::string& bytes) {
     const std::string path = pTmpFname + "_1";
     writeFile(path, bytes);
@@ -49,6 +94,7 @@ class PageTransfer : public ::testing::Test {
     return capture.finish();
   }
   ScratchDir dir;
+  int helpers = 0;
 };
 
 TEST_F(PageTransfer, empty_image_is_a_frame_without_bands) {
@@ -103,23 +149,8 @@ TEST_F(PageTransfer, a_band_is_compressed_exactly_when_the_coder_makes_it_shorte
   const std::string out = send(image(bytes), &result);
   ASSERT_EQ(0, result);
 
-  std::string expected = "REPEAT;1\r\nPCX" + std::to_string(bytes.size()) + ";ROW1\r\n";
   int compressedBands = 0;
-  for (size_t at = 0; at < bytes.size(); at += 32768) {
-    const int b = static_cast<int>(std::min<size_t>(32768, bytes.size() - at));
-    std::string band = bytes.substr(at, static_cast<size_t>(b));
-    std::string coded(65536, '\0');
-    const int c = Encode(b, reinterpret_cast<unsigned char*>(&band[0]), 65536,
-                         reinterpret_cast<unsigned char*>(&coded[0]));
-    if (c != -1 && c < b) {
-      expected += "BAND" + std::to_string(c) + ";COMP1\r\n" + coded.substr(0, c);
-      ++compressedBands;
-    } else {
-      expected += "BAND" + std::to_string(b) + ";COMP0\r\n" + band;
-    }
-  }
-  expected += "ENDPCX\nPRINT\r\n";
-  EXPECT_EQ("", describeDifference(expected, out));
+  EXPECT_EQ("", describeDifference(expectedPage(bytes, &compressedBands), out));
   EXPECT_EQ(3, compressedBands) << "striped bands and the repeated byte should shrink";
 
   ParsedStream parsed;
@@ -128,6 +159,22 @@ TEST_F(PageTransfer, a_band_is_compressed_exactly_when_the_coder_makes_it_shorte
   EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), parsed.pages[0].bytes);
   EXPECT_EQ((std::vector<std::string>{"COMP1", "COMP0", "COMP1", "COMP1"}),
             parsed.pages[0].bandKinds);
+}
+
+TEST_F(PageTransfer, a_page_of_several_mib_is_sent_as_its_bands_coded_alone_with_any_helper_count) {
+  // Read band by band, on whichever thread codes it, the page must still be
+  // the bytes the whole image coded band after band gives.
+  const std::string bytes = mixedBytes((5u << 20) + 12345);
+  const std::string expected = expectedPage(bytes);
+  for (int count = 0; count <= 3; ++count) {
+    SCOPED_TRACE("helpers " + std::to_string(count));
+    setBandCodingHelpers(count);
+    int result = -1;
+    const std::string path = image(bytes);
+    EXPECT_EQ("", describeDifference(expected, send(path, &result)));
+    EXPECT_EQ(0, result);
+    EXPECT_FALSE(fileExists(path));
+  }
 }
 
 TEST_F(PageTransfer, raw_page_mode_sends_one_line_feed_band_of_the_whole_image) {
@@ -184,7 +231,7 @@ TEST_F(PageTransfer, pages_that_cannot_be_read_whole_write_nothing_and_stay) {
   EXPECT_TRUE(fileExists(dir.path + "/vdqTEST_dir"));
 }
 
-TEST_F(PageTransfer, a_file_shorter_than_its_size_is_not_padded_with_zeros) {
+TEST_F(PageTransfer, a_file_shorter_than_its_size_says_writes_nothing) {
   // Attribute files of /sys announce 4096 bytes and hold far fewer.
   const char* path = "/sys/kernel/mm/transparent_hugepage/enabled";
   struct stat info;
@@ -210,6 +257,176 @@ TEST_F(PageTransfer, printer_write_failure_fails_the_page_and_keeps_the_image) {
   EXPECT_TRUE(failed);
   EXPECT_EQ("No space left on device", text);
   EXPECT_TRUE(fileExists(path));
+}
+
+TEST_F(PageTransfer, a_page_of_300_mb_is_sent_in_the_memory_of_a_few_bands) {
+  // A sparse image of 300 MB, cheap to make and to read. Held whole it would
+  // take 300 MB; read band by band it takes at most 8 slots of 3 band sizes
+  // plus the coder's work memory. The probe sends it in a process of its
+  // own, whose peak resident size tells.
+  constexpr off_t kPageBytes = off_t{300} << 20;
+  constexpr long kBoundKiB = 64 * 1024;
+  const std::string path = dir.path + "/vdqTEST_big";
+  const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, ftruncate(fd, kPageBytes));
+  close(fd);
+  // AddressSanitizer holds freed blocks back to catch their use; the probe
+  // measures memory, not use after free.
+  const char* asan = getenv("ASAN_OPTIONS");
+  const std::string asanOptions = std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=0";
+
+  const std::vector<std::string> rows[] = {{path, "3"}, {path, "0", "raw"}};
+  for (const std::vector<std::string>& args : rows) {
+    SCOPED_TRACE(args.size() > 2 ? "raw page mode" : "bands, 3 helpers");
+    RunSpec probe;
+    probe.program = PAGE_MEMORY_PROBE;
+    probe.args = args;
+    probe.env = {{"ASAN_OPTIONS", asanOptions}};
+    const RunResult r = runProgram(probe);
+    ASSERT_EQ(0, r.exitStatus) << r.err;
+    int result = -1;
+    long grownKiB = -1;
+    ASSERT_EQ(2, sscanf(r.err.c_str(), "result %d grown_kib %ld", &result, &grownKiB)) << r.err;
+    EXPECT_EQ(0, result);
+    EXPECT_LT(grownKiB, kBoundKiB);
+    RecordProperty(args.size() > 2 ? "raw_grown_kib" : "bands_grown_kib", std::to_string(grownKiB));
+  }
+}
+
+TEST_F(PageTransfer, a_page_whose_memory_cannot_be_had_writes_nothing_and_stays) {
+  // Nothing may be written before the page's memory is had: a REPEAT line
+  // without its bytes would make the printer take what follows for image
+  // data. Once memory is there again, the same image goes out whole.
+  const std::string bytes = mixedBytes(100000);
+  for (const bool raw : {false, true}) {
+    for (const int count : {0, 2}) {
+      SCOPED_TRACE(std::string(raw ? "raw page mode" : "bands") + ", helpers " + std::to_string(count));
+      PCXraw = raw;
+      setBandCodingHelpers(count);
+      const std::string path = image(bytes);
+      setPageMemoryFailing(true);
+      int result = 0;
+      EXPECT_EQ("", send(path, &result));
+      EXPECT_EQ(kPageNoMemory, result);
+      EXPECT_TRUE(fileExists(path));
+
+      setPageMemoryFailing(false);
+      const std::string out = send(path, &result);
+      EXPECT_EQ(0, result);
+      if (!raw) {
+        EXPECT_EQ("", describeDifference(expectedPage(bytes), out));
+      }
+    }
+  }
+}
+
+// The page image that cutAfterFirstBand shortens to kCutLength bytes once the
+// first band has gone out.
+std::string pageToCut;
+constexpr off_t kCutLength = 40000;
+
+void cutAfterFirstBand() {
+  if (!pageToCut.empty() && truncate(pageToCut.c_str(), kCutLength) == 0)
+    pageToCut.clear();
+}
+
+TEST_F(PageTransfer, a_page_cut_short_while_it_is_sent_still_gets_its_whole_frame_and_fails) {
+  // The file loses all but its first 40000 bytes once band 1 has gone out.
+  // The printer must still get every byte the PCX line announced, ENDPCX and
+  // PRINT, so that the trailer after the page is read as commands: the whole
+  // job stream must parse. The missing bytes are zeros; bands that helpers
+  // read before the cut may still hold the old bytes, but no band beyond the
+  // slots (8 at most) can have been read before it.
+  constexpr size_t kBands = 20;
+  constexpr size_t kMaxSlots = 8;
+  const std::string bytes = mixedBytes(kBands * 32768);
+  for (int count = 0; count <= 3; ++count) {
+    SCOPED_TRACE("helpers " + std::to_string(count));
+    setBandCodingHelpers(count);
+    const std::string path = image(bytes);
+    pageToCut = path;
+    afterBand = cutAfterFirstBand;
+    int result = 0;
+    std::string out;
+    {
+      StdoutCapture capture;
+      writeSetupBlock();
+      writeConfigBlock();
+      writePaperLine();
+      writeWindrv();
+      result = outputFile(path.c_str());
+      writeTrailer();
+      printerFlush();
+      out = capture.finish();
+    }
+    afterBand = nullptr;
+    EXPECT_EQ(kPageUnreadable, result);
+    EXPECT_TRUE(pageToCut.empty()) << "the cut did not happen";
+    EXPECT_TRUE(fileExists(path)) << "an image not sent whole is kept";
+
+    std::vector<uint8_t> sent;
+    JobReport report;
+    StreamError error;
+    const bool valid = parseJobStream(
+        reinterpret_cast<const uint8_t*>(out.data()), out.size(), &report, &error,
+        [&sent](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
+          sent = image;
+          return true;
+        });
+    ASSERT_TRUE(valid) << error.message << " at offset " << error.offset;
+    EXPECT_TRUE(report.complete);
+    ASSERT_EQ(1u, report.pages.size());
+    EXPECT_EQ(static_cast<int32_t>(bytes.size()), report.pages[0].imageSize);
+    ASSERT_EQ(bytes.size(), sent.size());
+
+    std::string cut = bytes.substr(0, kCutLength);
+    cut.resize(bytes.size(), '\0');
+    for (size_t band = 0; band < kBands; ++band) {
+      SCOPED_TRACE("band " + std::to_string(band));
+      const std::string got(sent.begin() + static_cast<long>(band * 32768),
+                            sent.begin() + static_cast<long>((band + 1) * 32768));
+      const bool readBeforeCut = got == bytes.substr(band * 32768, 32768);
+      const bool readAfterCut = got == cut.substr(band * 32768, 32768);
+      EXPECT_TRUE(readAfterCut || (readBeforeCut && band < kMaxSlots));
+    }
+  }
+}
+
+TEST_F(PageTransfer, a_page_read_ahead_is_not_sent_in_place_of_another_file_or_page) {
+  // The next page is read ahead while its helpers code its first bands; what
+  // goes out is always the file found under the name when the page is sent.
+  const std::string first = mixedBytes(300000);
+  std::string second = first;
+  for (size_t at = 0; at < second.size(); at += 1000)
+    second[at] = static_cast<char>(second[at] ^ 0x21);
+  const std::string otherPath = pTmpFname + "_2";
+  for (const int count : {1, 3}) {
+    setBandCodingHelpers(count);
+    const int32_t slots = 2 * (count + 1);
+    {
+      SCOPED_TRACE("another file renamed over the name, helpers " + std::to_string(count));
+      const std::string path = image(first);
+      readAheadPage(path.c_str());
+      ASSERT_TRUE(awaitBandsCodedAhead(slots));
+      writeFile(path + ".new", second);
+      ASSERT_EQ(0, rename((path + ".new").c_str(), path.c_str()));
+      int result = -1;
+      EXPECT_EQ("", describeDifference(expectedPage(second), send(path, &result)));
+      EXPECT_EQ(0, result);
+    }
+    {
+      SCOPED_TRACE("another page sent first, helpers " + std::to_string(count));
+      writeFile(otherPath, second);
+      readAheadPage(otherPath.c_str());
+      ASSERT_TRUE(awaitBandsCodedAhead(slots));
+      int result = -1;
+      EXPECT_EQ("", describeDifference(expectedPage(first), send(image(first), &result)));
+      EXPECT_EQ(0, result);
+      EXPECT_EQ("", describeDifference(expectedPage(second), send(otherPath, &result)));
+      EXPECT_EQ(0, result);
+    }
+  }
 }
 
 TEST(PrinterOutput, failure_sticks_and_later_writes_are_skipped) {
