@@ -69,6 +69,20 @@ bool sendRawPage(int fd, int32_t size, unsigned char* chunk) {
   return whole;
 }
 
+// Opens a page image for reading: never through a link, never waiting on a
+// FIFO, and only a regular file; -1 otherwise.
+int openPageImage(const char* path, struct stat* info) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0)
+    return -1;
+  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+    close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 void (*afterBand)() = nullptr;
@@ -76,11 +90,11 @@ void (*afterBand)() = nullptr;
 void readAheadPage(const char* path) {
   if (PCXraw || !bandCodingHelpersAtWork())
     return;
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  const int fd = openPageImage(path, &info);
   if (fd < 0)
     return;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || info.st_size <= 0 || info.st_size > INT32_MAX) {
+  if (info.st_size <= 0 || info.st_size > INT32_MAX) {
     close(fd);
     return;
   }
@@ -88,14 +102,14 @@ void readAheadPage(const char* path) {
 }
 
 int outputFile(const char* path) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  const int fd = openPageImage(path, &info);
   if (fd < 0)
     return kPageUnreadable;
 
   // The size travels as a 32-bit signed count: an image of 2^31 bytes or more
   // cannot be announced and is not sent.
-  struct stat info;
-  if (fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > INT32_MAX ||
+  if (info.st_size < 0 || info.st_size > INT32_MAX ||
       !lastByteReadable(fd, static_cast<int32_t>(info.st_size))) {
     close(fd);
     return kPageUnreadable;

@@ -231,6 +231,25 @@ TEST_F(PageTransfer, pages_that_cannot_be_read_whole_write_nothing_and_stay) {
   EXPECT_TRUE(fileExists(dir.path + "/vdqTEST_dir"));
 }
 
+TEST_F(PageTransfer, a_link_or_fifo_at_a_page_name_is_never_read_or_waited_on) {
+  // A link to a real image elsewhere, and a FIFO that nobody writes into:
+  // neither is sent, and the FIFO does not hold the job.
+  ScratchDir elsewhere("vtelse");
+  writeFile(elsewhere.path + "/foreign", std::string(5000, 'x'));
+  const std::string link = dir.path + "/vdqTEST_link";
+  const std::string fifo = dir.path + "/vdqTEST_fifo";
+  ASSERT_EQ(0, symlink((elsewhere.path + "/foreign").c_str(), link.c_str()));
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  for (const std::string& path : {link, fifo}) {
+    SCOPED_TRACE(path);
+    readAheadPage(path.c_str());
+    int result = 0;
+    EXPECT_EQ("", send(path, &result));
+    EXPECT_EQ(kPageUnreadable, result);
+  }
+  EXPECT_EQ(std::string(5000, 'x'), readFile(elsewhere.path + "/foreign"));
+}
+
 TEST_F(PageTransfer, a_file_shorter_than_its_size_says_writes_nothing) {
   // Attribute files of /sys announce 4096 bytes and hold far fewer.
   const char* path = "/sys/kernel/mm/transparent_hugepage/enabled";
