@@ -60,6 +60,20 @@ void betweenBands() {
   }
 }
 
+// Whether page `page`'s image is an empty regular file: the placeholder as
+// it was made, untouched by gs (a page image always has a header).
+bool pageImageEmpty(int page) {
+  struct stat info;
+  return lstat(pageImageName(page).c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
+}
+
+std::string renderedNothingReason(int renderStatus) {
+  if (renderStatus == kRenderNotStarted)
+    return "gs could not be started";
+  const std::string message = firstRenderError();
+  return "Ghostscript rendered no page (" + (message.empty() ? std::string("the job has no pages") : message) + ")";
+}
+
 bool entryExists(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
@@ -151,12 +165,14 @@ int runJob(bool streaming) {
       return endCancelledJob(run);
     if (!run.rendered && renderExited()) {
       endRender(run);
-      if (run.pageCount == 0) {
-        // Someone removed the placeholder and gs wrote nothing: nothing has
-        // been flushed, so the printer sees no command at all.
+      // No page image at all (someone removed the placeholder and gs wrote
+      // nothing), or only the placeholder as it was made (gs rendered no
+      // page: a broken job, or one without pages): nothing has been flushed,
+      // so the printer sees no command at all and no label is wasted.
+      if (run.pageCount == 0 || (run.sent == 0 && run.pageCount == 1 && pageImageEmpty(1))) {
         __fpurge(stdout);
         endPageLoop();
-        return reportMissingImages();
+        return reportMissingImages(run.pageCount == 0 ? "" : renderedNothingReason(run.renderStatus));
       }
       if (!run.streamStarted)
         startStream(run);

@@ -40,13 +40,16 @@ void writePaperItem(bool* started, const char* format, int32_t value = 0) {
 
 }  // namespace
 
-int reportMissingImages() {
+int reportMissingImages(const std::string& reason) {
   if (bDebug)
     writeMissingImageBlock();
   printerPrintf("Unable to find image file: %s/%s\n", dirLoc.c_str(), baseName().c_str());
   printerFlush();
-  fprintf(stderr, "ERROR: no page image was rendered (Unable to find image file: %s/%s)\n",
-          dirLoc.c_str(), baseName().c_str());
+  if (reason.empty())
+    fprintf(stderr, "ERROR: no page image was rendered (Unable to find image file: %s/%s)\n", dirLoc.c_str(),
+            baseName().c_str());
+  else
+    fprintf(stderr, "ERROR: %s; nothing was printed\n", reason.c_str());
   return 1;
 }
 
@@ -189,6 +192,9 @@ std::string describeJobFailure(int renderStatus, int pageCount, int pagesSent) {
       text += "a page image grew past " + std::to_string(kPageFileLimit >> 20) + " MiB, so gs was stopped";
     else
       text += "gs failed with exit status " + std::to_string(renderStatus >> 8);
+    const std::string message = firstRenderError();
+    if (!message.empty() && renderStatus != kRenderNotStarted)
+      text += " (" + message + ")";
   }
   if (pagesSent < pageCount && failedPageResult != kPagePrinterFailed) {
     if (!text.empty())

@@ -5,10 +5,11 @@
 
 #include <string>
 
-// No page image was found: missing-image debug block, "Unable to find image
+// No page was rendered: missing-image debug block, "Unable to find image
 // file: <dirLoc>/<base name>" on standard output, an "ERROR: " line on
-// standard error. Removes nothing. Returns the exit status (1).
-int reportMissingImages();
+// standard error saying `reason` (or, when it is empty, that no page image
+// was found). Removes nothing. Returns the exit status (1).
+int reportMissingImages(const std::string& reason);
 
 // Setup block (page size in thousandths of an inch), CONFIG block, paper line
 // and WINDRV, in stream order, each to standard output.

@@ -45,6 +45,11 @@ std::string orientationProgram() {
 
 std::string renderTempDir() { return dirLoc + "/no-temp"; }
 
+std::string renderMessagesPath() { return dirLoc + "/gs-messages.txt"; }
+
+// Longest message of Ghostscript's quoted in a job's error line.
+constexpr size_t kQuotedMessage = 200;
+
 }  // namespace
 
 std::string checkPageGeometry() {
@@ -108,9 +113,14 @@ pid_t startRender() {
     envp.push_back(const_cast<char*>(variable.c_str()));
   envp.push_back(nullptr);
 
-  // Ghostscript's error output is discarded, as the command text says. Its
-  // standard output is discarded too: gs reports PostScript errors there, and
-  // nothing but the job stream may reach the printer. The child is replaced
+  // Ghostscript's standard output and error output go to a file in the
+  // job's own directory: gs reports PostScript errors on standard output, and
+  // nothing but the job stream may reach the printer; the first error is
+  // named when the job fails.
+  int messages = open(renderMessagesPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (messages < 0)
+    messages = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  // The child is replaced
   // by gs (or ends) without running any of this process's code, so buffered
   // output is neither written twice nor flushed here: the printer stream may
   // already hold lines that must wait for the first page.
@@ -120,18 +130,18 @@ pid_t startRender() {
   // for good, and a running one would go on filling the work directory.
   const pid_t parent = getpid();
   const pid_t pid = fork();
-  if (pid != 0)
+  if (pid != 0) {
+    if (messages >= 0)
+      close(messages);
     return pid > 0 ? pid : -1;
+  }
   for (const int cancel : {SIGTERM, SIGINT, SIGHUP})
     signal(cancel, SIG_DFL);  // until exec, a cancel ends the child plainly
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent)
     _exit(kNotStartedExit);  // the filter is gone already
-  const int devNull = open("/dev/null", O_WRONLY);
-  if (devNull < 0 || dup2(devNull, STDOUT_FILENO) < 0 || dup2(devNull, STDERR_FILENO) < 0)
+  if (messages < 0 || dup2(messages, STDOUT_FILENO) < 0 || dup2(messages, STDERR_FILENO) < 0)
     _exit(kNotStartedExit);
-  if (devNull > STDERR_FILENO)
-    close(devNull);
   // Page images are the customer's: nobody else may read them, whatever the
   // caller's umask. A page image that grows past the limit ends gs (SIGXFSZ),
   // and no core file is left behind.
@@ -172,6 +182,49 @@ int finishRender(pid_t pid) {
 }
 
 int renderJob() { return finishRender(startRender()); }
+
+std::string firstRenderError() {
+  // Only the start of the file is read: a job may print without end.
+  char text[65536];
+  size_t length = 0;
+  const int fd = open(renderMessagesPath().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return "";
+  ssize_t n;
+  while (length < sizeof text && (n = read(fd, text + length, sizeof text - length)) != 0) {
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      break;
+    }
+    length += static_cast<size_t>(n);
+  }
+  close(fd);
+  // The first line that names an error, else the first line with text.
+  std::string chosen, first;
+  for (size_t at = 0; at < length && chosen.empty();) {
+    const char* end = static_cast<const char*>(memchr(text + at, '\n', length - at));
+    const size_t stop = end != nullptr ? static_cast<size_t>(end - text) : length;
+    std::string line(text + at, stop - at);
+    const size_t start = line.find_first_not_of(" \t*");
+    line = start == std::string::npos ? "" : line.substr(start);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+      line.pop_back();
+    if (first.empty())
+      first = line;
+    if (line.find("rror") != std::string::npos)
+      chosen = line;
+    at = stop + 1;
+  }
+  if (chosen.empty())
+    chosen = first;
+  if (chosen.size() > kQuotedMessage)
+    chosen = chosen.substr(0, kQuotedMessage) + "...";
+  for (char& c : chosen)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+      c = ' ';
+  return chosen;
+}
 
 int searchDir(const std::string& dir, const std::string& prefix) {
   DIR* d = opendir(dir.c_str());

@@ -39,7 +39,8 @@ std::string buildRenderCommand();
 std::vector<std::string> buildRenderArguments();
 
 // Starts gs (looked up on PATH) with buildRenderArguments(), standard output
-// and standard error to /dev/null, TMPDIR naming a directory that does not
+// and standard error to a file in the job's own directory (read back by
+// firstRenderError), TMPDIR naming a directory that does not
 // exist (so that the job's PostScript can touch no file but its own page
 // images), umask 077 and page images limited to kPageFileLimit bytes, without
 // waiting for it; in debug mode the
@@ -59,6 +60,12 @@ int finishRender(pid_t pid);
 
 // startRender and finishRender in one: renders the whole job, then returns.
 int renderJob();
+
+// The first error Ghostscript reported on its standard output or error
+// output for this job (its first line of text when none names an error),
+// control characters as spaces, at most about 200 characters; empty when it
+// said nothing.
+std::string firstRenderError();
 
 // Number of entries of `dir` whose names begin with `prefix` (byte-wise; every
 // kind of entry, the name equal to the prefix included); 0 when the directory

@@ -35,15 +35,13 @@ std::string pageOf(int n, size_t size) {
   return page.substr(0, size);
 }
 
-TEST(FaultGs, missing_gs_sends_the_empty_placeholder_page_and_fails) {
+TEST(FaultGs, missing_gs_renders_no_page_and_sends_no_printer_command) {
   JobPlace place;
   const ChildResult r = runChild(jobSpec(place, {}, kJob, "", {{"PATH", pathWithoutGs()}}));
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_NE(r.err.find("ERROR: gs could not be started"), std::string::npos) << r.err;
-  ParsedStream parsed;
-  ASSERT_EQ(streamProblem(r.out, &parsed), "");
-  ASSERT_EQ(parsed.pages.size(), 1u);
-  EXPECT_TRUE(parsed.pages[0].bytes.empty());
+  EXPECT_EQ(r.err, "ERROR: gs could not be started; nothing was printed\n");
+  EXPECT_EQ(r.out.rfind("Unable to find image file: ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find('\r'), std::string::npos) << "a printer command was sent";
   EXPECT_EQ(leftIn(place), std::vector<std::string>{});
 }
 

@@ -44,7 +44,8 @@ class Cli : public ::testing::Test {
     runSpec.cwd = cwd.path;
     runSpec.stdoutMode = mode;
     runSpec.brokenPipeAfter = 100;
-    runSpec.env = {{"TMPDIR", work.path}, {"PATH", stubPath()}, {"STUB_GS_ARGS", argsFile}};
+    // One page unless the test says otherwise.
+    runSpec.env = {{"TMPDIR", work.path}, {"PATH", stubPath()}, {"STUB_GS_ARGS", argsFile}, {"STUB_GS_PAGES", "1"}};
     runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
     unlink(argsFile.c_str());
     Outcome outcome;
@@ -152,11 +153,11 @@ TEST_F(Cli, option_words_reach_the_paper_line) {
 
 TEST_F(Cli, control_character_cut_once_and_slash_zero_shape_the_fixed_lines) {
   const Outcome o = runJob({"-sfcc", "35", "-cutjob", "-slashzero"},
-                           {}, "%!PS\n%%BoundingBox: 10 20 298 452\nshowpage\n");
+                           {{"STUB_GS_SIZE", "1"}}, "%!PS\n%%BoundingBox: 10 20 298 452\nshowpage\n");
   EXPECT_EQ("", describeDifference(
                     "!QXR_SETUP\r\nENGINE-LENGTH;6277:WIDTH;4138\r\nWINMODE-BEGIN\r\nSAVESTATE\r\n"
                     "QXR_END\r\n#CONFIG\r\nSLASH ZERO;1\r\nEND\r\n\r\n#WINDRV\r\nREPEAT;1\r\n"
-                    "PCX0;ROW1\r\nENDPCX\nPRINT\r\nWINDRVEND\r\n#PAPER;CUTONCE\r\n!QXR_SETUP\r\n"
+                    "PCX1;ROW1\r\nBAND1;COMP0\r\npENDPCX\nPRINT\r\nWINDRVEND\r\n#PAPER;CUTONCE\r\n!QXR_SETUP\r\n"
                     "WINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n",
                     o.run.out));
   EXPECT_EQ(0, o.run.exitStatus);
@@ -212,7 +213,7 @@ TEST_F(Cli, debug_mode_writes_every_block_in_order_and_keeps_every_file) {
       "% \n% PROCESS COMPLETE \n% \n";
   EXPECT_EQ("", describeDifference(expected, readFile(capture)));
   EXPECT_EQ(std::vector<std::string>{base}, listDir(work.path));
-  EXPECT_EQ(std::vector<std::string>({base + "_1", base + "_2"}), listDir(jobDir));
+  EXPECT_EQ(std::vector<std::string>({"gs-messages.txt", base + "_1", base + "_2"}), listDir(jobDir));
   EXPECT_EQ(std::vector<std::string>{"In_" + base + ".ps"}, listDir(cap.path));
 }
 
@@ -245,7 +246,7 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
     const std::string log = readFile(work.path + "/err_" + o.base + ".txt");
     if (debug) {
       EXPECT_EQ(std::vector<std::string>({"err_" + o.base + ".txt", o.base}), listDir(work.path));
-      EXPECT_EQ(std::vector<std::string>({o.base + "_1", o.base + "_3"}), listDir(jobDir));
+      EXPECT_EQ(std::vector<std::string>({"gs-messages.txt", o.base + "_1", o.base + "_3"}), listDir(jobDir));
       const std::string tail = "% \n% " + message + "\n% \n% \n% PROCESS COMPLETE \n% \n";
       ASSERT_GE(capture.size(), tail.size());
       EXPECT_EQ(tail, capture.substr(capture.size() - tail.size()));
@@ -290,15 +291,18 @@ TEST_F(Cli, no_page_image_is_reported_with_status_1_and_files_stay_only_in_debug
   }
 }
 
-TEST_F(Cli, failing_or_absent_gs_fails_the_job_after_a_complete_stream) {
+TEST_F(Cli, failing_or_absent_gs_fails_the_job_and_a_page_it_wrote_still_goes_out) {
+  // gs that fails after writing its page: the page and a whole stream go out.
+  // gs that cannot be started renders nothing: no printer command at all.
   struct Row {
     std::vector<std::pair<std::string, std::string>> env;
     std::string rc;
     std::string error;
+    bool printed;
   } rows[] = {
-      {{{"STUB_GS_EXIT", "2"}}, "512", "ERROR: gs failed with exit status 2\n"},
-      {{{"STUB_GS_KILL", "9"}}, "35072", "ERROR: gs failed with exit status 137\n"},
-      {{{"PATH", pathWithoutGs()}}, "32512", "ERROR: gs could not be started\n"},
+      {{{"STUB_GS_EXIT", "2"}}, "512", "ERROR: gs failed with exit status 2\n", true},
+      {{{"STUB_GS_KILL", "9"}}, "35072", "ERROR: gs failed with exit status 137\n", true},
+      {{{"PATH", pathWithoutGs()}}, "32512", "ERROR: gs could not be started; nothing was printed\n", false},
   };
   const std::string golden =
       readFile(std::string(VORMEL_SOURCE_DIR) + "/tests/job/golden/no_options.prn");
@@ -307,14 +311,21 @@ TEST_F(Cli, failing_or_absent_gs_fails_the_job_after_a_complete_stream) {
     const Outcome o = runJob({"-debug", "-dir", cap.path}, row.env);
     EXPECT_EQ(1, o.run.exitStatus);
     EXPECT_EQ(row.error, o.run.err);
-    EXPECT_EQ("", describeDifference(golden, o.run.out));
     const std::vector<std::string> left = listDir(cap.path);
     ASSERT_EQ(1u, left.size());
     const std::string capture = readFile(cap.path + "/" + left[0]);
     EXPECT_NE(std::string::npos, capture.find("\n% gsCmd RC=[" + row.rc + "]\n"));
-    EXPECT_NE(std::string::npos, capture.find("\n% PROCESS COMPLETE \n"));
+    if (row.printed) {
+      EXPECT_EQ("", describeDifference(golden, o.run.out));
+      EXPECT_NE(std::string::npos, capture.find("\n% PROCESS COMPLETE \n"));
+    } else {
+      EXPECT_EQ(0u, o.run.out.rfind("Unable to find image file: ", 0)) << o.run.out;
+      EXPECT_NE(std::string::npos, capture.find("\n% ERROR: Unable to find image file: "));
+    }
     removeTree(cap.path);
     mkdir(cap.path.c_str(), 0700);
+    removeTree(work.path);
+    mkdir(work.path.c_str(), 0700);
   }
 }
 

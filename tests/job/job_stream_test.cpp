@@ -206,7 +206,7 @@ TEST_F(JobStream, missing_images_are_reported_on_standard_output_with_status_1) 
   bDebug = true;
   writeFile(saveFname, "% job\n");
   StdoutCapture capture;
-  EXPECT_EQ(1, reportMissingImages());
+  EXPECT_EQ(1, reportMissingImages(""));
   EXPECT_EQ("Unable to find image file: " + dir.path + "/vdqTEST\n", capture.finish());
   EXPECT_EQ("% job\n% \n% ERROR: Unable to find image file: " + dir.path + "/vdqTEST\n% \n",
             readFile(saveFname));

@@ -216,6 +216,36 @@ TEST(RealGsPaths, shell_characters_in_both_directories_render_and_run_nothing_el
   EXPECT_EQ(1u, listDir(capdir).size());
 }
 
+TEST(RealGsPaths, a_job_that_renders_no_page_sends_no_printer_command_and_says_why) {
+  if (findGs().empty())
+    GTEST_SKIP() << "Ghostscript is not installed";
+  struct Row {
+    const char* claim;
+    std::string job;
+    std::string error;
+  } rows[] = {
+      {"a PostScript error before the first page", "%!PS\nnosuchoperator\nshowpage\n",
+       "ERROR: Ghostscript rendered no page (Error: /undefined in nosuchoperator); nothing was printed\n"},
+      {"a job without pages", "%!PS\n%%BoundingBox: 0 0 288 432\n",
+       "ERROR: Ghostscript rendered no page (the job has no pages); nothing was printed\n"},
+      {"no job at all", "", "ERROR: Ghostscript rendered no page (the job has no pages); nothing was printed\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.claim);
+    ScratchDir work("vtgswork");
+    RunSpec runSpec;
+    runSpec.program = VORMEL_BIN;
+    runSpec.input = row.job;
+    runSpec.env = {{"TMPDIR", work.path}};
+    const RunResult run = runProgram(runSpec);
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ(row.error, run.err);
+    EXPECT_EQ(0u, run.out.rfind("Unable to find image file: ", 0)) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find('\r')) << "a printer command was sent";
+    EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
+  }
+}
+
 TEST(RealGsPaths, a_job_gs_rejects_fails_without_its_messages_reaching_the_printer) {
   if (findGs().empty())
     GTEST_SKIP() << "Ghostscript is not installed";
@@ -227,7 +257,9 @@ TEST(RealGsPaths, a_job_gs_rejects_fails_without_its_messages_reaching_the_print
   runSpec.env = {{"TMPDIR", work.path}};
   const RunResult run = runProgram(runSpec);
   EXPECT_EQ(1, run.exitStatus);
-  EXPECT_EQ("ERROR: gs failed with exit status 1\n", run.err);
+  // Ghostscript's own first error is named; nothing of it reaches the printer.
+  EXPECT_EQ("ERROR: gs failed with exit status 1 (Error: /undefined in nosuchoperator)\n", run.err);
+  EXPECT_EQ(std::string::npos, run.out.find("nosuchoperator"));
   EXPECT_EQ(0u, run.out.find("!QXR_SETUP\r\n"));
   ParsedStream parsed;
   ASSERT_EQ("", parseStream(run.out, &parsed));

@@ -109,6 +109,12 @@ class Streaming : public ::testing::Test {
       const size_t end = args0.find("_%d", pattern);
       base = args0.substr(args0.rfind('/', end) + 1, end - args0.rfind('/', end) - 1);
     }
+    // Else from a message that names the job's directory.
+    for (const std::string* text : {&r.out, &r.err}) {
+      const size_t at = text->find(work.path + "/vdq");
+      if (base.empty() && at != std::string::npos)
+        base = text->substr(at + work.path.size() + 1, 9);
+    }
     if (!base.empty()) {
       o.capture = readFile(cap.path + "/In_" + base + ".ps");
       o.log = maskTimeStamps(readFile(work.path + "/err_" + base + ".txt"));
