@@ -1,12 +1,13 @@
 // The stream parser on streams framed as the filter frames them: what it
 // reports for valid streams, and where and why it stops on broken ones.
+#include "inspect/job_stream_parser.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "inspect/job_stream_parser.h"
 #include "inspect/page_images.h"
 #include "stream_builder.h"
 
@@ -186,14 +187,14 @@ std::vector<Fault> faultTable() {
   trailing.push_back('x');
 
   return {
-      fault("garbage between commands", replaceFirst(good, "QXR_END\r\n~", "QXR_END\r\nXY~"),
-            "XY~", 0, "expected the control character"),
+      fault("garbage between commands", replaceFirst(good, "QXR_END\r\n~", "QXR_END\r\nXY~"), "XY~",
+            0, "expected the control character"),
       fault("line end without CR", replaceFirst(good, paper, "END\n\r\n"), "END\n", 0,
             "expected \"END\\r\\n\""),
-      fault("number too large", replaceFirst(good, "LENGTH;6000", "LENGTH;99999999999"),
-            "99999", 0, "32 bits"),
-      fault("unknown paper item", replaceFirst(good, paper, "END\r\n~PAPER;FOO 1\r\n"), ";FOO",
-            0, "unknown item"),
+      fault("number too large", replaceFirst(good, "LENGTH;6000", "LENGTH;99999999999"), "99999", 0,
+            "32 bits"),
+      fault("unknown paper item", replaceFirst(good, paper, "END\r\n~PAPER;FOO 1\r\n"), ";FOO", 0,
+            "unknown item"),
       fault("paper items out of order",
             replaceFirst(good, paper, "END\r\n~PAPER;LABELS 2;CUT 3\r\n"), ";CUT 3", 0,
             "out of order"),
@@ -207,24 +208,25 @@ std::vector<Fault> faultTable() {
             replaceFirst(good, "PCX" + s, "PCX" + std::to_string(size - 10)), ";COMP1\r\n", 8,
             "compressed band announces " + s),
       fault("BAND count too large",
-            replaceFirst(good, header, "BAND" + std::to_string(c + 5) + ";COMP1\r\n"),
-            ";COMP1\r\n", 8 + static_cast<size_t>(c), "does not decode"),
+            replaceFirst(good, header, "BAND" + std::to_string(c + 5) + ";COMP1\r\n"), ";COMP1\r\n",
+            8 + static_cast<size_t>(c), "does not decode"),
       fault("BAND count too small",
-            replaceFirst(good, header, "BAND" + std::to_string(c - 3) + ";COMP1\r\n"),
-            ";COMP1\r\n", 8 + static_cast<size_t>(c) - 3, "does not decode"),
+            replaceFirst(good, header, "BAND" + std::to_string(c - 3) + ";COMP1\r\n"), ";COMP1\r\n",
+            8 + static_cast<size_t>(c) - 3, "does not decode"),
       fault("BAND count beyond the stream", replaceFirst(good, header, "BAND2147483647;COMP1\r\n"),
             "BAND", 0, "remain in the stream"),
       fault("band length header changed", flipped, ";COMP1\r\n", 8, "compressed band announces"),
       fault("unknown band kind", replaceFirst(good, ";COMP1", ";COMP2"), ";COMP2", 0,
             "\";COMP0\" or \";COMP1\""),
-      fault("compressed band with a line-feed-only header", replaceFirst(good, ";COMP1\r\n", ";COMP1\n"),
-            ";COMP1", 6, "expected \"\\r\\n\""),
+      fault("compressed band with a line-feed-only header",
+            replaceFirst(good, ";COMP1\r\n", ";COMP1\n"), ";COMP1", 6, "expected \"\\r\\n\""),
       fault("raw page band shorter than the page",
             replaceFirst(raw, "BAND" + s + ";COMP0\n", "BAND10;COMP0\n"), "BAND", 0, "whole image"),
-      fault("repeat count 0", replaceFirst(good, "REPEAT;1", "REPEAT;0"), "REPEAT", 7, "at least 1"),
+      fault("repeat count 0", replaceFirst(good, "REPEAT;1", "REPEAT;0"), "REPEAT", 7,
+            "at least 1"),
       fault("negative image size", replaceFirst(good, "PCX" + s, "PCX-5"), "PCX", 3, "negative"),
-      fault("page image is not PCX", buildStream(parts, {std::vector<uint8_t>(300, 0x55)}), "REPEAT",
-            0, "not a monochrome PCX"),
+      fault("page image is not PCX", buildStream(parts, {std::vector<uint8_t>(300, 0x55)}),
+            "REPEAT", 0, "not a monochrome PCX"),
       fault("ENDPCX with CR LF", replaceFirst(good, "ENDPCX\n", "ENDPCX\r\n"), "ENDPCX", 0,
             "ENDPCX"),
       fault("bytes after the trailer", trailing, "", good.size(), "after the trailer"),
@@ -319,7 +321,6 @@ TEST(JobStreamParser, flipped_bytes_in_a_compressed_band_are_mostly_reported) {
   }
 }
 
-
 // Streams whose pages straddle the input's read chunks: several bands and a
 // raw page of a few hundred kilobytes, cut and lied about in many places.
 std::vector<std::pair<std::string, std::vector<uint8_t>>> chunkedStreams() {
@@ -344,13 +345,15 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> chunkedStreams() {
        replaceFirst(raw, "PCX" + n + ";ROW1\r\nBAND" + n,
                     "PCX" + std::to_string(noise.size() * 3) + ";ROW1\r\nBAND" +
                         std::to_string(noise.size() * 3))},
-      {"trailing bytes", [&] {
+      {"trailing bytes",
+       [&] {
          std::vector<uint8_t> t = banded;
          t.insert(t.end(), 200000, 'x');
          return t;
        }()},
       {"paper line without an end in its first 1024 bytes",
-       replaceFirst(banded, "END\r\n\r\n", "END\r\n~PAPER;CUT 3" + std::string(1100, ' ') + "\r\n")},
+       replaceFirst(banded, "END\r\n\r\n",
+                    "END\r\n~PAPER;CUT 3" + std::string(1100, ' ') + "\r\n")},
   };
   for (size_t cut = 1; cut < raw.size(); cut += 9973)
     streams.push_back({"raw pages cut at " + std::to_string(cut),
@@ -412,13 +415,13 @@ TEST(JobStreamParser, pages_beyond_the_largest_image_are_refused_before_they_are
        replaceFirst(good, "PCX" + s, "PCX" + std::to_string(kMaxPageImageBytes)), false,
        StreamErrorKind::kInvalid, ";COMP1\r\n", 8, "compressed band announces"},
       {"the widest page", buildStream(parts, {makePcx(9600, 3, 1)}), true, tooLarge, "", 0, ""},
-      {"a page wider than the widest", buildStream(parts, {makePcx(9601, 200, 2)}), false,
-       tooLarge, "REPEAT", 0, "image of 9601 x 200 dots in lines of 1202 bytes is larger"},
+      {"a page wider than the widest", buildStream(parts, {makePcx(9601, 200, 2)}), false, tooLarge,
+       "REPEAT", 0, "image of 9601 x 200 dots in lines of 1202 bytes is larger"},
       {"the longest page", buildStream(parts, {makePcx(16, 60000, 0)}), true, tooLarge, "", 0, ""},
       {"a page longer than the longest", buildStream(parts, {makePcx(16, 60001, 0)}), false,
        tooLarge, "REPEAT", 0, "16 x 60001 dots"},
-      {"scan lines longer than the widest page's", buildStream(parts, {longLines}), false,
-       tooLarge, "REPEAT", 0, "lines of 1202 bytes"},
+      {"scan lines longer than the widest page's", buildStream(parts, {longLines}), false, tooLarge,
+       "REPEAT", 0, "lines of 1202 bytes"},
       {"a raw page wider than the widest", buildStream(rawParts, {makePcx(9601, 200, 2)}), false,
        tooLarge, "REPEAT", 0, "9601 x 200 dots"},
   };
@@ -448,7 +451,8 @@ TEST(JobStreamParser, pages_beyond_the_largest_image_are_refused_before_they_are
 
 TEST(JobStreamParser, pages_not_kept_are_dropped_once_the_sink_has_seen_them) {
   StreamParts parts;
-  const std::vector<uint8_t> five = buildStream(parts, std::vector<std::vector<uint8_t>>(5, stripedPage()));
+  const std::vector<uint8_t> five =
+      buildStream(parts, std::vector<std::vector<uint8_t>>(5, stripedPage()));
   const Parsed p = parseFile(five, false);
   ASSERT_TRUE(p.ok) << p.error.message;
   EXPECT_EQ(p.report.pageCount, 5u);
@@ -517,7 +521,8 @@ TEST(JobStreamParser, stream_bytes_in_messages_are_escaped) {
     const Parsed p = parse(row.stream);
     ASSERT_FALSE(p.ok) << row.name;
     EXPECT_TRUE(allPrintable(p.error.message)) << row.name << ": " << p.error.message;
-    EXPECT_NE(p.error.message.find(row.shown), std::string::npos) << row.name << ": " << p.error.message;
+    EXPECT_NE(p.error.message.find(row.shown), std::string::npos)
+        << row.name << ": " << p.error.message;
   }
 }
 

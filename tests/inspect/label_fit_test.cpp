@@ -29,8 +29,7 @@ TEST(LabelFit, pages_wider_or_longer_than_the_label_are_faults) {
   };
   const std::vector<Row> table = {
       {"4 x 6 in at 300 dpi on a 4 x 6 label", 6000, 4000, imageOf(1200, 1800, 300, 300), {}},
-      {"4 x 6 in at 203 dpi, lines padded to 816 dots", 6000, 4000, imageOf(812, 1218, 203, 203),
-       {}},
+      {"4 x 6 in at 203 dpi, lines padded to 816", 6000, 4000, imageOf(812, 1218, 203, 203), {}},
       {"3 x 2 in at 600 dpi on a 3 x 2 label", 2000, 3000, imageOf(1800, 1200, 600, 600), {}},
       {"200 x 100 pt rounded up by the renderer", 1388, 2777, imageOf(833, 417, 300, 300), {}},
       {"smaller than the label", 6000, 4000, imageOf(600, 900, 300, 300), {}},
@@ -56,7 +55,8 @@ TEST(LabelFit, pages_wider_or_longer_than_the_label_are_faults) {
     job.engineLength = row.engineLength;
     job.engineWidth = row.engineWidth;
     const std::vector<std::string> faults = findLabelFaults(job, row.image);
-    ASSERT_EQ(faults.size(), row.faults.size()) << row.name << (faults.empty() ? "" : ": " + faults[0]);
+    ASSERT_EQ(faults.size(), row.faults.size())
+        << row.name << (faults.empty() ? "" : ": " + faults[0]);
     for (size_t i = 0; i < faults.size(); ++i)
       EXPECT_NE(faults[i].find(row.faults[i]), std::string::npos) << row.name << ": " << faults[i];
   }

@@ -77,7 +77,8 @@ TEST(PcxReader, bad_images_are_refused_with_the_offset) {
       {"dimensions the data cannot fill", tall, "more than"},
       {"wider and longer than the largest page", huge, "larger than the largest page taken"},
       {"lines longer than the largest page's", paddedLines, "larger than the largest page taken"},
-      {"data ends early", std::vector<uint8_t>(good.begin(), good.end() - 3), "image data ends after"},
+      {"data ends early", std::vector<uint8_t>(good.begin(), good.end() - 3),
+       "image data ends after"},
       {"run past the last line", runPastEnd, "passes the last scan line"},
   };
   for (const Row& row : table) {

@@ -113,8 +113,8 @@ std::vector<uint8_t> buildStream(const StreamParts& parts,
     } else {
       for (int at = 0; at < s; at += 32768) {
         const int b = s - at < 32768 ? s - at : 32768;
-        const std::vector<uint8_t> band = wireBand(
-            parts, std::vector<uint8_t>(page.begin() + at, page.begin() + at + b));
+        const std::vector<uint8_t> band =
+            wireBand(parts, std::vector<uint8_t>(page.begin() + at, page.begin() + at + b));
         out.insert(out.end(), band.begin(), band.end());
       }
     }
@@ -124,7 +124,8 @@ std::vector<uint8_t> buildStream(const StreamParts& parts,
   return out;
 }
 
-std::vector<uint8_t> buildStreamOfBands(const StreamParts& parts, const std::vector<BandRun>& page) {
+std::vector<uint8_t> buildStreamOfBands(const StreamParts& parts,
+                                        const std::vector<BandRun>& page) {
   int64_t size = 0;
   for (const BandRun& run : page) size += static_cast<int64_t>(run.band.size()) * run.count;
   std::vector<uint8_t> out;

@@ -27,7 +27,8 @@ struct Job {
 
 const std::vector<Job>& jobs() {
   static const std::vector<Job> list = {
-      {"label", [] {
+      {"label",
+       [] {
          const std::vector<uint8_t> t = readFileBytes(std::string(VORMEL_SOURCE_DIR) +
                                                       "/docs/examples/label.ps");
          return std::string(t.begin(), t.end());

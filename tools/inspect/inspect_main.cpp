@@ -18,8 +18,8 @@
 namespace {
 
 constexpr int kExitValid = 0;
-constexpr int kExitInvalid = 1;      // the stream breaks a rule, or a page does not fit
-constexpr int kExitNotChecked = 2;   // usage, files, a page too large, memory
+constexpr int kExitInvalid = 1;     // the stream breaks a rule, or a page does not fit
+constexpr int kExitNotChecked = 2;  // usage, files, a page too large, memory
 
 struct Options {
   std::string input = "-";
@@ -117,9 +117,8 @@ int finish(const InspectResult& result, const PageImageContext& images) {
     return kExitNotChecked;
   }
   if (!result.wellFormed) {
-    std::fprintf(stderr, "vormel-inspect: %s: byte %zu: %s\n",
-                 printableText(result.source).c_str(), result.error.offset,
-                 result.error.message.c_str());
+    std::fprintf(stderr, "vormel-inspect: %s: byte %zu: %s\n", printableText(result.source).c_str(),
+                 result.error.offset, result.error.message.c_str());
     return result.error.kind == StreamErrorKind::kInvalid ? kExitInvalid : kExitNotChecked;
   }
   return isValid(result) ? kExitValid : kExitInvalid;

@@ -196,11 +196,10 @@ bool readPaperLine(Cursor* c, JobReport* report, StreamError* error) {
   size_t end = 0;
   while (end + 1 < n && !(p[end] == '\r' && p[end + 1] == '\n')) ++end;
   if (end + 1 >= n)
-    return fail(error, lineStart,
-                std::string("paper line is not ended by \"\\r\\n\"") +
-                    (n >= kMaxPaperLine + 2
-                         ? " within " + std::to_string(kMaxPaperLine) + " bytes"
-                         : ""));
+    return fail(
+        error, lineStart,
+        std::string("paper line is not ended by \"\\r\\n\"") +
+            (n >= kMaxPaperLine + 2 ? " within " + std::to_string(kMaxPaperLine) + " bytes" : ""));
   const std::string items(reinterpret_cast<const char*>(p), end);
   report->paperLine = std::string(1, static_cast<char>(report->controlChar)) + "PAPER" + items;
   size_t bad = 0;
@@ -262,9 +261,9 @@ bool takeBandBytes(Cursor* c, const BandInfo& band, StreamError* error, const st
 // The page image being put together from its bands.
 struct ImageBuild {
   std::vector<uint8_t>* bytes;
-  size_t announced;     // the count of the PCX line
-  size_t pageOffset;    // where the page begins
-  std::string where;    // "page N: "
+  size_t announced;   // the count of the PCX line
+  size_t pageOffset;  // where the page begins
+  std::string where;  // "page N: "
   bool headerChecked;
 };
 
@@ -281,8 +280,7 @@ bool appendImage(ImageBuild* build, const uint8_t* data, size_t n, StreamError* 
     build->headerChecked = true;
     PcxImage header;
     std::string message;
-    if (readPcxHeader(v.data(), v.size(), &header, &message) &&
-        !pcxWithinLimits(header, &message))
+    if (readPcxHeader(v.data(), v.size(), &header, &message) && !pcxWithinLimits(header, &message))
       return fail(error, build->pageOffset, build->where + message, StreamErrorKind::kTooLarge);
   }
   return true;

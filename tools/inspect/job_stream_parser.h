@@ -47,16 +47,16 @@ struct PageInfo {
 
 struct JobReport {
   size_t streamSize = 0;
-  int32_t engineLength = 0;    // thousandths of an inch
+  int32_t engineLength = 0;     // thousandths of an inch
   int32_t engineWidth = 0;
   uint8_t controlChar = 0;
-  int slashZero = -1;          // -1 not sent, else the value of SLASH ZERO;n
-  std::string paperLine;       // the line as sent (raw bytes), without CR LF
+  int slashZero = -1;           // -1 not sent, else the value of SLASH ZERO;n
+  std::string paperLine;        // the line as sent (raw bytes), without CR LF
   std::vector<PaperItem> paperItems;
-  size_t pageCount = 0;        // pages begun, the last one possibly cut short by a fault
-  std::vector<PageInfo> pages; // every page, or only the last one (see parseJobStream)
-  bool cutOnce = false;        // PAPER;CUTONCE after the pages
-  bool complete = false;       // the trailer was read and nothing followed it
+  size_t pageCount = 0;         // pages begun, the last one possibly cut short by a fault
+  std::vector<PageInfo> pages;  // every page, or only the last one (see parseJobStream)
+  bool cutOnce = false;         // PAPER;CUTONCE after the pages
+  bool complete = false;        // the trailer was read and nothing followed it
 };
 
 enum class StreamErrorKind {

@@ -29,8 +29,8 @@ std::string checkSide(int32_t dots, int32_t dpi, int32_t thousandths, const Side
   const int64_t limit = static_cast<int64_t>(thousandths) * dpi + 1000LL * kLabelToleranceDots;
   if (static_cast<int64_t>(dots) * 1000 <= limit) return "";
   return "image is " + inches(dotsToInches(dots, dpi)) + " in " + side.adjective + " (" +
-         std::to_string(dots) + " dots at " + std::to_string(dpi) + " dpi), " +
-         side.comparative + " than the " + inches(thousandths / 1000.0) + " in label";
+         std::to_string(dots) + " dots at " + std::to_string(dpi) + " dpi), " + side.comparative +
+         " than the " + inches(thousandths / 1000.0) + " in label";
 }
 
 }  // namespace
@@ -41,9 +41,8 @@ double dotsToInches(int32_t dots, int32_t dpi) {
 
 std::vector<std::string> findLabelFaults(const JobReport& job, const PcxImage& image) {
   std::vector<std::string> faults;
-  for (const std::string& fault :
-       {checkSide(image.width, image.xDpi, job.engineWidth, kAcross),
-        checkSide(image.height, image.yDpi, job.engineLength, kAlong)})
+  for (const std::string& fault : {checkSide(image.width, image.xDpi, job.engineWidth, kAcross),
+                                   checkSide(image.height, image.yDpi, job.engineLength, kAlong)})
     if (!fault.empty()) faults.push_back(fault);
   return faults;
 }

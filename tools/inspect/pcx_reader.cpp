@@ -65,8 +65,8 @@ bool pcxWithinLimits(const PcxImage& image, std::string* message) {
   *message = "image of " + std::to_string(image.width) + " x " + std::to_string(image.height) +
              " dots in lines of " + std::to_string(image.bytesPerLine) +
              " bytes is larger than the largest page taken (" + std::to_string(kMaxPcxWidth) +
-             " x " + std::to_string(kMaxPcxHeight) + " dots, " +
-             std::to_string(kMaxPcxLineBytes) + " bytes per line)";
+             " x " + std::to_string(kMaxPcxHeight) + " dots, " + std::to_string(kMaxPcxLineBytes) +
+             " bytes per line)";
   return false;
 }
 
@@ -102,8 +102,8 @@ bool nextPcxLine(PcxScan* scan, uint8_t* line, std::string* message) {
       scan->runByte = b;
       scan->runLeft = run;
     }
-    const size_t n = scan->runLeft < scan->lineBytes - filled ? scan->runLeft
-                                                                : scan->lineBytes - filled;
+    const size_t n =
+        scan->runLeft < scan->lineBytes - filled ? scan->runLeft : scan->lineBytes - filled;
     if (line) std::memset(line + filled, scan->runByte, n);
     filled += n;
     scan->out += n;

@@ -18,8 +18,8 @@ constexpr size_t kPcxHeaderSize = 128;
 // office page rendered by mistake (Letter, A4, Legal, A3, in either
 // orientation) still fits, so that it can be reported as not fitting the
 // label rather than refused.
-constexpr int32_t kMaxPcxWidth = 9600;                 // dots
-constexpr int32_t kMaxPcxHeight = 60000;               // dots
+constexpr int32_t kMaxPcxWidth = 9600;                  // dots
+constexpr int32_t kMaxPcxHeight = 60000;                // dots
 constexpr int32_t kMaxPcxLineBytes = kMaxPcxWidth / 8;  // per scan line, padding included
 // The decoded scan lines of the largest page: 72,000,000 bytes.
 constexpr size_t kMaxPcxLinesBytes = static_cast<size_t>(kMaxPcxLineBytes) * kMaxPcxHeight;
@@ -68,7 +68,7 @@ struct PcxScan {
   size_t out = 0;              // bytes of scan lines produced so far
   size_t total = 0;            // bytes of scan lines the header asks for
   size_t lineBytes = 0;
-  uint8_t runByte = 0;         // a run not yet finished at the last line end
+  uint8_t runByte = 0;  // a run not yet finished at the last line end
   size_t runLeft = 0;
 };
 

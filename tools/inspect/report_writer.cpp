@@ -78,8 +78,7 @@ void writeSummaryPage(FILE* out, const PageInfo& p, const PageImageInfo* info,
                       const std::vector<std::string>& labelFaults) {
   size_t compressed = 0;
   for (const BandInfo& b : p.bands) compressed += b.compressed ? 1 : 0;
-  std::fprintf(out, "  Page %d at byte %zu: image %d bytes", p.number, p.streamOffset,
-               p.imageSize);
+  std::fprintf(out, "  Page %d at byte %zu: image %d bytes", p.number, p.streamOffset, p.imageSize);
   if (info && info->measured) {
     const PcxImage& image = info->image;
     std::fprintf(out, ", %d x %d pixels at %d x %d dpi", image.width, image.height, image.xDpi,
