@@ -242,4 +242,39 @@ TEST_F(VormelRoundTrip, corrupted_real_streams_are_refused) {
   EXPECT_NE(run.err.find("flip.prn: byte "), std::string::npos) << run.err;
 }
 
+// The label size announced comes from the job's bounding box; the page
+// Ghostscript renders has the size the job itself sets. Only a job that has
+// both, alike, prints right; an EPS job is no exception, since the capture
+// file begins with the filter's own comment line.
+TEST_F(VormelRoundTrip, the_label_size_holds_only_when_the_job_sets_its_page_size_too) {
+  const std::string draw =
+      "/Helvetica findfont 20 scalefont setfont 10 10 moveto (label) show showpage\n";
+  struct Row {
+    const char* name;
+    std::string job;
+    int status;
+    std::string inReport;
+  };
+  const std::vector<Row> table = {
+      {"bounding box and page size alike",
+       "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 216 144\n<< /PageSize [216 144] >> setpagedevice\n" +
+           draw,
+       0, "900 x 600 pixels at 300 x 300 dpi (3.000 x 2.000 in)"},
+      {"a page size alone, smaller than the default label",
+       "%!PS\n<< /PageSize [144 216] >> setpagedevice\n" + draw, 0, "(2.000 x 3.000 in)"},
+      {"a bounding box alone", "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 216 144\n" + draw, 1,
+       "wider than the 3.000 in label"},
+      {"an EPS job with a bounding box alone",
+       "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 216 144\n" + draw, 1,
+       "longer than the 2.000 in label"},
+  };
+  for (const Row& row : table) {
+    const Job job{row.name, row.job, 300, 0, 0};
+    const std::string prn = runVormel(job, "", "size");
+    const ToolRun run = runTool(dir, kInspect + " " + quoted(prn));
+    EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find(row.inReport), std::string::npos) << row.name << ": " << run.out;
+  }
+}
+
 }  // namespace
