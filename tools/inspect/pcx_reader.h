@@ -15,8 +15,8 @@ constexpr size_t kPcxHeaderSize = 128;
 // The largest page image taken: 16 inches wide and 100 inches long at
 // 600 dpi. No label printer prints wider than about 8.5 inches or a label
 // longer than about 100 inches, and none prints finer than 600 dpi, yet an
-// office page rendered by mistake (Letter, A4, Legal, A3, in either
-// orientation) still fits, so that it can be reported as not fitting the
+// office page rendered by mistake (Letter, A4 or Legal, upright or turned,
+// or A3 upright) still fits, so that it can be reported as not fitting the
 // label rather than refused.
 constexpr int32_t kMaxPcxWidth = 9600;                  // dots
 constexpr int32_t kMaxPcxHeight = 60000;                // dots
