@@ -358,13 +358,14 @@ TEST_F(InspectCli, memory_stays_bounded_whatever_the_stream_announces) {
   constexpr size_t kLimitMb = 64;
   StreamParts parts;
   parts.engineLength = parts.engineWidth = 7000;
-  // A valid stream of 48 MB sent as raw pages, more than the limit allows
-  // to hold.
+  // A valid stream of raw pages, larger than the limit.
   StreamParts rawParts = parts;
   rawParts.rawPages = true;
   const std::vector<uint8_t> noise = makePcx(4000, 4000, 2, 600);
+  const size_t pages = (kLimitMb << 20) / noise.size() + 2;
   const std::vector<uint8_t> large =
-      buildStream(rawParts, std::vector<std::vector<uint8_t>>(48000000 / noise.size() + 1, noise));
+      buildStream(rawParts, std::vector<std::vector<uint8_t>>(pages, noise));
+  ASSERT_GT(large.size(), kLimitMb << 20);
   writeFileBytes(dir + "/large.prn", large);
   // 200 MB of page image announced and sent, in bands of zeros.
   writeFileBytes(dir + "/announced.prn",
