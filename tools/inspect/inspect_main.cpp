@@ -110,7 +110,8 @@ PageSink makeReportingSink(PageImageContext* images, InspectResult* result, Repo
   };
 }
 
-// Names the first fault on standard error and gives the exit status.
+// Names a write failure or the fault that ended the parse on standard error
+// (label faults were named page by page) and gives the exit status.
 int finish(const InspectResult& result, const PageImageContext& images) {
   if (!images.ioError.empty()) {
     std::fprintf(stderr, "vormel-inspect: %s\n", images.ioError.c_str());
