@@ -51,10 +51,14 @@ TEST(PcxReader, bad_images_are_refused_with_the_offset) {
     std::vector<uint8_t> pcx;
     const char* messagePart;
   };
-  std::vector<uint8_t> huge = with(8, 0xFF);  // 65536 x 65536 pixels from a few bytes
+  std::vector<uint8_t> huge = with(8, 0xFF);  // 65536 x 65536 pixels
   huge[9] = huge[10] = huge[11] = 0xFF;
   huge[66] = 0x00;
   huge[67] = 0x20;
+  std::vector<uint8_t> tall = with(10, 0x5F);  // 64 x 60000 pixels from a few bytes
+  tall[11] = 0xEA;
+  std::vector<uint8_t> paddedLines = with(66, 0xB2);  // 1202 bytes per line of 64 pixels
+  paddedLines[67] = 0x04;
   std::vector<uint8_t> runPastEnd = good;
   runPastEnd.resize(kPcxHeaderSize);
   for (int i = 0; i < 11; ++i) {
@@ -70,8 +74,11 @@ TEST(PcxReader, bad_images_are_refused_with_the_offset) {
       {"two planes", with(65, 2), "only 1 bit per pixel in 1 plane"},
       {"empty window", with(4, 100), "is empty"},
       {"too few bytes per line", with(66, 4), "cannot hold 64 pixels"},
-      {"dimensions the data cannot fill", huge, "more than"},
-      {"data ends early", std::vector<uint8_t>(good.begin(), good.end() - 3), "image data ends after"},
+      {"dimensions the data cannot fill", tall, "more than"},
+      {"wider and longer than the largest page", huge, "larger than the largest page taken"},
+      {"lines longer than the largest page's", paddedLines, "larger than the largest page taken"},
+      {"data ends early", std::vector<uint8_t>(good.begin(), good.end() - 3),
+       "image data ends after"},
       {"run past the last line", runPastEnd, "passes the last scan line"},
   };
   for (const Row& row : table) {

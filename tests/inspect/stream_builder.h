@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+// The 128-byte header of a monochrome PCX image in the renderer's layout
+// (window 0,0 to width-1,height-1), with the given line length and
+// resolution, for images whose data a test writes itself.
+std::vector<uint8_t> makePcxHeader(int width, int height, int bytesPerLine, int xDpi, int yDpi);
+
 // A width x height image with one bit per pixel (1 = white); `pattern`
 // picks the pixels: 0 white, 1 stripes, 2 pseudo-random noise.
 std::vector<uint8_t> makePcx(int width, int height, int pattern, int dpi = 203);
@@ -25,6 +30,18 @@ struct StreamParts {
 // The whole stream for `pages` (each a page image).
 std::vector<uint8_t> buildStream(const StreamParts& parts,
                                  const std::vector<std::vector<uint8_t>>& pages);
+
+// One band of a page image (at most 32768 bytes; all but a page's last band
+// exactly 32768) and how many times it comes in a row.
+struct BandRun {
+  std::vector<uint8_t> band;
+  int32_t count = 1;
+};
+
+// The whole stream for one page given band by band, so that a page of
+// hundreds of megabytes can be built without holding it: each run's band is
+// compressed once. The PCX line announces the sum of the bands.
+std::vector<uint8_t> buildStreamOfBands(const StreamParts& parts, const std::vector<BandRun>& page);
 
 // Offsets just after every line feed of `stream` (including inside band
 // data), and the end; used to cut a stream at line boundaries.

@@ -6,11 +6,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "inspect/pcx_reader.h"
+
 constexpr uint32_t kStreamBandSize = 32768;  // bands of a page, the last one shorter
+
+// The largest page image taken (the count of a PCX line): the largest PCX
+// file of the largest page the PCX reader takes. A larger count is refused
+// before any of the page is read.
+constexpr size_t kMaxPageImageBytes = kMaxPcxFileBytes;
 
 // One item of the paper line, e.g. ";CUT 3".
 struct PaperItem {
@@ -39,20 +47,29 @@ struct PageInfo {
 
 struct JobReport {
   size_t streamSize = 0;
-  int32_t engineLength = 0;    // thousandths of an inch
+  int32_t engineLength = 0;     // thousandths of an inch
   int32_t engineWidth = 0;
   uint8_t controlChar = 0;
-  int slashZero = -1;          // -1 not sent, else the value of SLASH ZERO;n
-  std::string paperLine;       // the line as sent, without CR LF
+  int slashZero = -1;           // -1 not sent, else the value of SLASH ZERO;n
+  std::string paperLine;        // the line as sent (raw bytes), without CR LF
   std::vector<PaperItem> paperItems;
-  std::vector<PageInfo> pages;
-  bool cutOnce = false;        // PAPER;CUTONCE after the pages
-  bool complete = false;       // the trailer was read and nothing followed it
+  size_t pageCount = 0;         // pages begun, the last one possibly cut short by a fault
+  std::vector<PageInfo> pages;  // every page, or only the last one (see parseJobStream)
+  bool cutOnce = false;         // PAPER;CUTONCE after the pages
+  bool complete = false;        // the trailer was read and nothing followed it
+};
+
+enum class StreamErrorKind {
+  kInvalid,     // the stream breaks a rule of the printer's language
+  kTooLarge,    // a page beyond the largest page image taken; not read further
+  kUnreadable,  // the input could not be read
 };
 
 struct StreamError {
+  StreamErrorKind kind = StreamErrorKind::kInvalid;
   size_t offset = 0;     // byte offset in the stream
-  std::string message;   // what was expected there and what was found
+  std::string message;   // what was expected there and what was found; stream
+                         // bytes in it are escaped (printableText)
 };
 
 // Called once per page once all its bands are read, with the reassembled
@@ -62,10 +79,20 @@ using PageSink = std::function<bool(const PageInfo&, const std::vector<uint8_t>&
 
 // Parses the `size` bytes at `data`. Returns true when the whole stream is
 // valid; otherwise false with `error` set, and `report` holding what was read
-// before the fault. Memory use is bounded by one page image, which only grows
-// by bands actually present in the input.
+// before the fault. With `keepPages` every page stays in report->pages;
+// without it a page is dropped once the sink has seen it, so that
+// report->pages holds at most the page the parse stopped in. Besides the
+// pages kept, memory holds one page image, which grows only by bands present
+// in the input and never beyond kMaxPageImageBytes.
 bool parseJobStream(const uint8_t* data, size_t size, JobReport* report, StreamError* error,
-                    const PageSink& sink = nullptr);
+                    const PageSink& sink = nullptr, bool keepPages = true);
+
+// The same for a stream read from `in` (a file or a pipe) in chunks, never
+// whole: besides the pages kept and the page image, memory holds about one
+// band's worth of input. Reads `in` to its end also after a fault, to count
+// the stream's bytes. A read error ends the parse with kUnreadable.
+bool parseJobStream(std::FILE* in, JobReport* report, StreamError* error,
+                    const PageSink& sink = nullptr, bool keepPages = true);
 
 // Splits the item text after "PAPER" (e.g. ";CUT 3;LABELS 2") into items with
 // their meanings. Returns false with `message` and the offset within `items`

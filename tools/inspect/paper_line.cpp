@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "inspect/job_stream_parser.h"
+#include "inspect/printable_text.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ int describeItem(const std::string& name, int32_t v, std::string* meaning, std::
     *meaning = v == 0 ? "normal image" : "mirrored image";
     return kMirror;
   }
-  *message = "unknown item \"" + name + "\"";
+  *message = "unknown item \"" + printableText(name) + "\"";
   return 0;
 }
 
@@ -131,7 +132,7 @@ bool parsePaperItems(const std::string& items, std::vector<PaperItem>* out, size
     if (space == std::string::npos || space == 0 ||
         !parseValue(item.substr(space + 1), &parsed.value)) {
       *badOffset = pos;
-      *message = "item \"" + item + "\" is not a name and a decimal value";
+      *message = "item \"" + printableText(item) + "\" is not a name and a decimal value";
       return false;
     }
     parsed.name = item.substr(0, space);
@@ -142,7 +143,7 @@ bool parsePaperItems(const std::string& items, std::vector<PaperItem>* out, size
     }
     if (rule <= lastRule) {
       *badOffset = pos;
-      *message = "item \"" + item + "\" is out of order or repeated";
+      *message = "item \"" + printableText(item) + "\" is out of order or repeated";
       return false;
     }
     if (rule == kFeedShift && continuousMedia) {

@@ -2,6 +2,8 @@
 // (low 6 bits) for the byte after it; any other byte stands for itself.
 #include "inspect/pcx_reader.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr uint8_t kPcxMagic = 0x0A;
@@ -17,8 +19,7 @@ bool fail(std::string* message, size_t offset, const std::string& text) {
 
 }  // namespace
 
-bool readPcx(const uint8_t* data, size_t size, PcxImage* image, std::string* message,
-             bool decodePixels) {
+bool readPcxHeader(const uint8_t* data, size_t size, PcxImage* image, std::string* message) {
   *image = PcxImage();
   if (size < kPcxHeaderSize)
     return fail(message, size,
@@ -54,6 +55,68 @@ bool readPcx(const uint8_t* data, size_t size, PcxImage* image, std::string* mes
   const int light0 = pal[0] + pal[1] + pal[2];
   const int light1 = pal[3] + pal[4] + pal[5];
   image->oneIsWhite = !(light0 > light1);
+  return true;
+}
+
+bool pcxWithinLimits(const PcxImage& image, std::string* message) {
+  if (image.width <= kMaxPcxWidth && image.height <= kMaxPcxHeight &&
+      image.bytesPerLine <= kMaxPcxLineBytes)
+    return true;
+  *message = "image of " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+             " dots in lines of " + std::to_string(image.bytesPerLine) +
+             " bytes is larger than the largest page taken (" + std::to_string(kMaxPcxWidth) +
+             " x " + std::to_string(kMaxPcxHeight) + " dots, " + std::to_string(kMaxPcxLineBytes) +
+             " bytes per line)";
+  return false;
+}
+
+PcxScan startPcxScan(const uint8_t* data, size_t size, const PcxImage& image) {
+  PcxScan scan;
+  scan.data = data;
+  scan.size = size;
+  scan.lineBytes = static_cast<size_t>(image.bytesPerLine);
+  scan.total = scan.lineBytes * static_cast<size_t>(image.height);
+  return scan;
+}
+
+bool nextPcxLine(PcxScan* scan, uint8_t* line, std::string* message) {
+  size_t filled = 0;
+  while (filled < scan->lineBytes) {
+    if (scan->runLeft == 0) {
+      if (scan->in >= scan->size)
+        return fail(message, scan->in,
+                    "image data ends after " + std::to_string(scan->out) + " of " +
+                        std::to_string(scan->total) + " bytes of scan lines");
+      uint8_t b = scan->data[scan->in++];
+      size_t run = 1;
+      if ((b & kRunFlag) == kRunFlag) {
+        run = b & kMaxRun;
+        if (scan->in >= scan->size)
+          return fail(message, scan->in - 1,
+                      "run of " + std::to_string(run) + " has no byte to repeat");
+        b = scan->data[scan->in++];
+      }
+      if (run > scan->total - scan->out)
+        return fail(message, scan->in - 2,
+                    "run of " + std::to_string(run) + " bytes passes the last scan line");
+      scan->runByte = b;
+      scan->runLeft = run;
+    }
+    const size_t n =
+        scan->runLeft < scan->lineBytes - filled ? scan->runLeft : scan->lineBytes - filled;
+    if (line) std::memset(line + filled, scan->runByte, n);
+    filled += n;
+    scan->out += n;
+    scan->runLeft -= n;
+  }
+  return true;
+}
+
+bool readPcx(const uint8_t* data, size_t size, PcxImage* image, std::string* message,
+             bool decodePixels) {
+  if (!readPcxHeader(data, size, image, message)) return false;
+  std::string tooLarge;
+  if (!pcxWithinLimits(*image, &tooLarge)) return fail(message, 4, tooLarge);
 
   // Each 2 bytes of coded data give at most 63 bytes of lines: refuse a
   // header that asks for more than the data can hold before allocating.
@@ -68,28 +131,12 @@ bool readPcx(const uint8_t* data, size_t size, PcxImage* image, std::string* mes
 
   std::vector<uint8_t> lines;
   if (decodePixels) lines.resize(static_cast<size_t>(needed));
-  size_t in = kPcxHeaderSize;
-  size_t out = 0;
-  while (out < needed) {
-    if (in >= size)
-      return fail(message, in,
-                  "image data ends after " + std::to_string(out) + " of " +
-                      std::to_string(needed) + " bytes of scan lines");
-    uint8_t b = data[in++];
-    size_t run = 1;
-    if ((b & kRunFlag) == kRunFlag) {
-      run = b & kMaxRun;
-      if (in >= size)
-        return fail(message, in - 1, "run of " + std::to_string(run) + " has no byte to repeat");
-      b = data[in++];
-    }
-    if (run > needed - out)
-      return fail(message, in - 2, "run of " + std::to_string(run) + " bytes passes the last scan line");
-    if (decodePixels)
-      for (size_t i = 0; i < run; ++i) lines[out + i] = b;
-    out += run;
+  PcxScan scan = startPcxScan(data, size, *image);
+  for (int32_t y = 0; y < image->height; ++y) {
+    uint8_t* line = decodePixels ? lines.data() + static_cast<size_t>(y) * scan.lineBytes : nullptr;
+    if (!nextPcxLine(&scan, line, message)) return false;
   }
-  image->dataBytes = in - kPcxHeaderSize;
+  image->dataBytes = scan.in - kPcxHeaderSize;
   image->lines.swap(lines);
   return true;
 }

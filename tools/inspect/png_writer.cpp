@@ -10,20 +10,25 @@
 #include <cstring>
 #include <vector>
 
+#include "inspect/printable_text.h"
+
 namespace {
 
 // The libpng part alone, with no C++ object living across the setjmp point:
 // a longjmp back into a frame holding strings may leave them clobbered.
-bool writeRows(FILE* file, const PcxImage& image, uint8_t* row, size_t rowBytes) {
+// `line` holds one scan line, `row` one PNG row; returns 0, or -1 when libpng
+// failed, or 1 when the scan lines did not decode (with `message`).
+int writeRows(FILE* file, const PcxImage& image, PcxScan* scan, uint8_t* line, uint8_t* row,
+              size_t rowBytes, std::string* message) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
     png_destroy_write_struct(&png, nullptr);
-    return false;
+    return -1;
   }
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    return false;
+    return -1;
   }
   png_init_io(png, file);
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
@@ -37,36 +42,45 @@ bool writeRows(FILE* file, const PcxImage& image, uint8_t* row, size_t rowBytes)
   png_write_info(png, info);
   const uint8_t flip = image.oneIsWhite ? 0x00 : 0xFF;
   for (int32_t y = 0; y < image.height; ++y) {
-    const uint8_t* line = image.lines.data() + static_cast<size_t>(y) * image.bytesPerLine;
+    if (!nextPcxLine(scan, line, message)) {
+      png_destroy_write_struct(&png, &info);
+      return 1;
+    }
     for (size_t i = 0; i < rowBytes; ++i) row[i] = line[i] ^ flip;
     png_write_row(png, row);
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  return true;
+  return 0;
 }
 
 }  // namespace
 
-bool writePng(const std::string& path, const PcxImage& image, std::string* message) {
+bool writePng(const std::string& path, const PcxImage& image, const uint8_t* data, size_t size,
+              std::string* message) {
   const size_t rowBytes = (static_cast<size_t>(image.width) + 7) / 8;
-  if (image.lines.size() < static_cast<size_t>(image.height) * image.bytesPerLine) {
-    *message = "image lines were not decoded";
+  std::string tooLarge;
+  if (!pcxWithinLimits(image, &tooLarge)) {
+    *message = "cannot picture " + printableText(path) + ": " + tooLarge;
     return false;
   }
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) {
-    *message = "cannot create " + path + ": " + std::strerror(errno);
+    *message = "cannot create " + printableText(path) + ": " + std::strerror(errno);
     return false;
   }
+  std::vector<uint8_t> line(static_cast<size_t>(image.bytesPerLine));
   std::vector<uint8_t> row(rowBytes);
-  if (!writeRows(file, image, row.data(), rowBytes)) {
+  PcxScan scan = startPcxScan(data, size, image);
+  std::string scanError;
+  const int written = writeRows(file, image, &scan, line.data(), row.data(), rowBytes, &scanError);
+  if (written != 0) {
     std::fclose(file);
-    *message = "cannot write " + path;
+    *message = "cannot write " + printableText(path) + (written > 0 ? ": " + scanError : "");
     return false;
   }
   if (std::fclose(file) != 0) {
-    *message = "cannot write " + path + ": " + std::strerror(errno);
+    *message = "cannot write " + printableText(path) + ": " + std::strerror(errno);
     return false;
   }
   return true;
