@@ -35,8 +35,9 @@ const char* jobDirPath = nullptr;
 // The signals that cancel a job.
 constexpr int kCancelSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-const char kReadingMessage[] = "ERROR: job cancelled while it was being read; nothing was printed\n";
-const char kEarlyMessage[] = "ERROR: job cancelled before it was read; nothing was printed\n";
+// A cancel is what someone asked for, not a fault: an INFO line.
+const char kReadingMessage[] = "INFO: job cancelled while it was being read; nothing was printed\n";
+const char kEarlyMessage[] = "INFO: job cancelled before it was read; nothing was printed\n";
 
 void writeMessage(const char* text, size_t length) {
   while (length > 0) {

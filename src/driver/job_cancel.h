@@ -9,7 +9,7 @@
 
 // Installs the handler of the three signals (restarting interrupted system calls, so that
 // a request never cuts a write to the printer short). Until the job files
-// exist, a request ends the run at once: an "ERROR: " line, status 1.
+// exist, a request ends the run at once: an "INFO: " line, status 1.
 void armCancellation();
 
 // Holds a request back while the job files are being made, so that none can

@@ -140,7 +140,9 @@ int endCancelledJob(Run& run) {
     printerFlush();
   }
   removeJobFiles();
-  fprintf(stderr, "ERROR: job cancelled, %d page(s) sent\n", run.sent);
+  // Not an error: someone asked for it. The status stays non-zero, since
+  // the job was not printed whole.
+  fprintf(stderr, "INFO: job cancelled; %d page(s) were sent to the printer\n", run.sent);
   fflush(stderr);
   return 1;
 }

@@ -1,7 +1,7 @@
 // Cancelling a job with SIGTERM, as the spooler does, at each stage: while
 // the job is read, while gs renders, while pages are sent; streamed and
 // render-first, with and without debug mode. The program must end promptly
-// with a non-zero status and one "ERROR: " line, leave no job file, leave no
+// with a non-zero status and one "INFO: " line, leave no job file, leave no
 // gs running, and leave the printer either nothing or a whole stream that
 // ends with the trailer. A filter killed outright takes gs with it.
 #include <fcntl.h>
@@ -108,7 +108,7 @@ class Sigterm : public ::testing::Test {
     EXPECT_NE(0, WEXITSTATUS(status));
 
     const std::string err = readFile(errPath);
-    EXPECT_EQ(0u, err.find("ERROR: ")) << err;
+    EXPECT_EQ(0u, err.find("INFO: job cancelled")) << err;
     EXPECT_EQ(err.size() - 1, err.find('\n')) << "one line: " << err;
     EXPECT_EQ(std::vector<std::string>{}, listDir(work.path)) << "job files left in the work directory";
     EXPECT_EQ(std::vector<std::string>{}, listDir(cap.path)) << "capture file left";
