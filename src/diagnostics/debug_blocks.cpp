@@ -7,7 +7,7 @@
 #include <initializer_list>
 
 #include "diagnostics/append_file.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 
 namespace {
 

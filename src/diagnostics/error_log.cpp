@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "diagnostics/append_file.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 
 std::string getTime() {
   const time_t now = time(nullptr);

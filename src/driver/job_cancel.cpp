@@ -7,7 +7,6 @@
 #include "driver/job_cancel.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 
 namespace {
 
@@ -117,13 +116,3 @@ void enterCancellableJob() { stage = kCancellable; }
 bool cancelRequested() { return requested != 0; }
 
 int cancelWakeFd() { return wakePipe[0]; }
-
-std::thread startThreadWithoutSignals(void (*body)(int), int arg) {
-  sigset_t all;
-  sigset_t saved;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &saved);
-  std::thread thread(body, arg);
-  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-  return thread;
-}

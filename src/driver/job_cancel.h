@@ -5,8 +5,6 @@
 // loops act on between steps (see job_run.h).
 #pragma once
 
-#include <thread>
-
 // Installs the handler of the three signals (restarting interrupted system calls, so that
 // a request never cuts a write to the printer short). Until the job files
 // exist, a request ends the run at once: an "INFO: " line, status 1.
@@ -31,7 +29,3 @@ bool cancelRequested();
 // Read end of the self-pipe that the handler writes one byte into; -1 when it
 // could not be made (then only the flag and poll's EINTR tell).
 int cancelWakeFd();
-
-// Starts body(arg) on a thread that never takes a signal, so that a cancel
-// (and any other signal) is always handled by the thread running the job.
-std::thread startThreadWithoutSignals(void (*body)(int), int arg);

@@ -16,9 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/options.h"
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 namespace {
 

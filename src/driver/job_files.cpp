@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "diagnostics/debug_blocks.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 
 namespace {
 

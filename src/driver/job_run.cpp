@@ -16,13 +16,13 @@
 
 #include "driver/job_cancel.h"
 #include "driver/job_files.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/job_stream.h"
 #include "driver/page_watch.h"
 #include "driver/render.h"
 #include "transfer/band_coding.h"
 #include "transfer/page_transfer.h"
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 namespace {
 

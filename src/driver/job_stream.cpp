@@ -11,10 +11,10 @@
 
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/render.h"
 #include "transfer/page_transfer.h"
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 namespace {
 
@@ -135,12 +135,6 @@ void writePaperLine() {
 }
 
 void writeWindrv() { printerPrintf("%cWINDRV\r\n", newSFCC); }
-
-std::string pageImageName(int page) {
-  char number[16];
-  snprintf(number, sizeof number, "_%d", page);
-  return pTmpFname + number;
-}
 
 int sendPage(int page) {
   const std::string path = pageImageName(page);

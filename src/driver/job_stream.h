@@ -23,9 +23,6 @@ void writeWindrv();
 // in the error log). Returns the number of pages sent.
 int sendPages(int pageCount);
 
-// The name of page `page`'s image: pTmpFname + "_" + page number.
-std::string pageImageName(int page);
-
 // Sends one page with outputFile and returns its result (0 when sent). A
 // failure is remembered for the end-of-job message; nothing is reported yet.
 int sendPage(int page);

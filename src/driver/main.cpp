@@ -11,10 +11,10 @@
 #include "driver/job_capture.h"
 #include "driver/job_files.h"
 #include "driver/job_run.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/options.h"
 #include "driver/render.h"
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 namespace {
 

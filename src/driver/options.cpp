@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 
 namespace {
 

@@ -23,7 +23,8 @@
 #include <thread>
 
 #include "driver/job_cancel.h"
-#include "driver/job_settings.h"
+#include "transfer/quiet_thread.h"
+#include "state/job_settings.h"
 
 namespace {
 
@@ -53,8 +54,6 @@ bool waitingForPage = false;  // pacedPage is not sent yet but waited for
 std::thread pacer;
 int quitFd = -1;      // tells the pacing thread to end
 int progressFd = -1;  // the pacing thread saw a page event
-
-std::string pagePath(int page) { return pTmpFname + "_" + std::to_string(page); }
 
 bool entryExists(const std::string& path) {
   struct stat info;
@@ -108,9 +107,9 @@ bool drainEvents() {
 // Whether `page` is finished by the signs at hand. Called with watchLock
 // held.
 bool finishedNow(int page) {
-  if (!entryExists(pagePath(page)))
+  if (!entryExists(pageImageName(page)))
     return false;
-  return closedPages.count(page) != 0 || entryExists(pagePath(page + 1));
+  return closedPages.count(page) != 0 || entryExists(pageImageName(page + 1));
 }
 
 // Keeps gs at most one finished page ahead of pacedPage: stopped as soon as

@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "diagnostics/debug_blocks.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "compressor/band_compressor.h"
-#include "driver/job_cancel.h"
+#include "transfer/quiet_thread.h"
 
 namespace {
 

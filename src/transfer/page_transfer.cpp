@@ -14,9 +14,9 @@
 #include <string>
 
 #include "diagnostics/error_log.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "transfer/band_coding.h"
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "driver/job_files.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "job_support.h"
 
 namespace {

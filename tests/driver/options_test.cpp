@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/options.h"
 
 namespace {

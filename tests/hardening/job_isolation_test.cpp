@@ -19,7 +19,7 @@
 
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "hardening_support.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/job_stream.h"
 #include "job_support.h"
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 namespace {
 

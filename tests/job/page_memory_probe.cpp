@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "job_support.h"
 #include "transfer/band_coding.h"
 #include "transfer/page_transfer.h"

@@ -14,13 +14,13 @@
 #include <gtest/gtest.h>
 
 #include "compressor/band_compressor.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/job_stream.h"
 #include "inspect/job_stream_parser.h"
 #include "job_support.h"
 #include "transfer/band_coding.h"
 #include "transfer/page_transfer.h"
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/render.h"
 #include "job_support.h"
 

@@ -18,8 +18,8 @@
 #include <sstream>
 
 #include "band_decoder/band_decoder.h"
-#include "driver/job_settings.h"
-#include "transfer/printer_output.h"
+#include "state/job_settings.h"
+#include "state/printer_output.h"
 
 extern char** environ;
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "driver/job_capture.h"
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 #include "driver/options.h"
 #include "fuzz_check.h"
 

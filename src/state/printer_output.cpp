@@ -1,7 +1,7 @@
 // The one writer of bytes to standard output, used by the job stream, the page
 // transfer and the messages that go to standard output. Every result of the
 // standard I/O calls is checked; the first failure sticks.
-#include "transfer/printer_output.h"
+#include "state/printer_output.h"
 
 #include <fcntl.h>
 #include <stdio_ext.h>

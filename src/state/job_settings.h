@@ -59,3 +59,6 @@ void resetJobSettings();
 
 // The part of pTmpFname after its last "/".
 std::string baseName();
+
+// The name of page `page`'s image: pTmpFname + "_" + page number.
+std::string pageImageName(int page);

@@ -1,7 +1,7 @@
 // Process-wide job settings with their program-start defaults, and the names
 // of the job's files. Written by option parsing, job-file setup and job
 // capture; read by every later stage.
-#include "driver/job_settings.h"
+#include "state/job_settings.h"
 
 #include <cstring>
 
@@ -85,3 +85,5 @@ std::string baseName() {
   const size_t slash = pTmpFname.rfind('/');
   return slash == std::string::npos ? pTmpFname : pTmpFname.substr(slash + 1);
 }
+
+std::string pageImageName(int page) { return pTmpFname + "_" + std::to_string(page); }
