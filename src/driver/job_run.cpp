@@ -1,8 +1,10 @@
 // The job after its capture, as one loop: start gs, then send page k as soon
-// as it is finished (streamed) or once gs has ended (sequential), stop at the
-// first page that cannot be sent, and end with the trailer. The debug blocks
-// keep the order of the sequential design: the return-code block when gs
-// returns, the page-error and completion blocks after it.
+// as it is finished (streamed) or once gs has ended (render first), stop at
+// the first page that cannot be sent, and end with the trailer. The loop owns
+// the page numbers: it learns from the page watch which pages are finished
+// and hands page k to the page transfer by its name. The debug blocks come in
+// job order whichever way: the return-code block when gs returns, the
+// page-error and completion blocks after it.
 #include "driver/job_run.h"
 
 #include <stdio_ext.h>
@@ -20,8 +22,6 @@
 #include "driver/job_stream.h"
 #include "driver/page_watch.h"
 #include "driver/render.h"
-#include "transfer/band_coding.h"
-#include "transfer/page_transfer.h"
 #include "state/printer_output.h"
 
 namespace {
@@ -38,27 +38,6 @@ struct Run {
   int pageCount = 0;         // known once rendered
   bool failed = false;       // a page could not be sent: no further page
 };
-
-// The run whose page is being sent, for the work between its bands, and
-// whether the page after it was read ahead already.
-Run* runUnderWay = nullptr;
-bool nextPageReadAhead = false;
-
-// Between the bands of a page: gs is kept paced, and once the next page is
-// finished it is read, so that spare cores can code it meanwhile.
-void betweenBands() {
-  const Run& run = *runUnderWay;
-  if (run.streaming && !run.rendered)
-    paceRender(run.page);
-  if (!nextPageReadAhead) {
-    const int next = run.page + 1;
-    const bool finished = run.rendered ? next <= run.pageCount : run.streaming && pageFinished(next);
-    if (finished) {
-      readAheadPage(pageImageName(next).c_str());
-      nextPageReadAhead = true;
-    }
-  }
-}
 
 // Whether page `page`'s image is an empty regular file: the placeholder as
 // it was made, untouched by gs (a page image always has a header).
@@ -87,10 +66,9 @@ void startStream(Run& run) {
   run.streamStarted = true;
 }
 
-// gs has ended. Pages already sent and removed still count: the count is the
-// one of the sequential design, taken before any page is removed. A page
-// failure found while gs ran is reported only now, after the return-code
-// block.
+// gs has ended. Pages already sent and removed still count: the count is
+// that of every page gs wrote. A page failure found while gs ran is reported
+// only now, after the return-code block.
 void endRender(Run& run) {
   run.renderStatus = finishRender(run.gs);
   run.rendered = true;
@@ -100,9 +78,8 @@ void endRender(Run& run) {
 }
 
 void sendNextPage(Run& run) {
-  nextPageReadAhead = false;
-  if (run.streaming && !run.rendered)
-    paceRender(run.page);
+  if (run.streaming)
+    pacePages(run.page, false);
   if (sendPage(run.page) != 0) {
     run.failed = true;
     if (run.rendered)
@@ -115,14 +92,9 @@ void sendNextPage(Run& run) {
   ++run.page;
 }
 
-// The work beside the page loop ends: the page watch (it must not signal gs
-// once gs is reaped), the between-bands hook and any page read ahead.
-void endPageLoop() {
-  closePageWatch();
-  afterBand = nullptr;
-  runUnderWay = nullptr;
-  dropReadAhead();
-}
+// The page watch ends with the page loop: it must not signal gs once gs is
+// reaped.
+void endPageLoop() { closePageWatch(); }
 
 // A cancelled job: gs is stopped and waited for, no further page starts, the
 // stream once started gets its trailer (the printer is never left inside a
@@ -150,10 +122,7 @@ int endCancelledJob(Run& run) {
 int runJob(bool streaming) {
   Run run;
   run.streaming = streaming;
-  if (streaming)
-    openPageWatch();  // before gs starts: no page close may be missed
-  runUnderWay = &run;
-  afterBand = betweenBands;
+  openPageWatch();  // before gs starts: no page close may be missed
   run.gs = startRender();
   watchRender(run.gs);
   // The stream's opening lines stay in the output buffer (it is fully
@@ -188,8 +157,9 @@ int runJob(bool streaming) {
     // Waiting for gs (for page `page` to be finished, or for its end): it
     // runs until that page is finished, even when pages beyond are there
     // already (a page that gs skipped is decided only by its end). After a
-    // failed page only gs's end is awaited, and gs runs freely.
-    paceWhileWaiting(run.failed ? 0 : run.page);
+    // failed page, and when rendering first, only gs's end is awaited, and
+    // gs runs freely.
+    pacePages(run.streaming && !run.failed ? run.page : 0, true);
     waitForProgress();
   }
   endPageLoop();

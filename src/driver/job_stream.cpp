@@ -155,17 +155,6 @@ void reportPageFailure(int page) {
   logMsg(true, "ERROR-2 ... unable to open file [" + path + "]");
 }
 
-int sendPages(int pageCount) {
-  failedPageResult = 0;
-  for (int page = 1; page <= pageCount; ++page) {
-    if (sendPage(page) != 0) {
-      reportPageFailure(page);
-      return page - 1;
-    }
-  }
-  return pageCount;
-}
-
 void writeTrailer() {
   printerPrintf("WINDRVEND\r\n");
   if (mediaHandling == 3)

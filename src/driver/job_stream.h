@@ -18,11 +18,6 @@ void writeConfigBlock();
 void writePaperLine();
 void writeWindrv();
 
-// Sends pages 1..pageCount with outputFile, stopping at the first page that
-// cannot be sent (in debug mode with the page-error block and an ERROR-2 line
-// in the error log). Returns the number of pages sent.
-int sendPages(int pageCount);
-
 // Sends one page with outputFile and returns its result (0 when sent). A
 // failure is remembered for the end-of-job message; nothing is reported yet.
 int sendPage(int page);

@@ -1,7 +1,9 @@
-// Tells when Ghostscript has finished a page image while it goes on with the
-// next ones: close-after-write events on the work directory for this run's
-// page names, the next page's file appearing, and gs's exit, all in one poll
-// together with the cancellation pipe. Used by the streamed page loop.
+// Tells the page loop when Ghostscript has finished a page image and when it
+// has ended, and keeps it from running too far ahead. One watcher thread owns
+// every event (close-after-write and creation of page images in the work
+// directory, gs's end through a pidfd) and is the only one that stops and
+// continues gs; the page loop only reads what it found and says which page
+// it is at.
 #pragma once
 
 #include <sys/types.h>
@@ -9,10 +11,11 @@
 // Starts watching dirLoc for this run's page images. Call before gs starts,
 // so that no close of a page can be missed; the placeholder, made earlier,
 // gives no event. Returns 0, or -1 when the directory cannot be watched:
-// pages are then found finished by the other signs alone, checked often.
+// the watcher then looks for the page images every few milliseconds.
 int openPageWatch();
 
-// Follows the gs process `pid` from startRender (-1: gs never started).
+// Follows the gs process `pid` from startRender (-1: gs never started) and
+// starts the watcher thread.
 void watchRender(pid_t pid);
 
 // True once gs has ended (or never started). gs is not reaped here:
@@ -26,22 +29,19 @@ bool renderExited();
 // about it.
 bool pageFinished(int page);
 
-// Keeps gs at most one finished page ahead of `page`, the page being sent:
-// gs is stopped (SIGSTOP) once it has finished page + 1 (or begun page + 2,
-// should that close have been missed), so that no more than three page images
-// stand on disk at once, and continued once it is no longer ahead. From the
-// next call on, a pacing thread applies the rule as page events come.
-void paceRender(int page);
+// The page loop is at `page`: sending it, or (`waiting`) waiting for it. gs
+// is kept at most one finished page ahead: stopped (SIGSTOP) once it has
+// finished page + 1 (or begun page + 2, should that close have been missed),
+// so that no more than three page images stand on disk at once, and
+// continued once it is no longer ahead. While the loop waits for `page`, gs
+// is stopped only once that page is finished, so a wait for a page gs
+// skipped (decided only by gs's end) never stalls. `page` 0: gs runs freely.
+void pacePages(int page, bool waiting);
 
-// The same while the job waits for `page`, not yet finished, or for gs's
-// end: gs is stopped only once `page` is finished as pageFinished tells, so a
-// wait for a page gs skipped (decided only by gs's end) never stalls. With
-// `page` 0 only gs's end is awaited: gs runs freely.
-void paceWhileWaiting(int page);
-
-// Sleeps until something happened that may change the answers above (a page
-// event, gs's end, a cancellation request) or a short while has passed.
+// Sleeps until the watcher saw something that may change the answers above
+// (a page event, gs's end) or a cancellation request came.
 void waitForProgress();
 
-// Stops watching; closes every descriptor opened here.
+// Stops the watcher thread and closes every descriptor opened here; gs is
+// left as it is (continued first, should it be stopped).
 void closePageWatch();

@@ -181,8 +181,6 @@ int finishRender(pid_t pid) {
   return status;
 }
 
-int renderJob() { return finishRender(startRender()); }
-
 std::string firstRenderError() {
   // Only the start of the file is read: a job may print without end.
   char text[65536];

@@ -58,9 +58,6 @@ int waitRender(pid_t pid);
 // status.
 int finishRender(pid_t pid);
 
-// startRender and finishRender in one: renders the whole job, then returns.
-int renderJob();
-
 // The first error Ghostscript reported on its standard output or error
 // output for this job (its first line of text when none names an error),
 // control characters as spaces, at most about 200 characters; empty when it

@@ -3,9 +3,7 @@
 // band; the caller hands them over strictly in order. A band is claimed in
 // page order by whichever thread is free, at most `slots` bands ahead of the
 // one being handed over, and read from the file and coded in its own slot, so
-// nothing is copied and memory stays bounded whatever the page size. When the
-// page under way has no band left to claim, the helpers go on with the page
-// read ahead, if there is one.
+// nothing is copied and memory stays bounded whatever the page size.
 #include "transfer/band_coding.h"
 
 #include <sched.h>
@@ -35,9 +33,6 @@ constexpr int kMaxSlots = 2 * (kMaxHelpers + 1);
 // A page being coded, shared by the caller and the helpers under `lock`.
 struct PageBands {
   int fd = -1;
-  bool ownsFd = false;    // a page read ahead holds its own descriptor
-  char* path = nullptr;   // a page read ahead: the name it was read under
-  struct stat info = {};  // fstat of `fd`
   int32_t size = 0;
   int32_t bandSize = 0;
   int32_t bands = 0;
@@ -49,7 +44,6 @@ struct PageBands {
   int32_t nextClaim = 0;     // next band nobody has claimed yet
   int32_t handedOver = 0;    // bands given to the sink so far
   int32_t coding = 0;        // bands claimed and not yet coded
-  int32_t coded = 0;         // bands coded so far
   bool stop = false;
 };
 
@@ -61,7 +55,6 @@ std::mutex* lock = nullptr;
 std::condition_variable* workWaiting = nullptr;  // a band can be claimed
 std::condition_variable* bandReady = nullptr;    // a band was coded
 PageBands* current = nullptr;  // the page being sent
-PageBands* ahead = nullptr;    // the page expected next, read ahead
 int helpers = -1;  // helpers taking part
 int started = 0;   // helper threads running
 bool memoryFailing = false;
@@ -115,11 +108,7 @@ bool canClaim(const PageBands* page) {
 }
 
 // The page a free thread should code a band of next, or nullptr.
-PageBands* claimable() {
-  if (canClaim(current))
-    return current;
-  return canClaim(ahead) ? ahead : nullptr;
-}
+PageBands* claimable() { return canClaim(current) ? current : nullptr; }
 
 // Claims the next band of `page`, reads and codes it outside the lock and
 // publishes it. Called with `held` locked and canClaim(page) true.
@@ -135,7 +124,6 @@ void claimAndCode(PageBands& page, std::unique_lock<std::mutex>& held) {
   page.whole[slot] = whole;
   page.ready[slot] = band;
   --page.coding;
-  ++page.coded;
   bandReady->notify_all();
 }
 
@@ -169,7 +157,6 @@ PageBands* newPageBands(int fd, const struct stat& info, int32_t bandSize, int s
     return nullptr;
   }
   page->fd = fd;
-  page->info = info;
   page->size = static_cast<int32_t>(info.st_size);
   page->bandSize = bandSize;
   page->bands = bandCount(page->size, bandSize);
@@ -180,9 +167,6 @@ PageBands* newPageBands(int fd, const struct stat& info, int32_t bandSize, int s
 }
 
 void freePageBands(PageBands* page) {
-  if (page->ownsFd)
-    close(page->fd);
-  free(page->path);
   free(page->slotBytes);
   delete page;
 }
@@ -192,16 +176,6 @@ void freePageBands(PageBands* page) {
 void retire(PageBands* page, std::unique_lock<std::mutex>& held) {
   page->stop = true;
   bandReady->wait(held, [page] { return page->coding == 0; });
-}
-
-// Whether the page read ahead is the page at `path` now open with `info`.
-// The page read ahead keeps its file open, so no other file can have been
-// given its inode meanwhile; the modification time tells a file rewritten in
-// place.
-bool samePage(const PageBands& page, const char* path, const struct stat& info, int32_t bandSize) {
-  return page.bandSize == bandSize && strcmp(page.path, path) == 0 && page.info.st_dev == info.st_dev &&
-         page.info.st_ino == info.st_ino && page.info.st_size == info.st_size &&
-         page.info.st_mtim.tv_sec == info.st_mtim.tv_sec && page.info.st_mtim.tv_nsec == info.st_mtim.tv_nsec;
 }
 
 // Hands the bands over on the calling thread alone, from the page's one slot.
@@ -239,15 +213,12 @@ int bandCodingHelpers() {
 }
 
 void setBandCodingHelpers(int count) {
-  dropReadAhead();
   // Helpers read the count under the lock when they wake.
   std::unique_lock<std::mutex> held;
   if (lock != nullptr)
     held = std::unique_lock<std::mutex>(*lock);
   helpers = count < 0 ? 0 : count > kMaxHelpers ? kMaxHelpers : count;
 }
-
-bool bandCodingHelpersAtWork() { return bandCodingHelpers() > 0; }
 
 int32_t readImageBytes(int fd, unsigned char* to, int32_t length, off_t offset) {
   int32_t done = 0;
@@ -266,23 +237,11 @@ void* allocatePageMemory(size_t bytes) { return memoryFailing ? nullptr : malloc
 
 void setPageMemoryFailing(bool failing) { memoryFailing = failing; }
 
-PageBands* openPageBands(int fd, const char* path, const struct stat& info, int32_t bandSize) {
+PageBands* openPageBands(int fd, const struct stat& info, int32_t bandSize) {
   assert(info.st_size >= 0 && info.st_size <= INT32_MAX && bandSize > 0);
-  if (lock != nullptr) {
-    std::unique_lock<std::mutex> held(*lock);
-    PageBands* page = ahead;
-    ahead = nullptr;
-    if (page != nullptr && samePage(*page, path, info, bandSize))
-      return page;
-    if (page != nullptr) {
-      retire(page, held);
-      held.unlock();
-      freePageBands(page);
-    }
-  }
   // Alone, or with a single band, there is nothing to share out: one slot,
   // coded on the calling thread.
-  const bool alone = !bandCodingHelpersAtWork() || bandCount(static_cast<int32_t>(info.st_size), bandSize) < 2;
+  const bool alone = bandCodingHelpers() == 0 || bandCount(static_cast<int32_t>(info.st_size), bandSize) < 2;
   PageBands* page = newPageBands(fd, info, bandSize, alone ? 1 : 2 * (helpers + 1));
   if (page != nullptr && !alone && started < helpers)
     startHelpers();
@@ -323,51 +282,4 @@ bool codeBands(PageBands* page, BandSink sink) {
   held.unlock();
   freePageBands(page);
   return whole;
-}
-
-void codeAhead(int fd, const char* path, const struct stat& info, int32_t bandSize) {
-  assert(info.st_size > 0 && info.st_size <= INT32_MAX && bandSize > 0);
-  dropReadAhead();
-  PageBands* page = nullptr;
-  if (bandCodingHelpersAtWork())
-    page = newPageBands(fd, info, bandSize, 2 * (helpers + 1));
-  if (page != nullptr)
-    page->path = strdup(path);
-  if (page == nullptr || page->path == nullptr) {
-    if (page != nullptr)
-      freePageBands(page);
-    close(fd);
-    return;
-  }
-  page->ownsFd = true;
-  if (started < helpers)
-    startHelpers();
-  std::unique_lock<std::mutex> held(*lock);
-  ahead = page;
-  workWaiting->notify_all();
-}
-
-void dropReadAhead() {
-  if (lock == nullptr)
-    return;
-  std::unique_lock<std::mutex> held(*lock);
-  if (ahead == nullptr)
-    return;
-  PageBands* page = ahead;
-  ahead = nullptr;
-  retire(page, held);
-  held.unlock();
-  freePageBands(page);
-}
-
-bool awaitBandsCodedAhead(int32_t bands) {
-  if (lock == nullptr)
-    return false;
-  std::unique_lock<std::mutex> held(*lock);
-  PageBands* page = ahead;
-  if (page == nullptr || bands > page->bands || bands > page->slots)
-    return false;
-  // Only the thread that calls this takes or drops the page read ahead.
-  bandReady->wait(held, [page, bands] { return page->coded >= bands; });
-  return true;
 }

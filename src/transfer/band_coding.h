@@ -26,17 +26,14 @@ using BandSink = bool (*)(const CodedBand& band);
 // A page image on its way from openPageBands to codeBands.
 struct PageBands;
 
-// Makes ready to code the page image open as `fd` at `path`, whose fstat is
-// `info` (size 0 to 2^31 - 1), in bands of `bandSize` bytes. Every byte of
-// memory the page needs is taken here, so that once the page has begun
-// nothing can fail for want of it: at most 8 slots of 3 band sizes each (the
-// band read from the file, then its coded form), whatever the page size.
-// Takes over the page read ahead when it is this very page: same path, same
-// band size and same file (device, inode, size, modification time); the
-// bands its helpers coded already are used. Any other page read ahead is
-// dropped. Returns nullptr when memory cannot be had. `fd` stays the
-// caller's and must stay open until codeBands has returned.
-PageBands* openPageBands(int fd, const char* path, const struct stat& info, int32_t bandSize);
+// Makes ready to code the page image open as `fd`, whose fstat is `info`
+// (size 0 to 2^31 - 1), in bands of `bandSize` bytes. Every byte of memory
+// the page needs is taken here, so that once the page has begun nothing can
+// fail for want of it: at most 8 slots of 3 band sizes each (the band read
+// from the file, then its coded form), whatever the page size. Returns
+// nullptr when memory cannot be had. `fd` stays the caller's and must stay
+// open until codeBands has returned.
+PageBands* openPageBands(int fd, const struct stat& info, int32_t bandSize);
 
 // Reads each band of `page` with pread, on whichever thread codes it, codes
 // it and hands it to `sink` in page order on the calling thread; the helpers
@@ -46,23 +43,6 @@ PageBands* openPageBands(int fd, const char* path, const struct stat& info, int3
 // from the file; false when a read failed or ended early, in which case the
 // missing bytes were coded and handed over as zeros.
 bool codeBands(PageBands* page, BandSink sink);
-
-// Offers the page expected next, open as `fd` at `path` (fstat `info`, size
-// 1 to 2^31 - 1); `fd` is taken over and closed here or when the page is
-// dropped. The helpers read and code its first bands, as many as it has
-// slots, whenever the page under way leaves them nothing to do. A page
-// offered earlier and not yet taken is dropped. Without helpers, or when
-// memory cannot be had, it only closes `fd`.
-void codeAhead(int fd, const char* path, const struct stat& info, int32_t bandSize);
-
-// Drops a page offered by codeAhead and not taken (at the end of a job).
-void dropReadAhead();
-
-// Waits until `bands` bands of the page read ahead have been coded. Returns
-// false at once when no page is read ahead or its helpers will not code that
-// many before it is taken. For tests, which cannot see the early work
-// otherwise.
-bool awaitBandsCodedAhead(int32_t bands);
 
 // Reads up to `length` bytes of the file open as `fd` at `offset`; returns how
 // many it gave (fewer at its end or on a read error).
@@ -81,6 +61,3 @@ void setPageMemoryFailing(bool failing);
 int bandCodingHelpers();
 // Sets the number of helpers (0..3) for the pages that follow; for tests.
 void setBandCodingHelpers(int count);
-
-// Whether helpers take part: there are some.
-bool bandCodingHelpersAtWork();

@@ -43,8 +43,6 @@ bool sendBand(const CodedBand& band) {
     printerWrite(band.coded, static_cast<size_t>(c));
   }
   printerFlush();
-  if (afterBand != nullptr)
-    afterBand();
   return !printerFailed();
 }
 
@@ -85,22 +83,6 @@ int openPageImage(const char* path, struct stat* info) {
 
 }  // namespace
 
-void (*afterBand)() = nullptr;
-
-void readAheadPage(const char* path) {
-  if (PCXraw || !bandCodingHelpersAtWork())
-    return;
-  struct stat info;
-  const int fd = openPageImage(path, &info);
-  if (fd < 0)
-    return;
-  if (info.st_size <= 0 || info.st_size > INT32_MAX) {
-    close(fd);
-    return;
-  }
-  codeAhead(fd, path, info, kBandSize);
-}
-
 int outputFile(const char* path) {
   struct stat info;
   const int fd = openPageImage(path, &info);
@@ -124,7 +106,7 @@ int outputFile(const char* path) {
   if (PCXraw)
     chunk = static_cast<unsigned char*>(allocatePageMemory(kRawChunk));
   else
-    bands = openPageBands(fd, path, info, kBandSize);
+    bands = openPageBands(fd, info, kBandSize);
   if (chunk == nullptr && bands == nullptr) {
     close(fd);
     return kPageNoMemory;

@@ -1,6 +1,6 @@
 // Sends one rendered page image to the printer as a framed series of bands.
 // Called by the job stream once per page, in page order, between WINDRV and
-// WINDRVEND.
+// WINDRVEND; it calls nothing of the job back.
 #pragma once
 
 // Band size the page is cut into.
@@ -10,11 +10,6 @@ constexpr int kBandSize = 32768;
 constexpr int kPageUnreadable = 1;    // cannot be opened or read, is 2^31 bytes or more, or reads short
 constexpr int kPageNoMemory = 2;      // memory for the page cannot be had (nothing written)
 constexpr int kPagePrinterFailed = 3; // standard output failed while or before sending
-
-// Called after every band has been flushed, when set. The streamed page loop
-// uses it to keep Ghostscript from running too far ahead while a page is
-// being coded; it must not write to standard output.
-extern void (*afterBand)();
 
 // Sends the page image at `path`: "REPEAT;1", "PCX<size>;ROW1", the bands
 // (compressed only when that is shorter; one line-feed-ended COMP0 band in raw
@@ -28,11 +23,3 @@ extern void (*afterBand)();
 // it no longer gives go out as zeros, and the result is kPageUnreadable. An
 // image that was not sent whole is never removed.
 int outputFile(const char* path);
-
-// Opens the page image at `path`, expected to be sent next, so that the band
-// coder's helper threads can read and code its first bands while the page
-// under way is still being sent; outputFile uses their work when it sends the
-// same file under the same name. Does nothing without helper threads, in raw
-// page mode, or for an image that cannot be opened, is empty or is 2^31 bytes
-// or more.
-void readAheadPage(const char* path);

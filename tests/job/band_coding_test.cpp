@@ -1,9 +1,8 @@
 // Band coding on helper threads: whatever the number of helpers, the sink gets
 // every band in page order with exactly the bytes the coder gives for it
 // alone, a sink that says stop gets no further band, no helper touches the
-// page once codeBands has returned, bytes the file no longer gives are coded
-// as zeros and reported, and a page read ahead is used only for the very same
-// file under the same name.
+// page once codeBands has returned, and bytes the file no longer gives are
+// coded as zeros and reported.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,8 +121,6 @@ struct OpenPage {
   }
   OpenPage(const OpenPage&) = delete;
   OpenPage& operator=(const OpenPage&) = delete;
-  // Opens a second descriptor for codeAhead, which takes it over.
-  int another() const { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
   std::string path;
   int fd;
   struct stat info = {};
@@ -146,7 +143,7 @@ class BandCoding : public ::testing::Test {
     OpenPage page(path);
     if (page.fd < 0)
       return false;
-    PageBands* bands = openPageBands(page.fd, path.c_str(), page.info, bandSize);
+    PageBands* bands = openPageBands(page.fd, page.info, bandSize);
     return bands != nullptr && codeBands(bands, sink);
   }
   std::string pagePath(const std::vector<uint8_t>& bytes, const std::string& name = "page") {
@@ -247,7 +244,7 @@ TEST_F(BandCoding, bytes_the_file_no_longer_gives_are_coded_as_zeros_and_reporte
       const std::string path = pagePath(page);
       OpenPage open(path);
       ASSERT_GE(open.fd, 0);
-      PageBands* bands = openPageBands(open.fd, path.c_str(), open.info, 1024);
+      PageBands* bands = openPageBands(open.fd, open.info, 1024);
       ASSERT_NE(nullptr, bands);
       ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(row.cutAt)));
       seen.clear();
@@ -266,98 +263,12 @@ TEST_F(BandCoding, no_page_memory_means_no_page_and_no_band) {
     setBandCodingHelpers(helpers);
     setPageMemoryFailing(true);
     OpenPage open(path);
-    EXPECT_EQ(nullptr, openPageBands(open.fd, path.c_str(), open.info, 1024)) << "helpers " << helpers;
+    EXPECT_EQ(nullptr, openPageBands(open.fd, open.info, 1024)) << "helpers " << helpers;
     setPageMemoryFailing(false);
     seen.clear();
     EXPECT_TRUE(codeFile(path, 1024));
     EXPECT_EQ(9u, seen.size());
   }
-}
-
-// Changes made to the page file between codeAhead and openPageBands.
-enum class Change { None, RenamedOver, SizeChanged, TimeChanged, RewrittenTimeKept, OtherName };
-
-TEST_F(BandCoding, a_page_read_ahead_is_used_for_the_same_file_under_the_same_name_only) {
-  // The helpers code the first bands of the page read ahead; then its file is
-  // changed, and the page is sent. Bands coded early show the old bytes, so
-  // the page sent tells whether the early work was used: the bytes sent must
-  // be the new file's whenever the file (or its name) is another one. Only a
-  // file rewritten in place with its size and time kept passes for the same;
-  // nothing tells it apart, and it is the one way to see the work used.
-  const std::vector<uint8_t> before = makePage(20 * 1024 + 300, 31);
-  std::vector<uint8_t> after = before;  // one byte changed in every band
-  for (size_t at = 0; at < after.size(); at += 1024)
-    after[at + at % 997 % (after.size() - at)] ^= 0x5a;
-  std::vector<uint8_t> longer = after;
-  longer.push_back(0x33);
-  struct Row {
-    const char* name;
-    Change change;
-    const std::vector<uint8_t>* sentBytes;
-    bool used;
-  } rows[] = {
-      {"unchanged", Change::None, &before, true},
-      {"rewritten in place, size and time kept", Change::RewrittenTimeKept, &after, true},
-      {"another file renamed over it", Change::RenamedOver, &after, false},
-      {"rewritten with another size", Change::SizeChanged, &longer, false},
-      {"rewritten, same size, another time", Change::TimeChanged, &after, false},
-      {"sent under another name of the same file", Change::OtherName, &after, false},
-  };
-  for (int helpers : {1, 3}) {
-    setBandCodingHelpers(helpers);
-    const int32_t early = 2 * (helpers + 1);  // the slots of a page
-    for (const Row& row : rows) {
-      SCOPED_TRACE(std::string(row.name) + ", helpers " + std::to_string(helpers));
-      const std::string path = pagePath(before);
-      {
-        OpenPage offered(path);
-        codeAhead(offered.another(), path.c_str(), offered.info, 1024);
-      }
-      ASSERT_TRUE(awaitBandsCodedAhead(early));
-      EXPECT_FALSE(awaitBandsCodedAhead(early + 1)) << "helpers code no further than the slots";
-
-      std::string sendPath = path;
-      struct stat old;
-      ASSERT_EQ(0, stat(path.c_str(), &old));
-      if (row.change == Change::RenamedOver) {
-        writeBytes(path + ".new", after);
-        ASSERT_EQ(0, rename((path + ".new").c_str(), path.c_str()));
-      } else if (row.change == Change::SizeChanged) {
-        writeBytes(path, longer);
-      } else if (row.change != Change::None) {
-        writeBytes(path, after);
-        struct timespec times[2] = {old.st_atim, old.st_mtim};
-        if (row.change == Change::TimeChanged)
-          times[1].tv_sec -= 10;
-        ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
-      }
-      if (row.change == Change::OtherName) {
-        sendPath = path + ".link";
-        ASSERT_EQ(0, link(path.c_str(), sendPath.c_str()));
-      }
-
-      seen.clear();
-      ASSERT_TRUE(codeFile(sendPath, 1024));
-      std::vector<Seen> want = expected(*row.sentBytes, 1024);
-      if (row.used) {
-        const std::vector<Seen> old = expected(before, 1024);
-        std::copy(old.begin(), old.begin() + early, want.begin());
-      }
-      std::string why;
-      EXPECT_TRUE(sameBands(want, seen, &why)) << why;
-      if (row.change == Change::OtherName)
-        unlink(sendPath.c_str());
-    }
-  }
-  // A page read ahead and never sent (the job ended) is dropped; nothing
-  // leaks.
-  setBandCodingHelpers(2);
-  const std::string path = pagePath(before);
-  OpenPage offered(path);
-  codeAhead(offered.another(), path.c_str(), offered.info, 1024);
-  EXPECT_TRUE(awaitBandsCodedAhead(1));
-  dropReadAhead();
-  EXPECT_FALSE(awaitBandsCodedAhead(1));
 }
 
 }  // namespace

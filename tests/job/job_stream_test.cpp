@@ -142,36 +142,6 @@ TEST_F(JobStream, trailer_adds_the_cut_once_line_only_when_cutting_after_the_job
   }
 }
 
-TEST_F(JobStream, page_loop_stops_at_the_first_page_that_cannot_be_sent) {
-  writeFile(pTmpFname + "_1", "one");
-  writeFile(pTmpFname + "_3", "three");
-  for (const bool debug : {false, true}) {
-    SCOPED_TRACE(debug);
-    bDebug = debug;
-    writeFile(pTmpFname + "_1", "one");
-    writeFile(saveFname, "% job\n");
-    StdoutCapture capture;
-    EXPECT_EQ(1, sendPages(3));
-    EXPECT_EQ("REPEAT;1\r\nPCX3;ROW1\r\nBAND3;COMP0\r\noneENDPCX\nPRINT\r\n", capture.finish());
-    EXPECT_EQ(!debug, !fileExists(pTmpFname + "_1"));
-    EXPECT_TRUE(fileExists(pTmpFname + "_3"));
-
-    const std::string message = "ERROR-2 ... unable to open file [" + pTmpFname + "_2]";
-    const std::string log = readFile(dir.path + "/err_vdqTEST.txt");
-    if (debug) {
-      EXPECT_EQ("% job\n% \n% " + message + "\n% \n", readFile(saveFname));
-      ASSERT_EQ(19 + 1 + message.size() + 1, log.size());
-      EXPECT_EQ(" " + message + "\n", log.substr(19));
-    } else {
-      EXPECT_EQ("% job\n", readFile(saveFname));
-      EXPECT_EQ("", log);
-    }
-    EXPECT_EQ("page 2 of 3 could not be sent, its image cannot be read (" + pTmpFname +
-                  "_2); 2 page(s) not printed",
-              describeJobFailure(0, 3, 1));
-  }
-}
-
 TEST_F(JobStream, verdict_names_every_cause_in_one_line) {
   EXPECT_EQ("", describeJobFailure(0, 2, 2));
   EXPECT_EQ("gs failed with exit status 1", describeJobFailure(256, 1, 1));

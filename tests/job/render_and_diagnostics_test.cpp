@@ -80,6 +80,9 @@ TEST_F(Render, arguments_are_the_words_a_shell_would_make_of_the_command_text) {
   EXPECT_EQ(split.out, joined);
 }
 
+// Renders the whole job, then returns gs's status.
+int renderJob() { return finishRender(startRender()); }
+
 TEST_F(Render, status_is_reported_as_a_shell_would) {
   const std::string argsFile = dir.path + "/args";
   setenv("STUB_GS_ARGS", argsFile.c_str(), 1);
