@@ -28,3 +28,8 @@ void logMsg(bool isError, std::string message) {
   fflush(log);
   fclose(log);
 }
+
+void reportJobError(const std::string& text) {
+  fprintf(stderr, "ERROR: %s\n", text.c_str());
+  fflush(stderr);
+}

@@ -13,3 +13,7 @@ std::string getTime();
 // and closing the file for this one line. Failures are silent: the line is
 // lost and the job goes on.
 void logMsg(bool isError, std::string message);
+
+// The one "ERROR: " line of a failed job, for the spooler's log and the
+// person at the printer: "ERROR: " + `text` on standard error, flushed.
+void reportJobError(const std::string& text);

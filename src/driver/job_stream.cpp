@@ -46,10 +46,9 @@ int reportMissingImages(const std::string& reason) {
   printerPrintf("Unable to find image file: %s/%s\n", dirLoc.c_str(), baseName().c_str());
   printerFlush();
   if (reason.empty())
-    fprintf(stderr, "ERROR: no page image was rendered (Unable to find image file: %s/%s)\n", dirLoc.c_str(),
-            baseName().c_str());
+    reportJobError("no page image was rendered (Unable to find image file: " + dirLoc + "/" + baseName() + ")");
   else
-    fprintf(stderr, "ERROR: %s; nothing was printed\n", reason.c_str());
+    reportJobError(reason + "; nothing was printed");
   return 1;
 }
 
@@ -203,7 +202,6 @@ int finishJob(int renderStatus, int pageCount, int pagesSent) {
   const std::string failure = describeJobFailure(renderStatus, pageCount, pagesSent);
   if (failure.empty())
     return 0;
-  fprintf(stderr, "ERROR: %s\n", failure.c_str());
-  fflush(stderr);
+  reportJobError(failure);
   return 1;
 }

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <string>
 
+#include "diagnostics/error_log.h"
 #include "driver/job_cancel.h"
 #include "driver/job_capture.h"
+#include "driver/raw_job.h"
 #include "driver/job_files.h"
 #include "driver/job_run.h"
 #include "state/job_settings.h"
@@ -27,8 +29,7 @@ int endRun(int status) {
 }
 
 int failRun(const std::string& why) {
-  fprintf(stderr, "ERROR: %s\n", why.c_str());
-  fflush(stderr);
+  reportJobError(why);
   return endRun(1);
 }
 

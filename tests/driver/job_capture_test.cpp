@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "driver/job_capture.h"
+#include "driver/line_scanner.h"
+#include "driver/raw_job.h"
 #include "state/job_settings.h"
 #include "job_support.h"
 
@@ -318,6 +320,22 @@ TEST_F(DriverRawMode, sends_every_line_with_cr_lf_and_one_final_line_feed) {
     EXPECT_EQ(listDir(scratch.path + "/capture"), std::vector<std::string>{}) << row.claim;
     TearDown();
   }
+}
+
+TEST_F(DriverRawMode, a_job_that_cannot_be_kept_is_not_sent_at_all) {
+  // No file may grow past a few KiB (a disk with no room): the job cannot be
+  // kept to be sent back, so nothing of it goes out, rather than a part.
+  RunSpec runSpec;
+  runSpec.program = "/bin/sh";
+  runSpec.args = {"-c", "ulimit -f 8; trap '' XFSZ; exec \"$0\" -raw -dir \"$1\"", VORMEL_BIN,
+                  scratch.path + "/capture"};
+  runSpec.input = std::string(100000, 'A') + "\n";
+  runSpec.env = {{"TMPDIR", scratch.path + "/work"}, {"PATH", pathWithoutGs()}};
+  const RunResult result = runProgram(runSpec);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "ERROR: the job could not be kept for sending in raw mode\n");
+  EXPECT_EQ(listDir(scratch.path + "/work"), std::vector<std::string>{});
 }
 
 TEST_F(DriverRawMode, printer_that_goes_away_gives_a_failure_status) {

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "driver/job_capture.h"
+#include "driver/line_scanner.h"
+#include "driver/raw_job.h"
 #include "state/job_settings.h"
 #include "fuzz_check.h"
 
