@@ -33,23 +33,31 @@ bool isPageImage(const char* name) {
   return strspn(underscore + 1, "0123456789") == strlen(underscore + 1);
 }
 
-// Total size and number of page images in `dir` now.
-void sampleImages(const std::string& dir, int64_t* bytes, int* files) {
-  *bytes = 0;
-  *files = 0;
+// Adds the size and number of page images in `dir` now; the page images of
+// a job live in a directory of its own inside `dir`, looked into as well.
+void addImages(const std::string& dir, int64_t* bytes, int* files, int depth) {
   DIR* d = opendir(dir.c_str());
   if (d == nullptr)
     return;
   while (const dirent* e = readdir(d)) {
-    if (!isPageImage(e->d_name))
-      continue;
     struct stat info;
-    if (fstatat(dirfd(d), e->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (e->d_name[0] == '.' || fstatat(dirfd(d), e->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+      continue;
+    if (S_ISDIR(info.st_mode) && depth == 0) {
+      addImages(dir + "/" + e->d_name, bytes, files, 1);
+    } else if (S_ISREG(info.st_mode) && isPageImage(e->d_name)) {
       *bytes += info.st_size;
       ++*files;
     }
   }
   closedir(d);
+}
+
+// Total size and number of page images under `dir` now.
+void sampleImages(const std::string& dir, int64_t* bytes, int* files) {
+  *bytes = 0;
+  *files = 0;
+  addImages(dir, bytes, files, 0);
 }
 
 double seconds(Clock::time_point from, Clock::time_point to) {

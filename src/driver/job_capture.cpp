@@ -12,6 +12,7 @@
 #include "driver/line_scanner.h"
 #include "driver/options.h"
 #include "driver/raw_job.h"
+#include "driver/write_all.h"
 #include "state/job_settings.h"
 
 namespace {
@@ -85,19 +86,6 @@ bool captureRegularFile(FILE* in, char* chunk, size_t chunkSize, bool* any, char
 }
 
 }  // namespace
-
-bool writeAll(int fd, const char* data, size_t n) {
-  while (n > 0) {
-    const ssize_t written = write(fd, data, n);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    n -= static_cast<size_t>(written);
-  }
-  return true;
-}
 
 int captureJob(FILE* in) {
   startScan();

@@ -14,6 +14,3 @@
 // job could not be written to the capture file (a full or failing disk), so
 // that a job cut short is never rendered as if it were whole.
 int captureJob(FILE* in);
-
-// Writes all `n` bytes to `fd`; false on a write error.
-bool writeAll(int fd, const char* data, size_t n);

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "diagnostics/error_log.h"
-#include "driver/job_capture.h"
+#include "driver/write_all.h"
 #include "state/job_settings.h"
 #include "state/printer_output.h"
 

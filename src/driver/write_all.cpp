@@ -1,0 +1,19 @@
+// Writing a whole buffer to a file descriptor.
+#include "driver/write_all.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+bool writeAll(int fd, const char* data, size_t n) {
+  while (n > 0) {
+    const ssize_t written = write(fd, data, n);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    n -= static_cast<size_t>(written);
+  }
+  return true;
+}
