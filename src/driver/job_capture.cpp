@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdio_ext.h>
+
 #include <cerrno>
+#include <cstring>
 
 #include "driver/line_scanner.h"
 #include "driver/options.h"
@@ -18,6 +21,8 @@
 namespace {
 
 constexpr size_t kChunkSize = 256 * 1024;  // read and written while still in cache
+constexpr char kPdfMagic[] = "%PDF-";
+constexpr size_t kPdfMagicLength = sizeof kPdfMagic - 1;
 
 // The capture file's descriptor, written directly once the header is out:
 // the chunks are large already, and stdio would split each into two writes.
@@ -91,17 +96,45 @@ int captureJob(FILE* in) {
   startScan();
   captureFd = -1;
   captureWriteFailed = false;
+  if (bRaw) startRawSpill();
+
+  // A regular file is looked at in place; from a pipe the first chunk is
+  // read now and copied first below.
+  static char chunk[kChunkSize];
+  size_t n = 0;
+  bool pdf = false;
+  const int inFd = fileno(in);
+  struct stat info;
+  if (inFd >= 0 && fstat(inFd, &info) == 0 && S_ISREG(info.st_mode)) {
+    char magic[kPdfMagicLength];
+    const off_t at = lseek(inFd, 0, SEEK_CUR);
+    pdf = at >= 0 && pread(inFd, magic, sizeof magic, at) == static_cast<ssize_t>(sizeof magic) &&
+          memcmp(magic, kPdfMagic, sizeof magic) == 0;
+  } else {
+    n = fread(chunk, 1, sizeof chunk, in);
+    pdf = n >= kPdfMagicLength && memcmp(chunk, kPdfMagic, kPdfMagicLength) == 0;
+  }
+
   if (saveFile != nullptr) {
+    // Ghostscript reads a file as PDF only when it begins with the PDF
+    // header: a PDF job is captured alone, without the comment header (and
+    // directory block) written before its first bytes were known.
+    if (pdf) {
+      __fpurge(saveFile);
+      if (ftruncate(fileno(saveFile), 0) != 0 || lseek(fileno(saveFile), 0, SEEK_SET) != 0)
+        captureWriteFailed = true;
+    }
     if (fflush(saveFile) != 0) captureWriteFailed = true;  // the header and any debug block go first
     captureFd = fileno(saveFile);
   }
-  if (bRaw) startRawSpill();
 
-  static char chunk[kChunkSize];
-  bool any = false;
-  char last = '\n';
-  size_t n = 0;
-  const bool copiedByKernel = captureRegularFile(in, chunk, sizeof chunk, &any, &last);
+  bool any = n > 0;
+  char last = n > 0 ? chunk[n - 1] : '\n';
+  if (n > 0) {
+    copyOut(chunk, n);
+    scanChunk(chunk, n);
+  }
+  const bool copiedByKernel = n == 0 && captureRegularFile(in, chunk, sizeof chunk, &any, &last);
   while (!copiedByKernel && (n = fread(chunk, 1, sizeof chunk, in)) > 0) {
     copyOut(chunk, n);
     scanChunk(chunk, n);
@@ -119,4 +152,3 @@ int captureJob(FILE* in) {
   captureFd = -1;
   return captureWriteFailed ? -1 : 0;
 }
-
