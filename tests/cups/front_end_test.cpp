@@ -19,7 +19,7 @@
 
 namespace {
 
-const std::string kPpd = std::string(VORMEL_SOURCE_DIR) + "/packaging/vormel.ppd";
+const std::string kPpd = std::string(VORMEL_PPD_DIR) + "/vormel-300dpi.ppd";
 const std::string kFake = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/fake_vormel";
 const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF";  // no final line feed
 // The stand-in's trailer, the end of every stream it writes.
@@ -35,7 +35,7 @@ struct FrontEnd {
   TestDir dir{"vcfront"};
   std::vector<std::pair<std::string, std::string>> env(const std::string& mode) const {
     return {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", kFake}, {"FAKE_VORMEL_DIR", dir.path},
-            {"FAKE_VORMEL_MODE", mode}};
+            {"FAKE_VORMEL_MODE", mode}, {"TMPDIR", dir.path}};
   }
   // The spooler's arguments; the job comes as a file argument unless `viaStdin`.
   RunResult run(const std::string& options, const std::string& mode = "stream",
@@ -46,7 +46,12 @@ struct FrontEnd {
     if (!viaStdin) argv.push_back(job);
     return runProgram(argv, env(mode), viaStdin ? job : "");
   }
-  std::string args() const { return readFile(dir.path + "/args"); }
+  // vormel's arguments, without the capture directory the front end always adds.
+  std::string args() const {
+    std::string text = readFile(dir.path + "/args");
+    const std::string capture = "-dir\n" + dir.path + "\n";
+    return endsWith(text, capture) ? text.substr(0, text.size() - capture.size()) : "(no -dir)\n" + text;
+  }
   std::string input() const { return readFile(dir.path + "/stdin"); }
 };
 
@@ -93,16 +98,15 @@ TEST(FrontEnd, marked_choices_become_option_words_and_nothing_else) {
        "-tearoff\n-intensity\n12\n-tearoffset\n-5\n"},
       {"MediaType=DirectThermal PauseMode=Batch BatchSize=25 SlashZero=On",
        "-dt\n-batchpause\n-batchsize\n25\n-slashzero\n"},
+      // The front end turns the picture itself: no -rotate.
       {"PrintOrientation=Inverted MirrorImage=Mirrored SlewSpeed=8 Rotation=270",
-       "-invertOrient\n-mirrorImage\n-slew\n8\n-rotate\n270\n"},
+       "-invertOrient\n-mirrorImage\n-slew\n8\n"},
       {"Sensing=AdvancedNotch MediaHandling=Rewind MediaType=ThermalTransfer PauseMode=Off",
        "-rewind\n-advnotch\n-tm\n-pauseoff\n"},
       {"MediaHandling=Peel SlashZero=Off PrintOrientation=Normal MirrorImage=Normal",
        "-peel\n-noslashzero\n-normOrient\n-normImage\n"},
-      // Unknown options, choices the PPD does not offer, free text and
-      // resolution or size choices give no words.
-      {"Darkness=97 PrintSpeed=abc MediaHandling=-raw foo=-debug Resolution=203dpi PageSize=w144h72",
-       ""},
+      // Unknown options, free text and the resolution or size give no words.
+      {"foo=-debug bar=-raw Resolution=300dpi PageSize=w144h72", ""},
       {"Sensing=Mark Sensing=NoGap PauseMode=EachLabel MediaHandling=CutJob", "-cutjob\n-nogap\n-labelpause\n"},
       {"Sensing=AdvancedGap MediaHandling=Continuous MediaHandling=TearOffStrip",
        "-tearoffstrip\n-advgap\n"},
@@ -124,20 +128,157 @@ TEST(FrontEnd, job_title_user_and_copies_never_reach_vormel) {
   }
 }
 
-TEST(FrontEnd, job_is_fed_from_file_or_stdin_with_the_label_size_last) {
+// The text fed to vormel: the label prolog, the job, then the trailer.
+struct Fed {
+  std::string prolog, job, trailer;
+};
+
+Fed splitFed(const std::string& input) {
+  Fed fed;
+  const size_t job = input.find("%!PS-Adobe-3.0");
+  const size_t trailer = input.rfind("<< /HWResolution");
+  if (job == std::string::npos || trailer == std::string::npos || trailer < job) return fed;
+  fed.prolog = input.substr(0, job);
+  fed.job = input.substr(job, trailer - job);
+  fed.trailer = input.substr(trailer);
+  return fed;
+}
+
+TEST(FrontEnd, job_is_fed_between_the_label_prolog_and_the_label_size_from_file_or_stdin) {
   for (bool viaStdin : {false, true}) {
     FrontEnd fe;
     const RunResult r = fe.run("PageSize=w144h72 landscape", "stream", "t", viaStdin);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    // The label is 2 x 1 inch whatever the job's orientation.
-    EXPECT_EQ(fe.input(), kJob + "\n%%BoundingBox: 0 0 144 72\n") << "stdin " << viaStdin;
+    const Fed fed = splitFed(fe.input());
+    // The job as it came, its unterminated last line ended.
+    EXPECT_EQ(fed.job, kJob + "\n") << "stdin " << viaStdin;
+    // The label is 2 x 1 inch whatever the job's orientation, at the model's 300 dpi.
+    EXPECT_NE(fed.prolog.find("\n<< /HWResolution [300 300] >> setpagedevice\n"), std::string::npos);
+    EXPECT_NE(fed.prolog.find("/PageSize [144 72]"), std::string::npos) << fed.prolog;
+    EXPECT_EQ(fed.trailer, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n");
   }
-  FrontEnd fe;
-  fe.run("");
-  EXPECT_EQ(fe.input(), kJob + "\n%%BoundingBox: 0 0 288 432\n");  // the queue's default 4 x 6 in
-  FrontEnd mm;
-  mm.run("media=w283h425");
-  EXPECT_EQ(mm.input(), kJob + "\n%%BoundingBox: 0 0 283 425\n");
+  struct Row {
+    const char* options;
+    const char* boundingBox;
+  };
+  const Row rows[] = {
+      {"", "%%BoundingBox: 0 0 288 432\n"},  // the queue's default 4 x 6 in
+      {"media=w283h425", "%%BoundingBox: 0 0 283 425\n"},
+      {"media=4x3in", "%%BoundingBox: 0 0 288 216\n"},
+      {"media=oe_2x1-label_2x1in", "%%BoundingBox: 0 0 144 72\n"},
+      {"media=100x150mm,DirectThermal", "%%BoundingBox: 0 0 283 425\n"},
+      {"PageSize=Custom.3.5x7.25in", "%%BoundingBox: 0 0 252 522\n"},
+      {"media=Custom.62x40mm", "%%BoundingBox: 0 0 176 113\n"},
+      {"PageSize=Custom.4x3in", "%%BoundingBox: 0 0 288 216\n"},
+  };
+  for (const Row& row : rows) {
+    FrontEnd fe;
+    const RunResult r = fe.run(row.options);
+    EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
+    EXPECT_TRUE(endsWith(fe.input(), row.boundingBox)) << row.options << "\n" << splitFed(fe.input()).trailer;
+  }
+}
+
+TEST(FrontEnd, size_choice_or_resolution_the_queue_cannot_print_is_refused_before_vormel_runs) {
+  struct Row {
+    const char* options;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"PageSize=bogus", "ERROR: the label size \"bogus\" is not known to this printer"},
+      {"media=iso_a4_210x297mm", "ERROR: the label size \"iso_a4_210x297mm\" (8.27 x 11.69 in) is not offered"},
+      {"media=Letter", "ERROR: the label size \"Letter\" (8.5 x 11 in) is not offered"},
+      {"PageSize=Custom.5x3in", "ERROR: the custom label size 5 x 3 in is outside what this printer takes: "
+                                "0.5 to 4.1 in wide, 0.25 to 40 in long"},
+      {"PageSize=Custom.4x41in", "ERROR: the custom label size 4 x 41 in is outside"},
+      {"media=Custom.4x0.1in", "ERROR: the custom label size 4 x 0.1 in is outside"},
+      {"Darkness=97", "ERROR: \"97\" is not a choice of this printer's Darkness (Darkness)"},
+      {"PrintSpeed=abc", "ERROR: \"abc\" is not a choice of this printer's Print Speed (PrintSpeed)"},
+      {"MediaHandling=-raw", "ERROR: \"-raw\" is not a choice of this printer's Media Handling"},
+      {"Rotation=45", "ERROR: \"45\" is not a choice of this printer's Rotate Image (Rotation)"},
+      {"Resolution=600dpi", "ERROR: this printer prints at 300 dpi only, not at \"600dpi\""},
+      {"Resolution=203x203dpi", "ERROR: this printer prints at 300 dpi only"},
+  };
+  for (const Row& row : rows) {
+    FrontEnd fe;
+    const RunResult r = fe.run(row.options);
+    EXPECT_EQ(r.exitStatus, 1) << row.options;
+    EXPECT_EQ(r.out, "") << row.options;
+    EXPECT_EQ(countErrorLines(r.err), 1) << row.options << ":\n" << r.err;
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.options << ":\n" << r.err;
+    EXPECT_FALSE(fileExists(fe.dir.path + "/args")) << row.options << ": vormel was started";
+  }
+}
+
+TEST(FrontEnd, capture_directory_is_the_spoolers_temporary_directory_when_absolute) {
+  struct Row {
+    const char* tmpdir;  // nullptr: not set
+    bool passed;
+  };
+  const Row rows[] = {{"/var/spool/cups/tmp", true}, {nullptr, false}, {"", false},
+                      {"relative/tmp", false}, {"-raw", false}};
+  for (const Row& row : rows) {
+    FrontEnd fe;
+    const std::string job = fe.dir.path + "/job.ps";
+    writeFile(job, kJob);
+    std::vector<std::pair<std::string, std::string>> env = fe.env("stream");
+    env.pop_back();  // TMPDIR
+    if (row.tmpdir != nullptr) env.emplace_back("TMPDIR", row.tmpdir);
+    const std::vector<std::string> argv = {VORMEL_CUPS_BIN, "17", "alice", "t", "1", "MediaHandling=Peel", job};
+    const RunResult r = row.tmpdir == nullptr
+                            ? runProgram({"/usr/bin/env", "-u", "TMPDIR", argv[0], argv[1], argv[2], argv[3],
+                                          argv[4], argv[5], argv[6]}, env, "")
+                            : runProgram(argv, env, "");
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const std::string expected =
+        row.passed ? std::string("-peel\n-dir\n") + row.tmpdir + "\n" : std::string("-peel\n");
+    EXPECT_EQ(readFile(fe.dir.path + "/args"), expected) << (row.tmpdir ? row.tmpdir : "unset");
+  }
+}
+
+TEST(FrontEnd, self_test_command_prints_a_label_and_other_commands_are_refused) {
+  struct Row {
+    const char* commandFile;
+    bool printed;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"#CUPS-COMMAND\nPrintSelfTestPage\n", true, "INFO: Sent 2 label(s) to the printer"},
+      {"#CUPS-COMMAND\n# comment\n\n  PrintSelfTestPage  \n", true, "INFO: Printing a self-test label"},
+      {"#CUPS-COMMAND\nClean all\n", false,
+       "ERROR: this printer has no command \"Clean\"; it offers only PrintSelfTestPage"},
+      {"#CUPS-COMMAND\nReportLevels\n", false, "ERROR: this printer has no command \"ReportLevels\""},
+      {"#CUPS-COMMAND\n", false, "ERROR: the command file holds no command"},
+      {"PrintSelfTestPage\n", false, "ERROR: the command file does not begin with #CUPS-COMMAND"},
+  };
+  for (const Row& row : rows) {
+    FrontEnd fe;
+    const std::string file = fe.dir.path + "/command";
+    writeFile(file, row.commandFile);
+    std::vector<std::pair<std::string, std::string>> env = fe.env("stream");
+    env.emplace_back("CONTENT_TYPE", "application/vnd.cups-command");
+    env.emplace_back("PRINTER", "shelf-labels");
+    const RunResult r =
+        runProgram({VORMEL_CUPS_BIN, "9", "root", "test", "1", "PageSize=w144h72 MediaHandling=Peel", file}, env, "");
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.commandFile << "\n" << r.err;
+    if (!row.printed) {
+      EXPECT_EQ(r.exitStatus, 1) << row.commandFile;
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(countErrorLines(r.err), 1) << r.err;
+      EXPECT_FALSE(fileExists(fe.dir.path + "/args")) << "vormel was started";
+      continue;
+    }
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(fe.args(), "-peel\n");
+    // The self-test label replaces the command file, on the queue's label.
+    const Fed fed = splitFed(fe.input());
+    EXPECT_EQ(fed.job.find("#CUPS-COMMAND"), std::string::npos);
+    EXPECT_NE(fed.job.find("<< /PageSize [144 72] >> setpagedevice"), std::string::npos) << fed.job;
+    for (const char* text : {"(Queue: shelf-labels)", "(Label: 2 x 1 in \\(w144h72\\))",
+                             "(300 dpi, 600 x 300 dots)", "(Settings: -peel)", "showpage"})
+      EXPECT_NE(fed.job.find(text), std::string::npos) << text << "\n" << fed.job;
+    EXPECT_EQ(fed.trailer, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n");
+  }
 }
 
 TEST(FrontEnd, stream_is_relayed_unchanged_with_one_page_line_per_print) {
@@ -150,7 +291,9 @@ TEST(FrontEnd, stream_is_relayed_unchanged_with_one_page_line_per_print) {
   EXPECT_EQ(countLines(r.err, "PAGE: 1 1"), 1) << r.err;
   EXPECT_EQ(countLines(r.err, "PAGE: 2 1"), 1) << r.err;
   EXPECT_EQ(r.err.find("PAGE: 3"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("INFO: "), std::string::npos);
+  // It says what went out, not what the printer made of it.
+  EXPECT_NE(r.err.find("INFO: Sent 2 label(s) to the printer\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Printed"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("ERROR: "), std::string::npos);
 }
 
@@ -280,6 +423,10 @@ TEST(FrontEnd, every_cancel_signal_is_passed_on_and_vormel_finishes_its_trailer)
     EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "not passed on: " << signalNumber;
     EXPECT_TRUE(endsWith(readFile(out), kTrailer)) << signalNumber;
     EXPECT_EQ(readFile(err).find("PAGE: 2"), std::string::npos) << signalNumber;
+    // A cancel is not an error: one INFO line with the labels sent.
+    EXPECT_NE(readFile(err).find("INFO: Job cancelled after 1 label(s) were sent\n"), std::string::npos)
+        << readFile(err);
+    EXPECT_EQ(countErrorLines(readFile(err)), 0) << readFile(err);
   }
 }
 

@@ -1,5 +1,7 @@
-// The printer description: it passes cupstestppd, every label setting's
-// default sends nothing, and its choices reach every vormel option word.
+// The printer descriptions, one per native resolution: each passes
+// cupstestppd, offers the label stocks and a custom size within the print
+// head's width, every label setting's default sends nothing, and the
+// choices reach every vormel option word.
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
 
@@ -13,7 +15,12 @@
 
 namespace {
 
-const std::string kPpd = std::string(VORMEL_SOURCE_DIR) + "/packaging/vormel.ppd";
+const int kResolutions[] = {203, 300, 600};
+
+std::string ppdPath(int dpi) {
+  return std::string(VORMEL_PPD_DIR) + "/vormel-" + std::to_string(dpi) + "dpi.ppd";
+}
+const std::string kPpd = ppdPath(300);
 
 // Options whose choices are PostScript code for the job rather than option words.
 bool isJobCodeOption(const char* keyword) {
@@ -22,18 +29,56 @@ bool isJobCodeOption(const char* keyword) {
 }
 
 struct PpdFile {
-  PpdFile() : ppd(ppdOpenFile(kPpd.c_str())) {}
+  explicit PpdFile(const std::string& path = kPpd) : ppd(ppdOpenFile(path.c_str())) {}
   ~PpdFile() {
     if (ppd != nullptr) ppdClose(ppd);
   }
   ppd_file_t* ppd;
 };
 
-TEST(PpdChoices, passes_cupstestppd_without_errors) {
+TEST(PpdChoices, every_model_passes_cupstestppd_without_errors) {
   if (!fileExists(CUPSTESTPPD)) GTEST_SKIP() << "cupstestppd is not installed (cups-client)";
-  const RunResult r = runProgram({CUPSTESTPPD, "-W", "all", kPpd}, {}, "");
-  EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find(": PASS"), std::string::npos) << r.out;
+  for (const int dpi : kResolutions) {
+    const RunResult r = runProgram({CUPSTESTPPD, "-W", "all", ppdPath(dpi)}, {}, "");
+    EXPECT_EQ(r.exitStatus, 0) << dpi << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find(": PASS"), std::string::npos) << r.out;
+  }
+}
+
+TEST(PpdChoices, each_model_names_its_own_resolution_and_differs_in_nothing_else) {
+  const std::string reference = readFile(kPpd);
+  for (const int dpi : kResolutions) {
+    PpdFile file(ppdPath(dpi));
+    ASSERT_NE(file.ppd, nullptr) << dpi;
+    const ppd_attr_t* res = ppdFindAttr(file.ppd, "DefaultResolution", nullptr);
+    ASSERT_NE(res, nullptr) << dpi;
+    EXPECT_EQ(std::string(res->value), std::to_string(dpi) + "dpi");
+    EXPECT_EQ(ppdFindOption(file.ppd, "Resolution"), nullptr) << "a resolution choice the model cannot print";
+    EXPECT_NE(std::string(file.ppd->nickname).find(std::to_string(dpi) + " dpi"), std::string::npos);
+    // Apart from the resolution and the names, the descriptions are the same text.
+    std::string text = readFile(ppdPath(dpi));
+    const std::string d = std::to_string(dpi);
+    const std::pair<std::string, std::string> names[] = {
+        {d + "dpi", "300dpi"}, {d + " dpi", "300 dpi"}, {"VORML" + d, "VORML300"}, {"vormel-" + d, "vormel-300"}};
+    for (const auto& name : names)
+      for (size_t at = text.find(name.first); at != std::string::npos;
+           at = text.find(name.first, at + name.second.size()))
+        text.replace(at, name.first.size(), name.second);
+    EXPECT_EQ(describeDifference(reference, text), "") << dpi;
+  }
+}
+
+TEST(PpdChoices, maintenance_offers_the_self_test_label_and_nothing_else) {
+  PpdFile file;
+  ASSERT_NE(file.ppd, nullptr);
+  const ppd_attr_t* commands = ppdFindAttr(file.ppd, "cupsCommands", nullptr);
+  ASSERT_NE(commands, nullptr);
+  EXPECT_STREQ(commands->value, "PrintSelfTestPage");
+  bool commandFilter = false;
+  for (int i = 0; i < file.ppd->num_filters; ++i)
+    if (std::string(file.ppd->filters[i]).rfind("application/vnd.cups-command ", 0) == 0)
+      commandFilter = std::string(file.ppd->filters[i]).find(" vormel-cups") != std::string::npos;
+  EXPECT_TRUE(commandFilter) << "command files would go to the spooler's PostScript command filter";
 }
 
 TEST(PpdChoices, every_label_setting_defaults_to_sending_nothing) {
@@ -57,10 +102,6 @@ TEST(PpdChoices, every_label_setting_defaults_to_sending_nothing) {
   std::vector<std::string> words;
   collectOptionWords(file.ppd, words);
   EXPECT_TRUE(words.empty());
-  // The default resolution sends nothing either, so the job's own request stays.
-  const ppd_choice_t* res = ppdFindMarkedChoice(file.ppd, "Resolution");
-  ASSERT_NE(res, nullptr);
-  EXPECT_TRUE(res->code == nullptr || res->code[0] == '\0');
 }
 
 TEST(PpdChoices, choices_reach_every_printer_setting_word) {
@@ -70,7 +111,8 @@ TEST(PpdChoices, choices_reach_every_printer_setting_word) {
   for (int g = 0; g < file.ppd->num_groups; ++g) {
     for (int o = 0; o < file.ppd->groups[g].num_options; ++o) {
       const ppd_option_t& option = file.ppd->groups[g].options[o];
-      if (isJobCodeOption(option.keyword)) continue;
+      // The rotation is the front end's own work, not an option word.
+      if (isJobCodeOption(option.keyword) || strcmp(option.keyword, "Rotation") == 0) continue;
       for (int c = 0; c < option.num_choices; ++c) {
         ppdMarkDefaults(file.ppd);
         ppdMarkOption(file.ppd, option.keyword, option.choices[c].choice);
@@ -95,35 +137,54 @@ TEST(PpdChoices, choices_reach_every_printer_setting_word) {
       "-labelpercut", "-gap", "-mark", "-nogap", "-advgap", "-advnotch", "-tm", "-dt",
       "-pauseoff", "-labelpause", "-batchpause", "-batchsize", "-noslashzero", "-slashzero",
       "-normOrient", "-invertOrient", "-normImage", "-mirrorImage", "-speed", "-slew",
-      "-intensity", "-tearoffset", "-rotate"};
+      "-intensity", "-tearoffset"};
   EXPECT_EQ(seen, expected);
 }
 
-TEST(PpdChoices, label_sizes_and_resolution_code_as_vormel_reads_them) {
+TEST(PpdChoices, label_stocks_cover_the_whole_label_within_the_print_heads_width) {
   PpdFile file;
   ASSERT_NE(file.ppd, nullptr);
   struct Size {
     const char* name;
     float width, length;
   };
-  const Size sizes[] = {{"w288h432", 288, 432}, {"w288h288", 288, 288}, {"w288h144", 288, 144},
-                        {"w216h144", 216, 144}, {"w144h72", 144, 72},   {"w283h425", 283.46f, 425.2f}};
+  // Inch and metric stocks from the smallest to the longest, and the default.
+  const Size sizes[] = {{"w72h36", 72, 36},       {"w72h72", 72, 72},        {"w144h72", 144, 72},
+                        {"w216h144", 216, 144},   {"w252h81", 252, 81},      {"w288h216", 288, 216},
+                        {"w288h288", 288, 288},   {"w288h432", 288, 432},    {"w288h576", 288, 576},
+                        {"w283h425", 283.46f, 425.2f}, {"w176h82", 175.75f, 82.2f},
+                        {"w176h283", 175.75f, 283.46f}, {"w292h564", 291.97f, 564.09f}};
   for (const Size& s : sizes) {
     const ppd_size_t* size = ppdPageSize(file.ppd, s.name);
     ASSERT_NE(size, nullptr) << s.name;
-    EXPECT_FLOAT_EQ(size->width, s.width) << s.name;
-    EXPECT_FLOAT_EQ(size->length, s.length) << s.name;
-    EXPECT_EQ(size->left, 0) << s.name;
-    EXPECT_EQ(size->bottom, 0) << s.name;
+    EXPECT_NEAR(size->width, s.width, 0.01) << s.name;
+    EXPECT_NEAR(size->length, s.length, 0.01) << s.name;
   }
-  ppd_option_t* res = ppdFindOption(file.ppd, "Resolution");
-  ASSERT_NE(res, nullptr);
-  for (const char* dpi : {"203", "600"}) {
-    const ppd_choice_t* choice = ppdFindChoice(res, (std::string(dpi) + "dpi").c_str());
-    ASSERT_NE(choice, nullptr) << dpi;
-    EXPECT_EQ(std::string(choice->code),
-              std::string("<< /HWResolution [") + dpi + " " + dpi + "] >> setpagedevice");
+  EXPECT_STREQ(ppdFindOption(file.ppd, "PageSize")->defchoice, "w288h432");
+  // Every size is a whole label (no margins), named after its size in points
+  // and no wider than the custom size allows.
+  ASSERT_TRUE(file.ppd->variable_sizes);
+  int named = 0;
+  for (int i = 0; i < file.ppd->num_sizes; ++i) {
+    const ppd_size_t& size = file.ppd->sizes[i];
+    if (strcmp(size.name, "Custom") == 0) continue;
+    ++named;
+    char expectedName[48];
+    snprintf(expectedName, sizeof expectedName, "w%dh%d", int(size.width + 0.5f), int(size.length + 0.5f));
+    EXPECT_STREQ(size.name, expectedName);
+    EXPECT_EQ(size.left, 0) << size.name;
+    EXPECT_EQ(size.bottom, 0) << size.name;
+    EXPECT_EQ(size.right, size.width) << size.name;
+    EXPECT_EQ(size.top, size.length) << size.name;
+    EXPECT_LE(size.width, file.ppd->custom_max[0]) << size.name;
+    EXPECT_GE(size.width, file.ppd->custom_min[0]) << size.name;
   }
+  EXPECT_GE(named, 40);
+  EXPECT_LE(named, 60);
+  EXPECT_NEAR(file.ppd->custom_max[0], 295.2, 0.01);  // 4.1 in
+  EXPECT_NEAR(file.ppd->custom_min[0], 36, 0.01);
+  EXPECT_NEAR(file.ppd->custom_max[1], 2880, 0.01);   // 40 in
+  EXPECT_NEAR(file.ppd->custom_min[1], 18, 0.01);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // A real print queue: a private CUPS scheduler on loopback with its own
-// configuration, the project installed into a staging directory, a queue with
-// our PPD on a file: device, and label jobs printed with lp. The device file
-// must hold exactly what vormel writes for the same job and option words.
+// configuration, the project installed into a staging directory, one queue
+// per printer model (203, 300 and 600 dpi) on file: devices, and label jobs
+// printed with lp. The device file must hold exactly what vormel writes for
+// the same job, label and option words, and every page image must have the
+// chosen label's size in dots, whatever the job's own page size.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -19,6 +21,9 @@
 #include <vector>
 
 #include "cups_test_support.h"
+#include "inspect/job_stream_parser.h"
+#include "inspect/pcx_reader.h"
+#include "label_page.h"
 
 namespace {
 
@@ -66,7 +71,7 @@ struct Server {
   std::string host;       // 127.0.0.1:port, for every client's -h
   std::string stage;      // DESTDIR of the installation
   std::string vormel;     // the installed (staged) vormel
-  std::string device;     // the file: device
+  std::string outDir;     // the file: devices, one per queue
   std::string tempDir;    // the scheduler's TempDir, where filters keep job files
   std::string pageLog, errorLog;
   pid_t pid = -1;
@@ -87,8 +92,10 @@ std::string stageInstall(Server& s) {
       runProgram({CMAKE_COMMAND, "--install", VORMEL_BUILD_DIR}, {{"DESTDIR", s.stage}}, "", 120);
   if (r.exitStatus != 0) return "cmake --install failed: " + r.out + r.err;
   const std::string filter = s.stage + VORMEL_INSTALLED_FILTER;
-  for (const std::string& path : {filter, filter.substr(0, filter.rfind('/')),
-                                  s.stage + VORMEL_INSTALLED_PPD, s.stage + VORMEL_INSTALLED_PROGRAM}) {
+  const std::string ppds = s.stage + VORMEL_INSTALLED_PPD_DIR;
+  for (const std::string& path :
+       {filter, filter.substr(0, filter.rfind('/')), ppds + "/vormel-203dpi.ppd", ppds + "/vormel-300dpi.ppd",
+        ppds + "/vormel-600dpi.ppd", s.stage + VORMEL_INSTALLED_PROGRAM}) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return "not installed: " + path;
     if (st.st_uid != 0 || (st.st_mode & 022) != 0)
@@ -123,7 +130,7 @@ std::string writeConfig(Server& s, const std::string& conf, const std::string& s
   s.tempDir = r + "/spool/tmp";
   s.pageLog = r + "/log/page_log";
   s.errorLog = r + "/log/error_log";
-  s.device = r + "/out/device.prn";
+  s.outDir = r + "/out";
   writeFile(conf + "/cups-files.conf",
             "ServerRoot " + conf + "\nServerBin " + serverBin + "\nDataDir " + VORMEL_CUPS_DATADIR +
                 "\nRequestRoot " + r + "/spool\nTempDir " + s.tempDir + "\nCacheDir " + r +
@@ -170,11 +177,23 @@ std::string startServer(Server& s) {
              readFile(s.errorLog);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  const RunResult added =
-      client({LPADMIN_PROGRAM, "-p", "vq", "-E", "-v", "file://" + s.device, "-P",
-              s.stage + VORMEL_INSTALLED_PPD, "-o", "printer-error-policy=abort-job"});
-  if (added.exitStatus != 0) return "lpadmin failed: " + added.out + added.err;
+  // vq is the 300 dpi model; vq203 and vq600 the others.
+  for (const auto& queue : {std::make_pair("vq", 300), std::make_pair("vq203", 203), std::make_pair("vq600", 600)}) {
+    const RunResult added = client(
+        {LPADMIN_PROGRAM, "-p", queue.first, "-E", "-v", "file://" + s.outDir + "/" + queue.first + ".prn", "-P",
+         s.stage + VORMEL_INSTALLED_PPD_DIR + "/vormel-" + std::to_string(queue.second) + "dpi.ppd", "-o",
+         "printer-error-policy=abort-job"});
+    if (added.exitStatus != 0) return "lpadmin failed: " + added.out + added.err;
+  }
   return std::string();
+}
+
+// The queue of a job id ("vq203-12" is on vq203).
+std::string queueOf(const std::string& jobId) { return jobId.substr(0, jobId.rfind('-')); }
+
+// What the file: device of a job's queue holds.
+std::string deviceOf(const std::string& jobId) {
+  return readFile(server->outDir + "/" + queueOf(jobId) + ".prn");
 }
 
 void stopServer(Server& s) {
@@ -204,37 +223,69 @@ class PrintQueue : public ::testing::Test {
   }
 
   // Prints `job` with the lp arguments `args`; returns the job id, "" on failure.
-  static std::string print(const std::string& job, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {LP_PROGRAM, "-d", "vq"};
+  static std::string print(const std::string& job, const std::vector<std::string>& args,
+                           const std::string& queue = "vq") {
+    std::vector<std::string> argv = {LP_PROGRAM, "-d", queue};
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(job);
     const RunResult r = client(argv);
-    const int number = numberAfter(r.out, "request id is vq-");
+    const int number = numberAfter(r.out, "request id is " + queue + "-");
     if (r.exitStatus != 0 || number < 0) {
       ADD_FAILURE() << "lp failed: " << r.out << r.err;
       return std::string();
     }
-    return "vq-" + std::to_string(number);
+    return queue + "-" + std::to_string(number);
   }
 
-  // Waits (bounded) until `jobId` has left the queue; true when it completed.
-  static bool waitDone(const std::string& jobId, int seconds = 90) {
+  // Checks that `jobId` was refused with `message` and sent nothing. The
+  // spooler keeps a job whose filter failed and holds its queue, so the job
+  // is cancelled and the queue enabled again afterwards.
+  static void expectRefused(const std::string& jobId, const std::string& message) {
+    const std::string queue = queueOf(jobId);
+    const auto deadline = Clock::now() + std::chrono::seconds(90);
+    std::string status;
+    // The job's status message is the marker that the filter has ended.
+    for (;;) {
+      status = client({LPSTAT_PROGRAM, "-l", "-o", queue}).out;
+      const size_t at = status.find(jobId + " ");
+      if (at != std::string::npos && status.find(message, at) != std::string::npos) break;
+      if (Clock::now() > deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_NE(status.find(message), std::string::npos) << jobId << "\n" << status;
+    EXPECT_FALSE(client({LPSTAT_PROGRAM, "-W", "completed", "-o", queue}).out.find(jobId + " ") != std::string::npos)
+        << jobId << " completed";
+    EXPECT_EQ(deviceOf(jobId), "") << jobId << ": something reached the printer";
+    EXPECT_LE(loggedPages(jobId), 0) << jobId;
+    client({CANCEL_PROGRAM, jobId});
+    client({LPADMIN_PROGRAM, "-p", queue, "-E"});
+    EXPECT_TRUE(waitGone(jobId)) << jobId;
+  }
+
+  // Waits (bounded) until `jobId` has left the queue, however it ended.
+  static bool waitGone(const std::string& jobId, int seconds = 90) {
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", "vq"}).out.find(jobId + " ") !=
+    while (client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(jobId)}).out.find(jobId + " ") !=
            std::string::npos) {
       if (Clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return client({LPSTAT_PROGRAM, "-W", "completed", "-o", "vq"}).out.find(jobId + " ") !=
-           std::string::npos;
+    return true;
+  }
+
+  // Waits (bounded) until `jobId` has left the queue; true when it completed.
+  static bool waitDone(const std::string& jobId, int seconds = 90) {
+    return waitGone(jobId, seconds) &&
+           client({LPSTAT_PROGRAM, "-W", "completed", "-o", queueOf(jobId)}).out.find(jobId + " ") !=
+               std::string::npos;
   }
 
   // The page count the page log gives for a job ("... <job number> ... total N ...").
   static int loggedPages(const std::string& jobId) {
     // Lines read "queue user job-number [time] total N ..."; the user is root.
-    const std::string number = jobId.substr(jobId.find('-') + 1);
+    const std::string number = jobId.substr(jobId.rfind('-') + 1);
     const std::string log = readFile(server->pageLog);
-    const size_t line = log.find("vq root " + number + " [");
+    const size_t line = log.find(queueOf(jobId) + " root " + number + " [");
     if (line == std::string::npos) return -1;
     const size_t close = log.find("] ", line);
     return close == std::string::npos ? -1 : numberAfter(log, "] total ", close);
@@ -255,101 +306,268 @@ class PrintQueue : public ::testing::Test {
   }
 };
 
-std::string withResolution(const std::string& job, int dpi) {
-  const std::string line =
-      "<< /HWResolution [" + std::to_string(dpi) + " " + std::to_string(dpi) + "] >> setpagedevice\n";
-  std::string text = job;
-  const size_t at = text.find("%%EndComments\n") + 14;
-  return text.insert(at, line);
+// The job as the front end feeds it to vormel for `page`.
+std::string preparedJob(const std::string& job, const LabelPage& page) {
+  return labelProlog(page) + job + (job.empty() || job.back() == '\n' ? "" : "\n") + labelTrailer(page);
 }
 
-int pcxSize(const std::string& stream) {
-  return numberAfter(stream, "\r\nPCX");
+LabelPage label(double width, double length, int dpi, int rotation = 0) {
+  LabelPage page;
+  page.sizeName = "label";
+  page.width = width;
+  page.length = length;
+  page.resolution = dpi;
+  page.rotation = rotation;
+  return page;
+}
+
+// A printer stream read with the inspector's parser, with every page image
+// decoded.
+struct Printed {
+  bool valid = false;
+  std::string error;
+  JobReport report;
+  std::vector<PcxImage> images;
+};
+
+Printed readPrinted(const std::string& stream) {
+  Printed p;
+  StreamError error;
+  std::vector<PcxImage>* images = &p.images;
+  const auto sink = [images](const PageInfo&, const std::vector<uint8_t>& image, std::string* message) {
+    PcxImage pcx;
+    if (!readPcx(image.data(), image.size(), &pcx, message)) return false;
+    images->push_back(std::move(pcx));
+    return true;
+  };
+  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), &p.report,
+                           &error, sink);
+  if (!p.valid) p.error = "at byte " + std::to_string(error.offset) + ": " + error.message;
+  return p;
+}
+
+// Black pixels in scan line `row` of a decoded page image.
+int blackInRow(const PcxImage& image, int row) {
+  int count = 0;
+  const uint8_t* line = image.lines.data() + size_t(row) * size_t(image.bytesPerLine);
+  for (int x = 0; x < image.width; ++x) {
+    const bool set = (line[x / 8] >> (7 - x % 8)) & 1;
+    if (set != image.oneIsWhite) ++count;
+  }
+  return count;
+}
+
+// Checks that every page of `stream` is `widthDots` x `lengthDots` and that
+// the stream announces the label of `width` x `length` thousandths of an inch.
+void expectLabel(const std::string& stream, int widthDots, int lengthDots, int width, int length,
+                 int pages, const std::string& what) {
+  const Printed p = readPrinted(stream);
+  ASSERT_TRUE(p.valid) << what << ": " << p.error;
+  EXPECT_EQ(p.report.engineWidth, width) << what;
+  EXPECT_EQ(p.report.engineLength, length) << what;
+  ASSERT_EQ(int(p.images.size()), pages) << what;
+  for (const PcxImage& image : p.images) {
+    EXPECT_EQ(image.width, widthDots) << what;
+    EXPECT_EQ(image.height, lengthDots) << what;
+  }
 }
 
 struct ChoiceRow {
+  std::string queue;
   std::vector<std::string> lpArgs;
   std::vector<std::string> words;
-  int dpi;  // resolution the job is rendered at; 0 for the job's own
+  LabelPage page;
 };
 
 TEST_F(PrintQueue, device_gets_exactly_vormels_stream_for_the_chosen_settings) {
   const std::string job = readFile(kJobs + "/label.ps");
   const ChoiceRow rows[] = {
-      {{}, {}, 0},
+      {"vq", {}, {}, label(288, 432, 300)},
       // A title that is an option word must change nothing.
-      {{"-t", "-raw", "-o", "MediaHandling=CutLabel", "-o", "LabelsPerCut=3", "-o", "Sensing=Gap",
+      {"vq", {"-t", "-raw", "-o", "MediaHandling=CutLabel", "-o", "LabelsPerCut=3", "-o", "Sensing=Gap",
         "-o", "PrintSpeed=6"},
-       {"-cutlabel", "-labelpercut", "3", "-gap", "-speed", "6"}, 0},
-      {{"-t", "-debug", "-o", "MediaHandling=CutJob", "-o", "MediaType=DirectThermal", "-o",
+       {"-cutlabel", "-labelpercut", "3", "-gap", "-speed", "6"}, label(288, 432, 300)},
+      {"vq", {"-t", "-debug", "-o", "MediaHandling=CutJob", "-o", "MediaType=DirectThermal", "-o",
         "PauseMode=Batch", "-o", "BatchSize=5", "-o", "SlashZero=On", "-o", "Darkness=12", "-o",
         "TearOffset=-5", "-o", "SlewSpeed=8"},
        {"-cutjob", "-dt", "-batchpause", "-batchsize", "5", "-slashzero", "-slew", "8", "-intensity",
-        "12", "-tearoffset", "-5"}, 0},
-      {{"-o", "MediaHandling=Peel", "-o", "PrintOrientation=Inverted", "-o", "MirrorImage=Mirrored",
-        "-o", "Rotation=180", "-o", "Resolution=203dpi"},
-       {"-peel", "-invertOrient", "-mirrorImage", "-rotate", "180"}, 203},
+        "12", "-tearoffset", "-5"}, label(288, 432, 300)},
+      {"vq203", {"-o", "MediaHandling=Peel", "-o", "PrintOrientation=Inverted", "-o", "MirrorImage=Mirrored",
+        "-o", "Rotation=180"},
+       {"-peel", "-invertOrient", "-mirrorImage"}, label(288, 432, 203, 180)},
   };
   for (const ChoiceRow& row : rows) {
-    const std::string id = print(kJobs + "/label.ps", row.lpArgs);
+    const std::string id = print(kJobs + "/label.ps", row.lpArgs, row.queue);
     ASSERT_FALSE(id.empty());
     ASSERT_TRUE(waitDone(id)) << id << " did not complete\n" << readFile(server->errorLog);
-    const std::string expected = vormelStream(row.dpi ? withResolution(job, row.dpi) : job, row.words);
-    EXPECT_EQ(describeDifference(expected, readFile(server->device)), "") << id;
+    const std::string expected = vormelStream(preparedJob(job, row.page), row.words);
+    EXPECT_EQ(describeDifference(expected, deviceOf(id)), "") << id;
     EXPECT_EQ(loggedPages(id), 1) << readFile(server->pageLog);
   }
 }
 
-TEST_F(PrintQueue, resolution_choices_reach_the_render_at_203_300_and_600_dpi) {
-  const std::string job = readFile(kJobs + "/label.ps");
-  int previous = 0;
-  for (int dpi : {203, 300, 600}) {
-    const std::string id = print(kJobs + "/label.ps", {"-o", "Resolution=" + std::to_string(dpi) + "dpi"});
+TEST_F(PrintQueue, each_model_renders_the_label_at_its_own_resolution) {
+  struct Row {
+    const char* queue;
+    int widthDots, lengthDots;
+  };
+  for (const Row& row : {Row{"vq203", 812, 1218}, Row{"vq", 1200, 1800}, Row{"vq600", 2400, 3600}}) {
+    const std::string id = print(kJobs + "/label.ps", {}, row.queue);
     ASSERT_TRUE(waitDone(id)) << id;
-    const std::string got = readFile(server->device);
-    // 300 dpi is the default choice and sends nothing: vormel renders at its own 300.
-    EXPECT_EQ(describeDifference(vormelStream(dpi == 300 ? job : withResolution(job, dpi), {}), got), "")
-        << dpi << " dpi";
-    const int size = pcxSize(got);
-    EXPECT_GT(size, previous) << "page image did not grow with the resolution at " << dpi;
-    previous = size;
+    expectLabel(deviceOf(id), row.widthDots, row.lengthDots, 4000, 6000, 1, id);
   }
+  // A resolution the model does not have is refused, not replaced.
+  expectRefused(print(kJobs + "/label.ps", {"-o", "Resolution=600dpi"}, "vq203"),
+                "this printer prints at 203 dpi only, not at \"600dpi\"");
 }
 
 TEST_F(PrintQueue, page_log_counts_pages_and_copies_are_made_once) {
   const std::string job = readFile(kJobs + "/three_labels.ps");
-  const std::string once = vormelStream(job, {"-tearoff"});
+  const std::string once = vormelStream(preparedJob(job, label(288, 432, 300)), {"-tearoff"});
   const std::string id = print(kJobs + "/three_labels.ps", {"-o", "MediaHandling=TearOff"});
   ASSERT_TRUE(waitDone(id)) << id;
-  EXPECT_EQ(describeDifference(once, readFile(server->device)), "");
+  EXPECT_EQ(describeDifference(once, deviceOf(id)), "");
   EXPECT_EQ(loggedPages(id), 3) << readFile(server->pageLog);
 
   // Two copies: the spooler repeats the pages, the front end adds none.
   const std::string copies = print(kJobs + "/three_labels.ps", {"-n", "2", "-o", "MediaHandling=TearOff"});
   ASSERT_TRUE(waitDone(copies)) << copies;
-  const std::string got = readFile(server->device);
+  const std::string got = deviceOf(copies);
   EXPECT_EQ(countLines(got, "PRINT\r"), 6);
   EXPECT_EQ(loggedPages(copies), 6) << readFile(server->pageLog);
 }
 
-TEST_F(PrintQueue, landscape_jobs_keep_the_labels_length_and_width) {
+TEST_F(PrintQueue, every_label_size_gives_pages_of_that_size_in_dots) {
   struct Row {
+    std::string queue;
     std::vector<std::string> args;
-    const char* engineLine;
+    int widthDots, lengthDots, width, length;  // dots; thousandths of an inch
   };
   const Row rows[] = {
-      {{"-o", "landscape"}, "ENGINE-LENGTH;6000:WIDTH;4000\r\n"},
-      {{"-o", "landscape", "-o", "media=w288h144"}, "ENGINE-LENGTH;2000:WIDTH;4000\r\n"},
-      {{"-o", "orientation-requested=4", "-o", "PageSize=w216h144"}, "ENGINE-LENGTH;2000:WIDTH;3000\r\n"},
-      {{"-o", "media=w283h425"}, "ENGINE-LENGTH;5902:WIDTH;3930\r\n"},
+      {"vq", {"-o", "landscape"}, 1200, 1800, 4000, 6000},
+      {"vq", {"-o", "landscape", "-o", "media=w288h144"}, 1200, 600, 4000, 2000},
+      {"vq", {"-o", "orientation-requested=4", "-o", "PageSize=w216h144"}, 900, 600, 3000, 2000},
+      {"vq", {"-o", "media=w283h425"}, 1181, 1772, 3930, 5902},
+      {"vq203", {"-o", "media=100x150mm"}, 799, 1199, 3930, 5902},
+      {"vq", {"-o", "media=4x3in"}, 1200, 900, 4000, 3000},
+      {"vq203", {"-o", "media=w72h36"}, 203, 102, 1000, 500},
+      {"vq600", {"-o", "media=w288h576"}, 2400, 4800, 4000, 8000},
+      // Custom sizes, named in inches, points and millimetres.
+      {"vq", {"-o", "PageSize=Custom.3x2in"}, 900, 600, 3000, 2000},
+      {"vq203", {"-o", "PageSize=Custom.200x100"}, 564, 282, 2777, 1388},
+      {"vq", {"-o", "PageSize=Custom.62x40mm"}, 732, 472, 2444, 1569},
   };
   for (const Row& row : rows) {
-    const std::string id = print(kJobs + "/label.ps", row.args);
-    ASSERT_TRUE(waitDone(id)) << id;
-    const std::string got = readFile(server->device);
-    EXPECT_EQ(got.rfind(std::string("!QXR_SETUP\r\n") + row.engineLine, 0), 0u) << got.substr(0, 60);
-    EXPECT_EQ(countLines(got, "PRINT\r"), 1);
+    const std::string id = print(kJobs + "/label.ps", row.args, row.queue);
+    ASSERT_TRUE(waitDone(id)) << id << "\n" << client({LPSTAT_PROGRAM, "-l", "-p", row.queue, "-o", row.queue}).out;
+    expectLabel(deviceOf(id), row.widthDots, row.lengthDots, row.width, row.length, 1, id);
   }
+}
+
+TEST_F(PrintQueue, size_the_queue_cannot_print_is_refused_and_nothing_is_sent) {
+  struct Row {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Row rows[] = {
+      {{"-o", "PageSize=bogus"}, "the label size \"bogus\" is not known to this printer"},
+      {{"-o", "media=iso_a4_210x297mm"}, "the label size \"iso_a4_210x297mm\" (8.27 x 11.69 in) is not offered"},
+      {{"-o", "PageSize=Custom.6x4in"}, "the custom label size 6 x 4 in is outside what this printer takes"},
+  };
+  for (const Row& row : rows) expectRefused(print(kJobs + "/label.ps", row.args), row.message);
+}
+
+// A 6 x 4 in page printed on a 4 x 6 in label at each rotation. The frame
+// along the job's page edge lands on the label's edge when the picture is
+// only laid on the label (0 and 180 degrees); turned by 90 or 270 degrees
+// it is shrunk to fit, so the label's top and bottom stay blank.
+void expectLandscapeOnLabel(const std::string& stream, int rotation, const std::string& what) {
+  expectLabel(stream, 1200, 1800, 4000, 6000, 1, what);
+  const Printed p = readPrinted(stream);
+  if (p.images.size() != 1) return;
+  const PcxImage& image = p.images[0];
+  const bool turnedAndShrunk = rotation == 90 || rotation == 270;
+  for (const int row : {4, 1795}) {
+    if (turnedAndShrunk)
+      EXPECT_EQ(blackInRow(image, row), 0) << what << " row " << row;
+    else
+      EXPECT_GT(blackInRow(image, row), 1000) << what << " row " << row << ": no frame at the label's edge";
+  }
+  // Not a blank label: the text is there in the middle.
+  int middle = 0;
+  for (int row = 700; row < 1100; ++row) middle += blackInRow(image, row);
+  EXPECT_GT(middle, 2000) << what;
+}
+
+TEST_F(PrintQueue, landscape_job_with_its_own_page_size_is_turned_onto_the_label_at_every_rotation) {
+  // The job as a PostScript program writes it, and as Ghostscript's ps2write
+  // makes it from the same page.
+  const std::string ps2write = server->root->path + "/landscape_ps2write.ps";
+  const RunResult made = runProgram({"/usr/bin/env", "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ps2write",
+                                     "-sOutputFile=" + ps2write, kJobs + "/landscape_6x4.ps"},
+                                    {}, "", 120);
+  ASSERT_EQ(made.exitStatus, 0) << made.err;
+  chmod(ps2write.c_str(), 0644);
+  for (const std::string& job : {kJobs + "/landscape_6x4.ps", ps2write}) {
+    for (const int rotation : {0, 90, 180, 270}) {
+      const std::string id = print(job, {"-o", "Rotation=" + std::string(rotation ? std::to_string(rotation)
+                                                                                   : "PrinterDefault"),
+                                         "-o", "Sensing=Gap"});
+      ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
+      const std::string got = deviceOf(id);
+      expectLandscapeOnLabel(got, rotation, job + " at " + std::to_string(rotation));
+      EXPECT_EQ(readPrinted(got).report.paperLine, "~PAPER;LABELS 2") << id;
+    }
+  }
+}
+
+TEST_F(PrintQueue, turned_picture_on_a_square_label_keeps_its_size) {
+  // On a 4 x 4 in label a quarter turn needs no shrinking: the frame of a
+  // square job stays on the label's edge.
+  const std::string path = server->root->path + "/square.ps";
+  writeFile(path, "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 288\n%%Pages: 1\n%%EndComments\n"
+                  "<< /PageSize [288 288] >> setpagedevice\n%%Page: 1 1\n"
+                  "4 setlinewidth 2 2 284 284 rectstroke showpage\n%%EOF\n");
+  for (const int rotation : {90, 270}) {
+    const std::string id = print(path, {"-o", "PageSize=w288h288", "-o", "Rotation=" + std::to_string(rotation)});
+    ASSERT_TRUE(waitDone(id)) << id;
+    const std::string got = deviceOf(id);
+    expectLabel(got, 1200, 1200, 4000, 4000, 1, id);
+    const Printed p = readPrinted(got);
+    ASSERT_EQ(p.images.size(), 1u);
+    EXPECT_GT(blackInRow(p.images[0], 4), 1000) << id;
+    EXPECT_GT(blackInRow(p.images[0], 1195), 1000) << id;
+  }
+}
+
+TEST_F(PrintQueue, self_test_command_prints_one_label_of_the_queues_size_and_clean_is_refused) {
+  const std::string selfTest = server->root->path + "/selftest.cmd";
+  writeFile(selfTest, "#CUPS-COMMAND\nPrintSelfTestPage\n");
+  struct Row {
+    std::string queue;
+    std::vector<std::string> args;
+    int widthDots, lengthDots, width, length;
+    const char* paperLine;
+  };
+  const Row rows[] = {
+      {"vq", {}, 1200, 1800, 4000, 6000, ""},
+      {"vq203", {"-o", "PageSize=w144h72", "-o", "MediaHandling=Peel"}, 406, 203, 2000, 1000, "~PAPER;MEDIA 3"},
+  };
+  for (const Row& row : rows) {
+    const std::string id = print(selfTest, row.args, row.queue);
+    ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
+    const std::string got = deviceOf(id);
+    expectLabel(got, row.widthDots, row.lengthDots, row.width, row.length, 1, id);
+    const Printed p = readPrinted(got);
+    ASSERT_EQ(p.images.size(), 1u);
+    EXPECT_GT(blackInRow(p.images[0], 2), row.widthDots / 2) << id << ": no frame";
+    EXPECT_EQ(p.report.paperLine, row.paperLine) << id;
+    EXPECT_EQ(loggedPages(id), 1) << readFile(server->pageLog);
+  }
+
+  const std::string clean = server->root->path + "/clean.cmd";
+  writeFile(clean, "#CUPS-COMMAND\nClean all\n");
+  expectRefused(print(clean, {}), "this printer has no command \"Clean\"; it offers only PrintSelfTestPage");
 }
 
 // Whether vormel stops cleanly on SIGTERM: it is sent SIGTERM while it reads
@@ -409,7 +627,7 @@ TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
   writeFile(path, job);
   const std::vector<std::string> before = listDir(server->tempDir);
 
-  const std::string id = print(path, {"-o", "Resolution=600dpi"});
+  const std::string id = print(path, {}, "vq600");
   ASSERT_FALSE(id.empty());
   // Cancel once vormel is at work (its files have appeared in the spooler's TempDir).
   const auto deadline = Clock::now() + std::chrono::seconds(60);
@@ -428,13 +646,13 @@ TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
 
   const auto gone = Clock::now() + std::chrono::seconds(40);
   while ((listDir(server->tempDir) != before ||
-          client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", "vq"}).out.find(id + " ") !=
+          client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(id)}).out.find(id + " ") !=
               std::string::npos) &&
          Clock::now() < gone)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(listDir(server->tempDir), before) << "job files left behind";
   for (const std::string& capture : captures) EXPECT_FALSE(fileExists(capture)) << capture;
-  const std::string got = readFile(server->device);
+  const std::string got = deviceOf(id);
   if (!got.empty()) {  // whatever reached the printer ends with the trailer
     ASSERT_GE(got.size(), strlen(kTrailer));
     EXPECT_EQ(got.substr(got.size() - strlen(kTrailer)), kTrailer);

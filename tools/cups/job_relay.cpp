@@ -74,15 +74,16 @@ pid_t startVormel(const char* program, const std::vector<std::string>& words, in
   return pid;
 }
 
-// Feeding side of the loop: job bytes, then the trailer, then end of input.
+// Feeding side of the loop: the leading text, job bytes, then the trailer,
+// then end of input.
 struct Feed {
-  int inputFd;
+  int inputFd;  // -1 when there is no job input
   int toChild;  // -1 once closed
-  char buffer[kChunk];
-  size_t begin, end;  // pending bytes in buffer
-  bool inputDone;     // job input fully read
+  std::string pending;  // bytes for vormel, from begin on
+  size_t begin;
+  bool inputDone;  // job input fully read
   bool trailerQueued;
-  char lastByte;  // last job byte read, to end an unterminated last line
+  char lastByte;  // last byte queued before the trailer, to end an unterminated last line
   const std::string* trailer;
 };
 
@@ -91,35 +92,44 @@ void closeFeed(Feed& feed) {
   feed.toChild = -1;
 }
 
-// Refills the buffer from the job input, or with the trailer at its end.
-// Returns 0, or the errno of a read error (the job is then incomplete and
-// nothing more is queued).
+size_t feedPending(const Feed& feed) { return feed.pending.size() - feed.begin; }
+
+// Queues the trailer on a line of its own; the job input is at its end.
+void queueTrailer(Feed& feed) {
+  feed.inputDone = true;
+  if (feed.lastByte != '\n' && feed.lastByte != '\0') feed.pending += '\n';
+  feed.pending += *feed.trailer;
+  feed.trailerQueued = true;
+}
+
+// Refills the pending bytes from the job input, or with the trailer at its
+// end. Returns 0, or the errno of a read error (the job is then incomplete
+// and nothing more is queued).
 int refillFeed(Feed& feed) {
-  const ssize_t n = read(feed.inputFd, feed.buffer, sizeof feed.buffer);
+  static char chunk[kChunk];
+  const ssize_t n = read(feed.inputFd, chunk, sizeof chunk);
   if (n > 0) {
+    feed.pending.assign(chunk, size_t(n));
     feed.begin = 0;
-    feed.end = size_t(n);
-    feed.lastByte = feed.buffer[n - 1];
+    feed.lastByte = chunk[n - 1];
     return 0;
   }
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
-  feed.inputDone = true;
-  if (n < 0) return errno;
-  // End of input: queue the trailer on a line of its own.
-  std::string tail;
-  if (feed.lastByte != '\n' && feed.lastByte != '\0') tail += '\n';
-  tail += *feed.trailer;
-  memcpy(feed.buffer, tail.data(), tail.size());
+  if (n < 0) {
+    feed.inputDone = true;
+    return errno;
+  }
+  feed.pending.clear();
   feed.begin = 0;
-  feed.end = tail.size();
-  feed.trailerQueued = true;
+  queueTrailer(feed);
   return 0;
 }
 
 // Pushes pending bytes into vormel; closes its input when all is sent.
 void pushFeed(Feed& feed) {
-  while (feed.begin < feed.end) {
-    const ssize_t n = write(feed.toChild, feed.buffer + feed.begin, feed.end - feed.begin);
+  while (feedPending(feed) > 0) {
+    const size_t length = std::min(feedPending(feed), kChunk);
+    const ssize_t n = write(feed.toChild, feed.pending.data() + feed.begin, length);
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) return;
       closeFeed(feed);  // vormel stopped reading; it decides what to do
@@ -256,8 +266,8 @@ int pollTimeoutMs(const Child& child) {
 
 }  // namespace
 
-void relayJob(const char* program, const std::vector<std::string>& words, int inputFd,
-              const std::string& jobTrailer, int signalFd, RelayResult& result) {
+void relayJob(const char* program, const std::vector<std::string>& words, const std::string& jobLead,
+              int inputFd, const std::string& jobTrailer, int signalFd, RelayResult& result) {
   assert(signalFd >= 0);
   result = RelayResult();
   int toChild = -1, fromChild = -1;
@@ -269,11 +279,13 @@ void relayJob(const char* program, const std::vector<std::string>& words, int in
   const int stdoutFlags = fcntl(STDOUT_FILENO, F_GETFL);
   if (stdoutFlags >= 0) fcntl(STDOUT_FILENO, F_SETFL, stdoutFlags | O_NONBLOCK);
 
-  static Feed feed;  // large buffer; one job per process
-  feed = Feed{};
+  Feed feed{};
   feed.inputFd = inputFd;
   feed.toChild = toChild;
   feed.trailer = &jobTrailer;
+  feed.pending = jobLead;
+  feed.lastByte = jobLead.empty() ? '\0' : jobLead.back();
+  if (inputFd < 0) queueTrailer(feed);
   Relay relay{};
   relay.startState = -1;
   Child child{};
@@ -306,7 +318,7 @@ void relayJob(const char* program, const std::vector<std::string>& words, int in
     };
     const int signalSlot = watch(signalFd, POLLIN);
     int feedSlot = -1, inputSlot = -1, outSlot = -1, printerSlot = -1;
-    if (feed.toChild >= 0 && feed.begin < feed.end)
+    if (feed.toChild >= 0 && feedPending(feed) > 0)
       feedSlot = watch(feed.toChild, POLLOUT);
     else if (feed.toChild >= 0 && !feed.inputDone)
       inputSlot = watch(feed.inputFd, POLLIN);

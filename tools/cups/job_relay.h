@@ -33,8 +33,8 @@ struct RelayResult {
 };
 
 // Starts `program` with `words` as its arguments (argument 0 is `program`),
-// with the job read from `inputFd` and then `jobTrailer` on its standard
-// input. Relays vormel's standard output to ours, which is made non-blocking
+// with `jobLead`, then the job read from `inputFd` (none when it is -1), then
+// `jobTrailer` on a line of its own on its standard input. Relays vormel's standard output to ours, which is made non-blocking
 // for the run (its flags are restored before returning), so that no write
 // to a stalled printer holds the front end. Writes "PAGE: n 1" and an
 // "INFO: " line to standard error as each page has gone out. Output that
@@ -46,5 +46,5 @@ struct RelayResult {
 // being read (so it can finish and clean up) and relayed as far as the
 // printer takes it, within kCancelGraceSeconds. Returns once vormel has
 // been waited for; fills `result`.
-void relayJob(const char* program, const std::vector<std::string>& words, int inputFd,
-              const std::string& jobTrailer, int signalFd, RelayResult& result);
+void relayJob(const char* program, const std::vector<std::string>& words, const std::string& jobLead,
+              int inputFd, const std::string& jobTrailer, int signalFd, RelayResult& result);

@@ -57,7 +57,6 @@ const SettingRow kSettings[] = {
     {"SlewSpeed", "-slew", nullptr},
     {"Darkness", "-intensity", nullptr},
     {"TearOffset", "-tearoffset", nullptr},
-    {"Rotation", "-rotate", nullptr},
 };
 
 const char* findWord(const ChoiceWord* words, const char* choice) {

@@ -10,9 +10,10 @@
 
 // Appends to `words`, in a fixed order, the option words for every printer
 // setting whose marked choice in `ppd` is not "PrinterDefault". Choices that
-// stand for a number (speed, darkness, counts, offsets, rotation) become the
-// value word and the number; a number that is not a plain decimal integer is
-// skipped. Nothing else is ever added: no job title, user name or free text.
+// stand for a number (speed, darkness, counts, offsets) become the value word
+// and the number; a number that is not a plain decimal integer is skipped.
+// Nothing else is ever added: no job title, user name or free text. The
+// rotation is not a word: the front end turns the picture on the label.
 void collectOptionWords(ppd_file_t* ppd, std::vector<std::string>& words);
 
 // Checks that `text` is a decimal integer of at most 6 digits with an

@@ -4,7 +4,6 @@
 
 #include <cups/cups.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 ppd_file_t* openMarkedPpd(const char* optionsText) {
@@ -21,10 +20,3 @@ ppd_file_t* openMarkedPpd(const char* optionsText) {
   return ppd;
 }
 
-std::string pageSizeTrailer(ppd_file_t* ppd) {
-  const ppd_size_t* size = ppdPageSize(ppd, nullptr);
-  if (size == nullptr || size->width <= 0 || size->length <= 0) return std::string();
-  char line[96];
-  snprintf(line, sizeof line, "%%%%BoundingBox: 0 0 %d %d\n", int(size->width), int(size->length));
-  return line;
-}

@@ -1,7 +1,8 @@
 // vormel-cups: the spooler's filter for vormel queues. Takes the spooler's
 // arguments (job id, user, title, copies, options, optional file), turns the
-// marked PPD choices into vormel option words, runs vormel on the job and
-// relays its printer stream with page accounting.
+// marked PPD choices into vormel option words, lays the job's pages on the
+// chosen label, runs vormel on it and relays its printer stream with page
+// accounting. A command file asking for a self-test prints a self-test label.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,16 +12,23 @@
 
 #include "job_input.h"
 #include "job_relay.h"
+#include "label_page.h"
+#include "maintenance.h"
 #include "option_words.h"
 #include "queue_ppd.h"
 #include "relay_signals.h"
 #include "vormel_location.h"
+
+#include <cstdlib>
 
 #ifndef VORMEL_INSTALLED_PATH
 #define VORMEL_INSTALLED_PATH "/usr/local/bin/vormel"
 #endif
 
 namespace {
+
+// Longest capture directory vormel keeps (its limit less the terminator).
+constexpr size_t kCaptureDirLimit = 254;
 
 void logWords(const std::vector<std::string>& words) {
   std::string text;
@@ -51,7 +59,7 @@ int reportOutcome(const RelayResult& result, const char* program) {
   if (result.cancelled) {
     if (result.streamCut)
       fprintf(stderr, "WARNING: the printer did not take the end of the cancelled job\n");
-    fprintf(stderr, "INFO: Job cancelled after %d label(s)\n", result.pagesSent);
+    fprintf(stderr, "INFO: Job cancelled after %d label(s) were sent\n", result.pagesSent);
     return 1;
   }
   if (result.outputFailed) {
@@ -70,8 +78,43 @@ int reportOutcome(const RelayResult& result, const char* program) {
     fprintf(stderr, "ERROR: vormel failed with exit status %d\n", result.exitStatus);
     return 1;
   }
-  fprintf(stderr, "INFO: Printed %d label(s)\n", result.pagesSent);
+  fprintf(stderr, "INFO: Sent %d label(s) to the printer\n", result.pagesSent);
   return 0;
+}
+
+// vormel keeps its capture file where the spooler keeps the job's
+// temporary files. Only an absolute path is passed: vormel would read a
+// value beginning with '-' as an option word too.
+void addCaptureDirectory(std::vector<std::string>& words) {
+  const char* dir = getenv("TMPDIR");
+  if (dir == nullptr || dir[0] != '/' || strlen(dir) > kCaptureDirLimit) return;
+  words.emplace_back("-dir");
+  words.emplace_back(dir);
+}
+
+bool isCommandFile() {
+  const char* type = getenv("CONTENT_TYPE");
+  return type != nullptr && strcmp(type, kCommandContentType) == 0;
+}
+
+// A command file stands for a job of its own: the self-test label. Returns
+// false (after the ERROR line) for any other command.
+bool makeCommandJob(int inputFd, const LabelPage& page, const std::vector<std::string>& words,
+                    std::string& job) {
+  std::string command, problem;
+  if (!readMaintenanceCommand(inputFd, command, problem)) {
+    fprintf(stderr, "ERROR: %s\n", problem.c_str());
+    return false;
+  }
+  if (command != kSelfTestCommand) {
+    fprintf(stderr, "ERROR: this printer has no command \"%s\"; it offers only %s\n", command.c_str(),
+            kSelfTestCommand);
+    return false;
+  }
+  const char* queue = getenv("PRINTER");
+  job = selfTestJob(page, queue != nullptr ? queue : "", words);
+  fprintf(stderr, "INFO: Printing a self-test label\n");
+  return true;
 }
 
 }  // namespace
@@ -110,8 +153,24 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> words;
   collectOptionWords(ppd, words);
-  const std::string trailer = pageSizeTrailer(ppd);
+  // A label size, choice or resolution the queue cannot print is refused
+  // here, before anything reaches the printer: never replaced by another.
+  LabelPage page;
+  std::string problem;
+  const bool printable = readLabelPage(ppd, argv[5], page, problem);
   ppdClose(ppd);
+  if (!printable) {
+    fprintf(stderr, "ERROR: %s\n", problem.c_str());
+    return 1;
+  }
+  std::string lead = labelProlog(page);
+  if (isCommandFile()) {
+    std::string job;
+    if (!makeCommandJob(inputFd, page, words, job)) return 1;
+    lead += job;
+    inputFd = -1;
+  }
+  addCaptureDirectory(words);
 
   const std::string program = locateVormel(VORMEL_INSTALLED_PATH);
   if (program.empty()) {
@@ -123,6 +182,6 @@ int main(int argc, char** argv) {
   fflush(stderr);
 
   RelayResult result;
-  relayJob(program.c_str(), words, inputFd, trailer, signalFd, result);
+  relayJob(program.c_str(), words, lead, inputFd, labelTrailer(page), signalFd, result);
   return reportOutcome(result, program.c_str());
 }
