@@ -5,6 +5,7 @@
 // tie-break below fixes the bit stream.
 #include "compressor/adaptive_huffman.h"
 
+#include <cassert>
 #include <cstring>
 
 // Prefix code of the upper 6 bits of a match offset: length and code,
@@ -38,6 +39,9 @@ void StartHuff(_CParams* p) {
 }
 
 void Putcode(short n, unsigned short code, _CParams* p) {
+  assert(n >= 1 && n <= 16);
+  assert((code & (0xFFFFu >> n)) == 0);
+  assert(p->bitFill <= 7);
   p->bitWord = static_cast<uint16_t>(p->bitWord | (code >> p->bitFill));
   p->bitFill = static_cast<uint8_t>(p->bitFill + n);
   if (p->bitFill >= 8) {
@@ -104,6 +108,7 @@ namespace {
 // position above it, moves to the highest position whose weight is still
 // below w, exchanging contents with it; returns that position.
 inline int moveUp(int x, uint16_t w, _CParams* p) {
+  assert(x >= 0 && x < kRoot && w > p->weight[x + 1]);
   // The weights above x are sorted and the sentinel at 623 is above every
   // weight: a short scan finds most, a binary search the long runs of equal
   // weights.
@@ -153,6 +158,7 @@ inline void countFrom(int x, _CParams* p) {
 // leaf can lie up to 21 levels deep, so a code longer than 16 bits goes out
 // in two pieces.
 inline void putPath(uint32_t code, int n, _CParams* p) {
+  assert(n >= 1 && n <= 32);
   if (n <= 16) {
     Putcode(static_cast<short>(n), static_cast<unsigned short>(code >> 16), p);
   } else {
@@ -164,6 +170,7 @@ inline void putPath(uint32_t code, int n, _CParams* p) {
 }  // namespace
 
 void update(short c, _CParams* p) {
+  assert(c >= 0 && c < kSymbols);
   // The rebuild check comes before the increment: the symbol that brings the
   // root to the limit is counted in the rebuilt tree.
   if (p->weight[kRoot] == kMaxWeight) {
@@ -173,6 +180,7 @@ void update(short c, _CParams* p) {
 }
 
 void EncodeChar(unsigned short c, _CParams* p) {
+  assert(c < kSymbols);
   // Gather the path from the leaf up, so the bit of the node below the root
   // ends up first.
   uint32_t code = 0;
@@ -216,6 +224,7 @@ void EncodeChar(unsigned short c, _CParams* p) {
 }
 
 void EncodePosition(unsigned short offset, _CParams* p) {
+  assert(offset < kWindowSize);
   const int u = offset >> 6;
   Putcode(p_len[u], static_cast<unsigned short>(p_code[u] << 8), p);
   Putcode(6, static_cast<unsigned short>((offset << 10) & 0xFFFF), p);

@@ -2,6 +2,7 @@
 // the compressed band format (4-byte little-endian length, then the coded
 // tokens), and the encoding loop over literals and copies. Called by the page
 // transfer once per band.
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,8 @@ inline int nextByte(_CParams* p) { return p->inPos < p->inSize ? p->inData[p->in
 }  // namespace
 
 void Encode(_CParams* p) {
+  assert(p->inSize >= 0 && p->inSize <= kMaxBand);
+  assert(p->outBuf != nullptr && p->outCap >= 0 && p->outLen == 0 && p->inPos == 0);
   initCParams(p);
 
   // The header goes straight into the work buffer, past mputc, so it is
@@ -60,6 +63,10 @@ void Encode(_CParams* p) {
   InsertNode(static_cast<short>(r), p, &order);
 
   do {
+    // The refill position runs a lookahead ahead of the coding position.
+    assert(s == ((r + kMaxMatch) & (kWindowSize - 1)));
+    assert(remaining >= 1 && remaining <= kMaxMatch);
+    assert(p->bestLength >= 0 && p->bestLength <= kMaxMatch && p->bestOffset >= 0 && p->bestOffset < kWindowSize);
     if (p->bestLength > remaining) {
       p->bestLength = static_cast<int16_t>(remaining);
     }

@@ -4,6 +4,7 @@
 // Used by the match finder's routines and by the band encoder.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +25,7 @@ inline uint64_t load64(const unsigned char* a) {
 // eight bytes at a time; the last word is read at offset 52 so that nothing
 // past the 60 bytes is touched.
 inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
+  assert(from >= 0 && from <= kMaxMatch);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   constexpr int kLastWord = kMaxMatch - 8;
   int at = from;
@@ -57,6 +59,7 @@ inline int16_t* linkHolding(int parent, int child, _CParams* p) {
 
 // The order links of a missing neighbour land in entry kNil.
 inline void linkInOrder(int pos, int below, int above, int sharedBelow, int sharedAbove, OrderLinks* order) {
+  assert(sharedBelow >= 0 && sharedBelow < kMaxMatch && sharedAbove >= 0 && sharedAbove < kMaxMatch);
   OrderEntry* const e = order->at;
   e[below].next = static_cast<int16_t>(pos);
   e[below].sharedNext = static_cast<uint8_t>(sharedBelow);
@@ -75,6 +78,7 @@ inline void linkInOrder(int pos, int below, int above, int sharedBelow, int shar
 template <bool kOrdered>
 inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sharedAbove, _CParams* p,
                        OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize && (parent < kWindowSize || parent >= kRootBase));
   p->upLink[pos] = static_cast<int16_t>(parent);
   if (right) {
     p->rightLink[parent] = static_cast<int16_t>(pos);
@@ -96,6 +100,7 @@ inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sha
 // own; node leaves the forest. Keeps every string in the forest distinct.
 template <bool kOrdered>
 inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CParams* p, OrderLinks* order) {
+  assert(node >= 0 && node < kWindowSize && pos >= 0 && pos < kWindowSize && node != pos);
   p->upLink[pos] = p->upLink[node];
   p->leftLink[pos] = p->leftLink[node];
   p->rightLink[pos] = p->rightLink[node];
@@ -114,6 +119,7 @@ inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CPara
 // DeleteNode, with or without keeping the order.
 template <bool kOrdered>
 inline __attribute__((always_inline)) void deleteNode(int pos, _CParams* p, OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize);
   if (p->upLink[pos] == kNil) {
     return;
   }
@@ -175,6 +181,8 @@ constexpr int kOrderSteps = 8;
 // InsertNodeNear (see there).
 inline __attribute__((always_inline)) void insertNear(int pos, int finger, int agreed, _CParams* p,
                                                       OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize && finger >= 0 && finger < kWindowSize);
+  assert(agreed >= 1 && agreed < kMaxMatch);
   const unsigned char* key = &p->window[pos];
   if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
     insertFromRoot<true>(pos, p, order);

@@ -4,6 +4,7 @@
 // longest earlier match are one walk. Called by the band encoder.
 #include "compressor/match_finder.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "compressor/forest_ops.h"
@@ -22,6 +23,7 @@ namespace forest {
 // The walk from the root: inserts pos and finds its best match.
 template <bool kOrdered>
 void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize);
   // The key is read as stored, mirror bytes included, never wrapping around
   // the ring: stale or zero bytes past the input steer the search.
   const unsigned char* key = &p->window[pos];
@@ -94,6 +96,8 @@ template void insertFromRoot<true>(int pos, _CParams* p, OrderLinks* order);
 // the search from the root would. Returns after replacing an equal string
 // met on the way down, with bestLength 60.
 void climbAndInsert(int pos, int x, int xAgree, _CParams* p, OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize && x >= 0 && x < kWindowSize && x != pos);
+  assert(xAgree >= 1 && xAgree < kMaxMatch);
   // The key lies between x and the nearest ancestor that bounds x's subtree
   // on that side. In a search tree of distinct strings that place is
   // unique, so it is the one the walk from the root would reach.
@@ -168,7 +172,10 @@ void DeleteNode(short pos, _CParams* p) { deleteNode<false>(pos, p, nullptr); }
 
 void DeleteNode(short pos, _CParams* p, OrderLinks* order) { deleteNode<true>(pos, p, order); }
 
-void ReplaceNode(short node, short pos, _CParams* p, OrderLinks* order) { replaceNode<true>(node, pos, p, order); }
+void ReplaceNode(short node, short pos, _CParams* p, OrderLinks* order) {
+  assert(node >= 0 && node < kWindowSize && p->upLink[node] != kNil);
+  replaceNode<true>(node, pos, p, order);
+}
 
 void InitOrder(OrderLinks* order) { std::memset(order, 0, sizeof *order); }
 
@@ -208,5 +215,6 @@ void InsertLeadIn(_CParams* p, OrderLinks* order) {
 }
 
 void InsertNodeNear(short pos, short finger, int agreed, _CParams* p, OrderLinks* order) {
+  assert(finger >= 0 && finger < kWindowSize);
   forest::insertNear(pos, finger, agreed, p, order);
 }

@@ -1,10 +1,20 @@
-// Match finder: a forest of 256 binary search trees over window positions.
+// Match finder: a forest of 256 binary search trees over window positions,
+// one per first byte, ordered by the 60 stored bytes from each position.
+// Called by the band encoder.
 #pragma once
 
 #include "compressor/band_compressor.h"
 
+// Empties the forest: every root and every position's parent link to kNil.
 void InitTree(_CParams* p);
+// InsertNode(pos): adds window position pos (0..4095) to the tree of its
+// first byte and leaves its longest earlier match in bestLength (5..60, or 0
+// with bestOffset unchanged when none reaches 5 bytes) and bestOffset; of
+// equally long matches the nearest wins. An equal string already in the
+// forest is replaced by pos, ending the search with bestLength 60.
 void InsertNode(short pos, _CParams* p);
+// DeleteNode(pos): takes position pos (0..4095) out of the forest; nothing
+// when it is in no tree.
 void DeleteNode(short pos, _CParams* p);
 
 // The positions of each tree in string order, kept beside the forest by the
