@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "compressor/band_compressor.h"
 #include "compressor/match_finder.h"
@@ -20,30 +21,74 @@ inline uint64_t load64(const unsigned char* a) {
   return v;
 }
 
+// The word the strings are compared in: eight bytes on 64-bit targets, four
+// on 32-bit ones, where a 64-bit compare takes two and its bit scan a branch.
+using Word = std::conditional_t<sizeof(void*) >= 8, uint64_t, uint32_t>;
+
+inline Word loadWord(const unsigned char* a) {
+  Word v;
+  std::memcpy(&v, a, sizeof v);
+  return v;
+}
+
+inline int lowestSetBit(Word x) {
+  if constexpr (sizeof(Word) == 8) {
+    return __builtin_ctzll(x);
+  } else {
+    return __builtin_ctz(static_cast<unsigned>(x));
+  }
+}
+
 // Number of leading bytes in which the 60-byte strings at a and b agree (60
-// when all do), given that their first `from` bytes are known to agree. Reads
-// eight bytes at a time; the last word is read at offset 52 so that nothing
-// past the 60 bytes is touched.
-inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
+// when all do), given that their first `from` bytes are known to agree, and
+// in *larger whether a's string is the larger (false when all agree). Reads
+// a word at a time; the last word is read so that it ends at byte 60 and
+// nothing past the 60 bytes is touched. The side is taken from the same
+// words that locate the first difference.
+inline __attribute__((always_inline)) int agreementSide(const unsigned char* a, const unsigned char* b, int from,
+                                                        bool* larger) {
   assert(from >= 0 && from <= kMaxMatch);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  constexpr int kLastWord = kMaxMatch - 8;
+  constexpr int kWordBytes = static_cast<int>(sizeof(Word));
+  constexpr int kLastWord = kMaxMatch - kWordBytes;
+  Word wa;
+  Word wb;
+  Word x;
   int at = from;
-  for (; at < kLastWord; at += 8) {
-    const uint64_t x = load64(a + at) ^ load64(b + at);
+  for (; at < kLastWord; at += kWordBytes) {
+    wa = loadWord(a + at);
+    wb = loadWord(b + at);
+    x = wa ^ wb;
     if (x != 0) {
-      return at + (__builtin_ctzll(x) >> 3);
+      goto differ;
     }
   }
-  const uint64_t x = load64(a + kLastWord) ^ load64(b + kLastWord);
-  return x != 0 ? kLastWord + (__builtin_ctzll(x) >> 3) : kMaxMatch;
+  at = kLastWord;
+  wa = loadWord(a + at);
+  wb = loadWord(b + at);
+  x = wa ^ wb;
+  if (x == 0) {
+    *larger = false;
+    return kMaxMatch;
+  }
+differ:
+  const int bit = lowestSetBit(x) & ~7;
+  *larger = ((wa >> bit) & 0xFF) > ((wb >> bit) & 0xFF);
+  return at + (bit >> 3);
 #else
   int i = from;
   while (i < kMaxMatch && a[i] == b[i]) {
     i++;
   }
+  *larger = i < kMaxMatch && a[i] > b[i];
   return i;
 #endif
+}
+
+// agreementSide without the side.
+inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
+  bool larger;
+  return agreementSide(a, b, from, &larger);
 }
 
 // The link of `parent` (a position or a root) that holds `child`, its right
@@ -55,6 +100,16 @@ inline int16_t* linkHolding(int parent, int child, _CParams* p) {
   constexpr size_t kApart = offsetof(_CParams, rightLink) - kLeft;
   const size_t side = p->rightLink[parent] == child ? kApart : 0;
   return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(p) + kLeft + side + 2 * static_cast<size_t>(parent));
+}
+
+// The child of `node` (a position or a root) on its larger side when
+// `right`, else on its smaller side; chosen without a branch.
+inline int childOf(int node, bool right, const _CParams* p) {
+  constexpr size_t kLeft = offsetof(_CParams, leftLink);
+  constexpr size_t kApart = offsetof(_CParams, rightLink) - kLeft;
+  const size_t side = right ? kApart : 0;
+  return *reinterpret_cast<const int16_t*>(reinterpret_cast<const char*>(p) + kLeft + side +
+                                           2 * static_cast<size_t>(node));
 }
 
 // The order links of a missing neighbour land in entry kNil.
@@ -188,7 +243,8 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
     insertFromRoot<true>(pos, p, order);
     return;
   }
-  const int shared = agreement(key, &p->window[finger], agreed);
+  bool larger;
+  const int shared = agreementSide(key, &p->window[finger], agreed, &larger);
   if (shared == kMaxMatch) {
     p->bestOffset = static_cast<int16_t>(((pos - finger) & (kWindowSize - 1)) - 1);
     p->bestLength = kMaxMatch;
@@ -208,7 +264,7 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
   int above;
   int sharedBelow;
   int sharedAbove;
-  if (key[shared] > p->window[finger + shared]) {
+  if (larger) {
     below = finger;
     sharedBelow = shared;
     for (int steps = 0;; steps++) {

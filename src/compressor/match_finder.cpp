@@ -53,7 +53,7 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
   // in whatever order the walk meets them. 0 for none.
   int best = 0;
   for (;;) {
-    const int next = right ? p->rightLink[node] : p->leftLink[node];
+    const int next = childOf(node, right, p);
     if (next == kNil) {
       attachLeaf<kOrdered>(pos, node, right, belowAgree, aboveAgree, p, order);
       p->bestLength = static_cast<int16_t>(best >> 12);
@@ -64,25 +64,21 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
     }
     node = next;
     const unsigned char* cand = &p->window[node];
-    const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
-    if (i >= kMinMatch) {
-      const int offset = ((pos - node) & (kWindowSize - 1)) - 1;
-      if (i == kMaxMatch) {
-        // Strings in the forest are distinct: no other match is as long.
-        p->bestOffset = static_cast<int16_t>(offset);
-        p->bestLength = kMaxMatch;
-        break;
-      }
-      const int score = (i << 12) | (kWindowSize - 1 - offset);
-      best = score > best ? score : best;
+    const int i = agreementSide(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree, &right);
+    const int offset = ((pos - node) & (kWindowSize - 1)) - 1;
+    if (i == kMaxMatch) {
+      // Strings in the forest are distinct: no other match is as long.
+      p->bestOffset = static_cast<int16_t>(offset);
+      p->bestLength = kMaxMatch;
+      break;
     }
+    // Kept without a branch: whether a candidate is long enough, and the
+    // side the walk takes, follow the data.
+    const int score = (i << 12) | (kWindowSize - 1 - offset);
+    best = i >= kMinMatch && score > best ? score : best;
     // Smaller strings lie to the left, larger ones to the right.
-    right = key[i] > cand[i];
-    if (right) {
-      belowAgree = i;
-    } else {
-      aboveAgree = i;
-    }
+    belowAgree = right ? i : belowAgree;
+    aboveAgree = right ? aboveAgree : i;
   }
   replaceNode<kOrdered>(node, pos, p, order);
 }
