@@ -11,13 +11,6 @@
 #include "compressor/forest_ops.h"
 #include "compressor/match_finder.h"
 
-namespace {
-
-// mgetc, inlined into the coding loop: the next band byte, or -1 at the end.
-inline int nextByte(_CParams* p) { return p->inPos < p->inSize ? p->inData[p->inPos++] : -1; }
-
-}  // namespace
-
 void Encode(_CParams* p) {
   assert(p->inSize >= 0 && p->inSize <= kMaxBand);
   assert(p->outBuf != nullptr && p->outCap >= 0 && p->outLen == 0 && p->inPos == 0);
@@ -94,16 +87,20 @@ void Encode(_CParams* p) {
     // one it copies (strings in the forest are distinct). `equal` holds
     // while the last pair compared had equal strings.
     bool equal = step == kMaxMatch;
+    // The bytes that refill the window while the copy is passed over are
+    // read as mgetc would, stopping at the end of the band; the band and the
+    // read position stay in locals, which the stores into the window could
+    // otherwise force to be reloaded at every byte.
+    const unsigned char* const refill = p->inData + p->inPos;
+    const int readable = p->inSize - p->inPos < step ? p->inSize - p->inPos : step;
+    p->inPos += readable;
     int i = 0;
-    while (i < step) {
-      const int c = nextByte(p);
-      if (c == -1) {
-        break;
-      }
+    for (; i < readable; i++) {
+      const unsigned char c = refill[i];
       forest::deleteNode<true>(s, p, &order);
-      p->window[s] = static_cast<unsigned char>(c);
+      p->window[s] = c;
       if (s < kMirrorSize) {
-        p->window[kWindowSize + s] = static_cast<unsigned char>(c);
+        p->window[kWindowSize + s] = c;
       }
       s = (s + 1) & (kWindowSize - 1);
       r = (r + 1) & (kWindowSize - 1);
@@ -135,7 +132,6 @@ void Encode(_CParams* p) {
       } else {
         InsertNode(static_cast<short>(r), p, &order);
       }
-      i++;
     }
     // Past the end of the input the window byte at s is left as it was.
     for (; i < step; i++) {

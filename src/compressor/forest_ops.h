@@ -117,13 +117,13 @@ inline void linkInOrder(int pos, int below, int above, int sharedBelow, int shar
   assert(sharedBelow >= 0 && sharedBelow < kMaxMatch && sharedAbove >= 0 && sharedAbove < kMaxMatch);
   OrderEntry* const e = order->at;
   e[below].next = static_cast<int16_t>(pos);
-  e[below].sharedNext = static_cast<uint8_t>(sharedBelow);
+  e[below].sharedNext = static_cast<int16_t>(sharedBelow);
   e[pos].prev = static_cast<int16_t>(below);
-  e[pos].sharedPrev = static_cast<uint8_t>(sharedBelow);
+  e[pos].sharedPrev = static_cast<int16_t>(sharedBelow);
   e[pos].next = static_cast<int16_t>(above);
-  e[pos].sharedNext = static_cast<uint8_t>(sharedAbove);
+  e[pos].sharedNext = static_cast<int16_t>(sharedAbove);
   e[above].prev = static_cast<int16_t>(pos);
-  e[above].sharedPrev = static_cast<uint8_t>(sharedAbove);
+  e[above].sharedPrev = static_cast<int16_t>(sharedAbove);
 }
 
 // pos becomes a new leaf below `parent` (a position or a root), on its
@@ -216,9 +216,9 @@ inline __attribute__((always_inline)) void deleteNode(int pos, _CParams* p, Orde
     const int above = e[pos].next;
     const int shared = e[pos].sharedPrev < e[pos].sharedNext ? e[pos].sharedPrev : e[pos].sharedNext;
     e[below].next = static_cast<int16_t>(above);
-    e[below].sharedNext = static_cast<uint8_t>(shared);
+    e[below].sharedNext = static_cast<int16_t>(shared);
     e[above].prev = static_cast<int16_t>(below);
-    e[above].sharedPrev = static_cast<uint8_t>(shared);
+    e[above].sharedPrev = static_cast<int16_t>(shared);
   }
 }
 

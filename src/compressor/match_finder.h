@@ -23,11 +23,14 @@ void DeleteNode(short pos, _CParams* p);
 // each. The trees themselves stay exactly as InsertNode and DeleteNode leave
 // them; the order only lets the encoder find a position's place without a
 // walk. Entry kNil absorbs the writes made for a missing neighbour.
+// The counts are 16 bits wide, not 8: stores through a byte type may alias
+// any field of the record, which would make the compiler reload them all
+// after each store, and an entry of 8 bytes moves as one word.
 struct OrderEntry {
   int16_t prev;        // nearest smaller string, or kNil
   int16_t next;        // nearest larger string, or kNil
-  uint8_t sharedPrev;  // leading bytes shared with prev (1..59)
-  uint8_t sharedNext;  // leading bytes shared with next (1..59)
+  int16_t sharedPrev;  // leading bytes shared with prev (1..59)
+  int16_t sharedNext;  // leading bytes shared with next (1..59)
 };
 struct OrderLinks {
   OrderEntry at[kWindowSize + 1];
