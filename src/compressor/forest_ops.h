@@ -39,6 +39,14 @@ inline int lowestSetBit(Word x) {
   }
 }
 
+inline Word byteSwap(Word x) {
+  if constexpr (sizeof(Word) == 8) {
+    return __builtin_bswap64(x);
+  } else {
+    return __builtin_bswap32(static_cast<uint32_t>(x));
+  }
+}
+
 // Number of leading bytes in which the 60-byte strings at a and b agree (60
 // when all do), given that their first `from` bytes are known to agree, and
 // in *larger whether a's string is the larger (false when all agree). Reads
@@ -72,9 +80,10 @@ inline __attribute__((always_inline)) int agreementSide(const unsigned char* a, 
     return kMaxMatch;
   }
 differ:
-  const int bit = lowestSetBit(x) & ~7;
-  *larger = ((wa >> bit) & 0xFF) > ((wb >> bit) & 0xFF);
-  return at + (bit >> 3);
+  // The byte at the lower address is the more significant in the order of
+  // the strings, so the words compare as the strings do once byte-swapped.
+  *larger = byteSwap(wa) > byteSwap(wb);
+  return at + (lowestSetBit(x) >> 3);
 #else
   int i = from;
   while (i < kMaxMatch && a[i] == b[i]) {

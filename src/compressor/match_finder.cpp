@@ -50,15 +50,19 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
   int aboveAgree = 1;  // with the nearest larger string passed
   // The best match so far as one number, its length above its nearness
   // (4095 - offset): the longer wins and, of two equally long, the nearer,
-  // in whatever order the walk meets them. 0 for none.
-  int best = 0;
+  // in whatever order the walk meets them. It starts just below the score
+  // of the shortest match that counts, so no shorter one can replace it.
+  constexpr int kNoMatch = (kMinMatch << 12) - 1;
+  int best = kNoMatch;
   for (;;) {
     const int next = childOf(node, right, p);
     if (next == kNil) {
       attachLeaf<kOrdered>(pos, node, right, belowAgree, aboveAgree, p, order);
-      p->bestLength = static_cast<int16_t>(best >> 12);
-      if (best != 0) {
+      if (best != kNoMatch) {
+        p->bestLength = static_cast<int16_t>(best >> 12);
         p->bestOffset = static_cast<int16_t>(kWindowSize - 1 - (best & (kWindowSize - 1)));
+      } else {
+        p->bestLength = 0;
       }
       return;
     }
@@ -72,10 +76,10 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
       p->bestLength = kMaxMatch;
       break;
     }
-    // Kept without a branch: whether a candidate is long enough, and the
-    // side the walk takes, follow the data.
+    // Kept without a branch: the better match and the side the walk takes
+    // follow the data.
     const int score = (i << 12) | (kWindowSize - 1 - offset);
-    best = i >= kMinMatch && score > best ? score : best;
+    best = score > best ? score : best;
     // Smaller strings lie to the left, larger ones to the right.
     belowAgree = right ? i : belowAgree;
     aboveAgree = right ? aboveAgree : i;
