@@ -346,11 +346,16 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
   // Of two neighbours in a search tree, either the smaller has no right
   // child or the larger has no left child; that empty link is where the
   // walk from the root ends.
-  if (below != kNil && p->rightLink[below] == kNil) {
-    attachLeaf<true>(pos, below, true, sharedBelow, sharedAbove, p, order);
+  // The neighbours are known here, so the order is linked directly.
+  const bool right = below != kNil && p->rightLink[below] == kNil;
+  const int parent = right ? below : above;
+  p->upLink[pos] = static_cast<int16_t>(parent);
+  if (right) {
+    p->rightLink[parent] = static_cast<int16_t>(pos);
   } else {
-    attachLeaf<true>(pos, above, false, sharedBelow, sharedAbove, p, order);
+    p->leftLink[parent] = static_cast<int16_t>(pos);
   }
+  linkInOrder(pos, below, above, sharedBelow, sharedAbove, order);
 }
 
 }  // namespace forest
