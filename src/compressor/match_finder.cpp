@@ -48,19 +48,21 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
   // in at least as many bytes as the lesser of those two agreements.
   int belowAgree = 1;  // with the nearest smaller string passed
   int aboveAgree = 1;  // with the nearest larger string passed
-  // The best match so far as one number, its length above its nearness
-  // (4095 - offset): the longer wins and, of two equally long, the nearer,
-  // in whatever order the walk meets them. It starts just below the score
-  // of the shortest match that counts, so no shorter one can replace it.
-  constexpr int kNoMatch = (kMinMatch << 12) - 1;
+  // The best match so far as one number, 4096 times its length less its
+  // distance (offset + 1, 1..4095): the longer wins and, of two equally
+  // long, the nearer, in whatever order the walk meets them. It starts at
+  // the floor below every match of kMinMatch bytes, so no shorter one can
+  // replace it.
+  constexpr int kNoMatch = (kMinMatch - 1) << 12;
   int best = kNoMatch;
   for (;;) {
     const int next = childOf(node, right, p);
     if (next == kNil) {
       attachLeaf<kOrdered>(pos, node, right, belowAgree, aboveAgree, p, order);
       if (best != kNoMatch) {
-        p->bestLength = static_cast<int16_t>(best >> 12);
-        p->bestOffset = static_cast<int16_t>(kWindowSize - 1 - (best & (kWindowSize - 1)));
+        const int length = (best + kWindowSize - 1) >> 12;
+        p->bestLength = static_cast<int16_t>(length);
+        p->bestOffset = static_cast<int16_t>((length << 12) - best - 1);
       } else {
         p->bestLength = 0;
       }
@@ -69,16 +71,16 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
     node = next;
     const unsigned char* cand = &p->window[node];
     const int i = agreementSide(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree, &right);
-    const int offset = ((pos - node) & (kWindowSize - 1)) - 1;
+    const int distance = (pos - node) & (kWindowSize - 1);
     if (i == kMaxMatch) {
       // Strings in the forest are distinct: no other match is as long.
-      p->bestOffset = static_cast<int16_t>(offset);
+      p->bestOffset = static_cast<int16_t>(distance - 1);
       p->bestLength = kMaxMatch;
       break;
     }
     // Kept without a branch: the better match and the side the walk takes
     // follow the data.
-    const int score = (i << 12) | (kWindowSize - 1 - offset);
+    const int score = (i << 12) - distance;
     best = score > best ? score : best;
     // Smaller strings lie to the left, larger ones to the right.
     belowAgree = right ? i : belowAgree;
