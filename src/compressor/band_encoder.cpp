@@ -38,7 +38,8 @@ void Encode(_CParams* p) {
   // Spaces before the first coding position. Positions past the input and
   // the mirror keep the zeros of the cleared record: they take part in the
   // comparisons near the end of the band and decide between equal matches.
-  int s = 0;
+  // The refill position, where the next input byte goes, is always r + 60
+  // (mod 4096): just past the lookahead, the oldest byte of the window.
   int r = kWindowStart;
   std::memset(p->window, ' ', kWindowStart);
   int remaining = 0;
@@ -56,8 +57,6 @@ void Encode(_CParams* p) {
   InsertNode(static_cast<short>(r), p, &order);
 
   do {
-    // The refill position runs a lookahead ahead of the coding position.
-    assert(s == ((r + kMaxMatch) & (kWindowSize - 1)));
     assert(remaining >= 1 && remaining <= kMaxMatch);
     assert(p->bestLength >= 0 && p->bestLength <= kMaxMatch && p->bestOffset >= 0 && p->bestOffset < kWindowSize);
     if (p->bestLength > remaining) {
@@ -71,72 +70,87 @@ void Encode(_CParams* p) {
       EncodePosition(static_cast<unsigned short>(p->bestOffset), p);
     }
     const int step = p->bestLength;
+    const int copyOffset = p->bestOffset;
+    // The bytes that refill the window while the copy is passed over are
+    // read as mgetc would, stopping at the end of the band; the band and the
+    // read position stay in locals, which the stores into the window could
+    // otherwise force to be reloaded at every byte.
+    const unsigned char* next = p->inData + p->inPos;
+    const int readable = p->inSize - p->inPos < step ? p->inSize - p->inPos : step;
+    p->inPos += readable;
+    const unsigned char* const innerEnd = next + (readable < step - 1 ? readable : step - 1);
+
     // While a copy is passed over, each new position's string shares a
     // prefix with the matching position of the copy's source, so it is
     // inserted from there. Only the last position's match is coded next and
     // needs the full search from the root. The match compared the stored
     // bytes from token and source on, and the refills during the copy never
     // touch them, so while neither string has wrapped past 4095 the first
-    // step - i - 1 bytes of both are known to agree.
-    const int token = r;
-    const int copyOffset = p->bestOffset;
+    // `agreed` bytes of both are known to agree: step - 1 for the first
+    // position, one fewer for each next; once either string has wrapped,
+    // only their first byte (agreedFloor tells the two cases apart).
+    int agreed = step - 1;
     const int source = (r - copyOffset - 1) & (kWindowSize - 1);
+    const int agreedFloor = step - 1 - (kWindowSize - 1 - (r > source ? r : source));
     // In runs and repeated rows the strings at the two ends of the copy stay
     // equal from one position to the next: then only the byte each string
     // gained needs comparing, and the new position takes the place of the
     // one it copies (strings in the forest are distinct). `equal` holds
     // while the last pair compared had equal strings.
     bool equal = step == kMaxMatch;
-    // The bytes that refill the window while the copy is passed over are
-    // read as mgetc would, stopping at the end of the band; the band and the
-    // read position stay in locals, which the stores into the window could
-    // otherwise force to be reloaded at every byte.
-    const unsigned char* const refill = p->inData + p->inPos;
-    const int readable = p->inSize - p->inPos < step ? p->inSize - p->inPos : step;
-    p->inPos += readable;
-    int i = 0;
-    for (; i < readable; i++) {
-      const unsigned char c = refill[i];
+    while (next < innerEnd) {
+      const unsigned char c = *next++;
+      const int s = (r + kMaxMatch) & (kWindowSize - 1);
       forest::deleteNode<true>(s, p, &order);
       p->window[s] = c;
       if (s < kMirrorSize) {
         p->window[kWindowSize + s] = c;
       }
-      s = (s + 1) & (kWindowSize - 1);
       r = (r + 1) & (kWindowSize - 1);
-      if (i < step - 1) {
-        const int finger = source + i + 1;
-        const int fingerPos = finger & (kWindowSize - 1);
-        if (equal && r != 0 && fingerPos != 0 && p->window[r + kMaxMatch - 1] == p->window[fingerPos + kMaxMatch - 1] &&
-            p->upLink[fingerPos] != kNil) {
-          forest::replaceNode<true>(fingerPos, r, p, &order);
-          p->bestOffset = static_cast<int16_t>(copyOffset);
-          p->bestLength = kMaxMatch;
-        } else {
-          // Another finger: the string that shares the most with the last
-          // position, one byte on, shares all but one of those bytes with
-          // this one. Near the end of a copy it is usually the nearer.
-          int near = fingerPos;
-          int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
-          const OrderEntry& last = order.at[(r - 1) & (kWindowSize - 1)];
-          const bool lastBelow = last.sharedPrev > last.sharedNext;
-          const int lastShared = lastBelow ? last.sharedPrev : last.sharedNext;
-          const int lastNeighbour = lastBelow ? last.prev : last.next;
-          if (lastShared - 1 >= agreed && lastNeighbour < kWindowSize - 1 && r != 0) {
-            near = lastNeighbour + 1;
-            agreed = lastShared - 1;
-          }
-          forest::insertNear(r, near, agreed, p, &order);
-          equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
-        }
+      const int finger = (r - copyOffset - 1) & (kWindowSize - 1);
+      if (equal && r != 0 && finger != 0 && p->window[r + kMaxMatch - 1] == p->window[finger + kMaxMatch - 1] &&
+          p->upLink[finger] != kNil) {
+        forest::replaceNode<true>(finger, r, p, &order);
+        p->bestOffset = static_cast<int16_t>(copyOffset);
+        p->bestLength = kMaxMatch;
       } else {
-        InsertNode(static_cast<short>(r), p, &order);
+        // Another finger: the string that shares the most with the last
+        // position, one byte on, shares all but one of those bytes with
+        // this one. Near the end of a copy it is usually the nearer.
+        int near = finger;
+        int nearAgreed = agreed > agreedFloor ? agreed : 1;
+        const OrderEntry& last = order.at[(r - 1) & (kWindowSize - 1)];
+        const bool lastBelow = last.sharedPrev > last.sharedNext;
+        const int lastShared = lastBelow ? last.sharedPrev : last.sharedNext;
+        const int lastNeighbour = lastBelow ? last.prev : last.next;
+        if (lastShared - 1 >= nearAgreed && lastNeighbour < kWindowSize - 1 && r != 0) {
+          near = lastNeighbour + 1;
+          nearAgreed = lastShared - 1;
+        }
+        forest::insertNear(r, near, nearAgreed, p, &order);
+        equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
       }
+      agreed--;
     }
-    // Past the end of the input the window byte at s is left as it was.
-    for (; i < step; i++) {
-      DeleteNode(static_cast<short>(s), p, &order);
-      s = (s + 1) & (kWindowSize - 1);
+    // The copy's last position, when the band still holds its byte.
+    int passed = step - 1;
+    if (readable == step) {
+      const int s = (r + kMaxMatch) & (kWindowSize - 1);
+      forest::deleteNode<true>(s, p, &order);
+      p->window[s] = *next;
+      if (s < kMirrorSize) {
+        p->window[kWindowSize + s] = *next;
+      }
+      r = (r + 1) & (kWindowSize - 1);
+      InsertNode(static_cast<short>(r), p, &order);
+      passed = step;
+    } else {
+      passed = readable;
+    }
+    // Past the end of the input the window byte at the refill position is
+    // left as it was.
+    for (; passed < step; passed++) {
+      DeleteNode(static_cast<short>((r + kMaxMatch) & (kWindowSize - 1)), p, &order);
       r = (r + 1) & (kWindowSize - 1);
       remaining--;
       if (remaining > 0) {
