@@ -119,9 +119,12 @@ void Encode(_CParams* p) {
         // this one. Near the end of a copy it is usually the nearer.
         int near = finger;
         int nearAgreed = agreed > agreedFloor ? agreed : 1;
-        const OrderEntry& last = order.at[(r - 1) & (kWindowSize - 1)];
-        const bool lastBelow = last.sharedPrev > last.sharedNext;
-        const int lastShared = lastBelow ? last.sharedPrev : last.sharedNext;
+        const int lastPos = (r - 1) & (kWindowSize - 1);
+        const OrderEntry& last = order.at[lastPos];
+        const int lastSharedPrev = order.sharedPrev[lastPos];
+        const int lastSharedNext = order.sharedPrev[last.next];
+        const bool lastBelow = lastSharedPrev > lastSharedNext;
+        const int lastShared = lastBelow ? lastSharedPrev : lastSharedNext;
         const int lastNeighbour = lastBelow ? last.prev : last.next;
         if (lastShared - 1 >= nearAgreed && lastNeighbour < kWindowSize - 1 && r != 0) {
           near = lastNeighbour + 1;

@@ -126,13 +126,11 @@ inline void linkInOrder(int pos, int below, int above, int sharedBelow, int shar
   assert(sharedBelow >= 0 && sharedBelow < kMaxMatch && sharedAbove >= 0 && sharedAbove < kMaxMatch);
   OrderEntry* const e = order->at;
   e[below].next = static_cast<int16_t>(pos);
-  e[below].sharedNext = static_cast<int16_t>(sharedBelow);
   e[pos].prev = static_cast<int16_t>(below);
-  e[pos].sharedPrev = static_cast<int16_t>(sharedBelow);
   e[pos].next = static_cast<int16_t>(above);
-  e[pos].sharedNext = static_cast<int16_t>(sharedAbove);
   e[above].prev = static_cast<int16_t>(pos);
-  e[above].sharedPrev = static_cast<int16_t>(sharedAbove);
+  order->sharedPrev[pos] = static_cast<int16_t>(sharedBelow);
+  order->sharedPrev[above] = static_cast<int16_t>(sharedAbove);
 }
 
 // pos becomes a new leaf below `parent` (a position or a root), on its
@@ -175,6 +173,7 @@ inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CPara
   if constexpr (kOrdered) {
     OrderEntry* const e = order->at;
     e[pos] = e[node];
+    order->sharedPrev[pos] = order->sharedPrev[node];
     e[e[node].prev].next = static_cast<int16_t>(pos);
     e[e[node].next].prev = static_cast<int16_t>(pos);
   }
@@ -223,11 +222,11 @@ inline __attribute__((always_inline)) void deleteNode(int pos, _CParams* p, Orde
     OrderEntry* const e = order->at;
     const int below = e[pos].prev;
     const int above = e[pos].next;
-    const int shared = e[pos].sharedPrev < e[pos].sharedNext ? e[pos].sharedPrev : e[pos].sharedNext;
+    const int sharedBelow = order->sharedPrev[pos];
+    const int sharedAbove = order->sharedPrev[above];
     e[below].next = static_cast<int16_t>(above);
-    e[below].sharedNext = static_cast<int16_t>(shared);
     e[above].prev = static_cast<int16_t>(below);
-    e[above].sharedPrev = static_cast<int16_t>(shared);
+    order->sharedPrev[above] = static_cast<int16_t>(sharedBelow < sharedAbove ? sharedBelow : sharedAbove);
   }
 }
 
@@ -269,6 +268,7 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
   // and agrees with the key exactly as far as the string passed; only a tie
   // needs the bytes compared.
   const OrderEntry* const e = order->at;
+  const int16_t* const sharedPrev = order->sharedPrev;
   int below;
   int above;
   int sharedBelow;
@@ -282,7 +282,7 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
         sharedAbove = 1;
         break;
       }
-      const int between = e[below].sharedNext;
+      const int between = sharedPrev[above];
       if (between < sharedBelow) {
         sharedAbove = between;
         break;
@@ -316,7 +316,7 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
         sharedBelow = 1;
         break;
       }
-      const int between = e[above].sharedPrev;
+      const int between = sharedPrev[above];
       if (between < sharedAbove) {
         sharedBelow = between;
         break;

@@ -19,21 +19,21 @@ void DeleteNode(short pos, _CParams* p);
 
 // The positions of each tree in string order, kept beside the forest by the
 // band encoder (on its stack, one per band): the nearest smaller and larger
-// position of the same tree and the number of leading bytes shared with
-// each. The trees themselves stay exactly as InsertNode and DeleteNode leave
-// them; the order only lets the encoder find a position's place without a
-// walk. Entry kNil absorbs the writes made for a missing neighbour.
-// The counts are 16 bits wide, not 8: stores through a byte type may alias
-// any field of the record, which would make the compiler reload them all
-// after each store, and an entry of 8 bytes moves as one word.
+// position of the same tree, and the number of leading bytes each position
+// shares with the nearest smaller one; what it shares with the nearest
+// larger one is that position's own count. The trees themselves stay exactly
+// as InsertNode and DeleteNode leave them; the order only lets the encoder
+// find a position's place without a walk. Entry kNil absorbs the writes made
+// for a missing neighbour, and the count of a position without a smaller
+// neighbour means nothing. Links and counts are kept apart, 16 KB and 8 KB,
+// to keep the order small beside the record in the data cache.
 struct OrderEntry {
-  int16_t prev;        // nearest smaller string, or kNil
-  int16_t next;        // nearest larger string, or kNil
-  int16_t sharedPrev;  // leading bytes shared with prev (1..59)
-  int16_t sharedNext;  // leading bytes shared with next (1..59)
+  int16_t prev;  // nearest smaller string, or kNil
+  int16_t next;  // nearest larger string, or kNil
 };
 struct OrderLinks {
   OrderEntry at[kWindowSize + 1];
+  int16_t sharedPrev[kWindowSize + 1];  // leading bytes shared with prev (1..59)
 };
 
 // Clears the order for an empty forest.
