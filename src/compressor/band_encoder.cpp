@@ -11,6 +11,77 @@
 #include "compressor/forest_ops.h"
 #include "compressor/match_finder.h"
 
+namespace {
+
+// Passes over the first `inner` positions of a copy of `step` bytes at
+// `copyOffset` that starts at coding position r, refilling the window from
+// `next`; returns the new coding position. kNearRingEnd: the coding
+// position or the copy's source reaches the end of the ring on the way.
+//
+// Each new position's string shares a prefix with the matching position of
+// the copy's source, so it is inserted from there; only the copy's last
+// position, whose match is coded next, needs the full search from the root.
+// The match compared the stored bytes from token and source on, and the
+// refills during the copy never touch them, so while neither string has
+// wrapped past 4095 the first `agreed` bytes of both are known to agree:
+// step - 1 for the first position, one fewer for each next; once either
+// string has wrapped, only their first byte.
+template <bool kNearRingEnd>
+inline __attribute__((always_inline)) int passCopy(const unsigned char* next, int inner, int r, int step,
+                                                   int copyOffset, _CParams* p, OrderLinks* order) {
+  int agreed = step - 1;
+  const int source = (r - copyOffset - 1) & (kWindowSize - 1);
+  const int agreedFloor = step - 1 - (kWindowSize - 1 - (r > source ? r : source));
+  // In runs and repeated rows the strings at the two ends of the copy stay
+  // equal from one position to the next: then only the byte each string
+  // gained needs comparing, and the new position takes the place of the
+  // one it copies (strings in the forest are distinct). `equal` holds while
+  // the last pair compared had equal strings. The string of position 4095
+  // runs on into the mirror, so at the ring's end the pair gives no such
+  // inference.
+  bool equal = step == kMaxMatch;
+  for (const unsigned char* const end = next + inner; next < end; next++) {
+    const unsigned char c = *next;
+    const int s = (r + kMaxMatch) & (kWindowSize - 1);
+    forest::deleteNode<true>(s, p, order);
+    p->window[s] = c;
+    if (s < kMirrorSize) {
+      p->window[kWindowSize + s] = c;
+    }
+    r = (r + 1) & (kWindowSize - 1);
+    const int finger = (r - copyOffset - 1) & (kWindowSize - 1);
+    if (equal && (!kNearRingEnd || (r != 0 && finger != 0)) &&
+        p->window[r + kMaxMatch - 1] == p->window[finger + kMaxMatch - 1] && p->upLink[finger] != kNil) {
+      forest::replaceNode<true>(finger, r, p, order);
+      p->bestOffset = static_cast<int16_t>(copyOffset);
+      p->bestLength = kMaxMatch;
+    } else {
+      // Another finger: the string that shares the most with the last
+      // position, one byte on, shares all but one of those bytes with this
+      // one. Near the end of a copy it is usually the nearer.
+      int near = finger;
+      int nearAgreed = !kNearRingEnd || agreed > agreedFloor ? agreed : 1;
+      const int lastPos = (r - 1) & (kWindowSize - 1);
+      const OrderEntry& last = order->at[lastPos];
+      const int lastSharedPrev = order->sharedPrev[lastPos];
+      const int lastSharedNext = order->sharedPrev[last.next];
+      const bool lastBelow = lastSharedPrev > lastSharedNext;
+      const int lastShared = lastBelow ? lastSharedPrev : lastSharedNext;
+      const int lastNeighbour = lastBelow ? last.prev : last.next;
+      if (lastShared - 1 >= nearAgreed && lastNeighbour < kWindowSize - 1 && (!kNearRingEnd || r != 0)) {
+        near = lastNeighbour + 1;
+        nearAgreed = lastShared - 1;
+      }
+      forest::insertNear(r, near, nearAgreed, p, order);
+      equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
+    }
+    agreed--;
+  }
+  return r;
+}
+
+}  // namespace
+
 void Encode(_CParams* p) {
   assert(p->inSize >= 0 && p->inSize <= kMaxBand);
   assert(p->outBuf != nullptr && p->outCap >= 0 && p->outLen == 0 && p->inPos == 0);
@@ -80,61 +151,17 @@ void Encode(_CParams* p) {
     p->inPos += readable;
     const unsigned char* const innerEnd = next + (readable < step - 1 ? readable : step - 1);
 
-    // While a copy is passed over, each new position's string shares a
-    // prefix with the matching position of the copy's source, so it is
-    // inserted from there. Only the last position's match is coded next and
-    // needs the full search from the root. The match compared the stored
-    // bytes from token and source on, and the refills during the copy never
-    // touch them, so while neither string has wrapped past 4095 the first
-    // `agreed` bytes of both are known to agree: step - 1 for the first
-    // position, one fewer for each next; once either string has wrapped,
-    // only their first byte (agreedFloor tells the two cases apart).
-    int agreed = step - 1;
+    // Neither the coding position nor the copy's source passes the end of
+    // the ring before the copy's last position in almost every copy; those
+    // that do take the loop that checks for it.
     const int source = (r - copyOffset - 1) & (kWindowSize - 1);
-    const int agreedFloor = step - 1 - (kWindowSize - 1 - (r > source ? r : source));
-    // In runs and repeated rows the strings at the two ends of the copy stay
-    // equal from one position to the next: then only the byte each string
-    // gained needs comparing, and the new position takes the place of the
-    // one it copies (strings in the forest are distinct). `equal` holds
-    // while the last pair compared had equal strings.
-    bool equal = step == kMaxMatch;
-    while (next < innerEnd) {
-      const unsigned char c = *next++;
-      const int s = (r + kMaxMatch) & (kWindowSize - 1);
-      forest::deleteNode<true>(s, p, &order);
-      p->window[s] = c;
-      if (s < kMirrorSize) {
-        p->window[kWindowSize + s] = c;
-      }
-      r = (r + 1) & (kWindowSize - 1);
-      const int finger = (r - copyOffset - 1) & (kWindowSize - 1);
-      if (equal && r != 0 && finger != 0 && p->window[r + kMaxMatch - 1] == p->window[finger + kMaxMatch - 1] &&
-          p->upLink[finger] != kNil) {
-        forest::replaceNode<true>(finger, r, p, &order);
-        p->bestOffset = static_cast<int16_t>(copyOffset);
-        p->bestLength = kMaxMatch;
-      } else {
-        // Another finger: the string that shares the most with the last
-        // position, one byte on, shares all but one of those bytes with
-        // this one. Near the end of a copy it is usually the nearer.
-        int near = finger;
-        int nearAgreed = agreed > agreedFloor ? agreed : 1;
-        const int lastPos = (r - 1) & (kWindowSize - 1);
-        const OrderEntry& last = order.at[lastPos];
-        const int lastSharedPrev = order.sharedPrev[lastPos];
-        const int lastSharedNext = order.sharedPrev[last.next];
-        const bool lastBelow = lastSharedPrev > lastSharedNext;
-        const int lastShared = lastBelow ? lastSharedPrev : lastSharedNext;
-        const int lastNeighbour = lastBelow ? last.prev : last.next;
-        if (lastShared - 1 >= nearAgreed && lastNeighbour < kWindowSize - 1 && r != 0) {
-          near = lastNeighbour + 1;
-          nearAgreed = lastShared - 1;
-        }
-        forest::insertNear(r, near, nearAgreed, p, &order);
-        equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
-      }
-      agreed--;
+    const int inner = static_cast<int>(innerEnd - next);
+    if ((r > source ? r : source) + inner < kWindowSize) {
+      r = passCopy<false>(next, inner, r, step, copyOffset, p, &order);
+    } else {
+      r = passCopy<true>(next, inner, r, step, copyOffset, p, &order);
     }
+    next = innerEnd;
     // The copy's last position, when the band still holds its byte.
     int passed = step - 1;
     if (readable == step) {
