@@ -72,7 +72,7 @@ inline __attribute__((always_inline)) int passCopy(const unsigned char* next, in
         near = lastNeighbour + 1;
         nearAgreed = lastShared - 1;
       }
-      forest::insertNear(r, near, nearAgreed, p, order);
+      forest::insertNear<!kNearRingEnd>(r, near, nearAgreed, p, order);
       equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
     }
     agreed--;

@@ -242,12 +242,18 @@ void climbAndInsert(int pos, int x, int xAgree, _CParams* p, OrderLinks* order);
 constexpr int kOrderSteps = 8;
 
 // InsertNodeNear (see there).
+// kAgreedKnown: the caller knows that the finger is another position and
+// that the two strings agree in their first `agreed` bytes, so neither is
+// checked.
+template <bool kAgreedKnown = false>
 inline __attribute__((always_inline)) void insertNear(int pos, int finger, int agreed, _CParams* p,
                                                       OrderLinks* order) {
   assert(pos >= 0 && pos < kWindowSize && finger >= 0 && finger < kWindowSize);
   assert(agreed >= 1 && agreed < kMaxMatch);
+  assert(!kAgreedKnown || (finger != pos && agreement(&p->window[pos], &p->window[finger], 0) >= agreed));
   const unsigned char* key = &p->window[pos];
-  if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
+  if ((!kAgreedKnown && finger == pos) || p->upLink[finger] == kNil ||
+      (!kAgreedKnown && p->window[finger] != key[0])) {
     insertFromRoot<true>(pos, p, order);
     return;
   }
