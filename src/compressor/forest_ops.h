@@ -15,12 +15,6 @@
 
 namespace forest {
 
-inline uint64_t load64(const unsigned char* a) {
-  uint64_t v;
-  std::memcpy(&v, a, sizeof v);
-  return v;
-}
-
 // The word the strings are compared in: eight bytes on 64-bit targets, four
 // on 32-bit ones, where a 64-bit compare takes two and its bit scan a branch.
 using Word = std::conditional_t<sizeof(void*) >= 8, uint64_t, uint32_t>;
