@@ -5,7 +5,12 @@
 // tie-break below fixes the bit stream.
 #include "compressor/adaptive_huffman.h"
 
+#include <cassert>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // Prefix code of the upper 6 bits of a match offset: length and code,
 // left-aligned in a byte.
@@ -37,22 +42,41 @@ void StartHuff(_CParams* p) {
   p->upNode[kRoot] = 0;
 }
 
-void Putcode(short n, unsigned short code, _CParams* p) {
-  p->bitWord = static_cast<uint16_t>(p->bitWord | (code >> p->bitFill));
-  p->bitFill = static_cast<uint8_t>(p->bitFill + n);
-  if (p->bitFill >= 8) {
-    mputc(p->bitWord >> 8, p);
-    p->codeBytes++;
-    p->bitFill = static_cast<uint8_t>(p->bitFill - 8);
-    if (p->bitFill >= 8) {
-      mputc(p->bitWord & 0xFF, p);
-      p->codeBytes++;
-      p->bitFill = static_cast<uint8_t>(p->bitFill - 8);
-      p->bitWord = static_cast<uint16_t>((code << (n - p->bitFill)) & 0xFFFF);
-    } else {
-      p->bitWord = static_cast<uint16_t>((p->bitWord << 8) & 0xFFFF);
+namespace {
+
+// Appends the top n bits (1..25) of `code` to the bit writer; the bits below
+// them are 0. The waiting bits and the new ones are gathered in 32 bits, the
+// finished bytes (0..4) delivered as mputc would, and the rest left waiting
+// in bitWord as Putcode leaves them. Away from the capacity all four bytes
+// are stored at once and only the finished ones counted: the bytes past
+// outLen are not part of the output and are overwritten later.
+inline __attribute__((always_inline)) void putBits(uint32_t code, int n, _CParams* p) {
+  assert(n >= 1 && n <= 25 && p->bitFill <= 7);
+  const uint32_t acc = (static_cast<uint32_t>(p->bitWord) << 16) | (code >> p->bitFill);
+  const int fill = p->bitFill + n;
+  const int bytes = fill >> 3;
+  if (p->outLen + 4 <= p->outCap) {
+    const uint32_t bigEndian = __builtin_bswap32(acc);
+    std::memcpy(p->outBuf + p->outLen, &bigEndian, sizeof bigEndian);
+    p->outLen += bytes;
+  } else {
+    for (int k = 0; k < bytes; k++) {
+      if (p->outLen < p->outCap) {
+        p->outBuf[p->outLen++] = static_cast<unsigned char>(acc >> (24 - 8 * k));
+      }
     }
   }
+  p->codeBytes += bytes;
+  p->bitWord = static_cast<uint16_t>((static_cast<uint64_t>(acc) << (8 * bytes)) >> 16);
+  p->bitFill = static_cast<uint8_t>(fill & 7);
+}
+
+}  // namespace
+
+void Putcode(short n, unsigned short code, _CParams* p) {
+  assert(n >= 1 && n <= 16);
+  assert((code & (0xFFFFu >> n)) == 0);
+  putBits(static_cast<uint32_t>(code) << 16, n, p);
 }
 
 void EncodeEnd(_CParams* p) {
@@ -104,14 +128,35 @@ namespace {
 // position above it, moves to the highest position whose weight is still
 // below w, exchanging contents with it; returns that position.
 inline int moveUp(int x, uint16_t w, _CParams* p) {
+  assert(x >= 0 && x < kRoot && w > p->weight[x + 1]);
   // The weights above x are sorted and the sentinel at 623 is above every
   // weight: a short scan finds most, a binary search the long runs of equal
-  // weights.
+  // weights. With SSE2 the scan compares eight weights at a time; lanes past
+  // the sentinel read the record's next field and never count, since the
+  // first weight of w or more is taken.
   int l = x + 1;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(w));
+  bool found = false;
+  for (int n = 0; n < 2 && !found; n++) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&p->weight[l + 1]));
+    // A lane is w or more where w - weight, saturated at 0, is 0.
+    const unsigned stop = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(wanted, v), _mm_setzero_si128())));
+    if (stop != 0) {
+      l += __builtin_ctz(stop) >> 1;
+      found = true;
+    } else {
+      l += 8;
+    }
+  }
+  if (!found) {
+#else
   for (int n = 0; n < 8 && p->weight[l + 1] < w; n++) {
     l++;
   }
   if (p->weight[l + 1] < w) {
+#endif
     int hi = kNodes;  // weight[hi] >= w
     while (hi - l > 1) {
       const int mid = (l + hi) >> 1;
@@ -149,21 +194,10 @@ inline void countFrom(int x, _CParams* p) {
   } while (x != 0);
 }
 
-// Writes a code gathered from the leaf up in the top n bits of `code`. A
-// leaf can lie up to 21 levels deep, so a code longer than 16 bits goes out
-// in two pieces.
-inline void putPath(uint32_t code, int n, _CParams* p) {
-  if (n <= 16) {
-    Putcode(static_cast<short>(n), static_cast<unsigned short>(code >> 16), p);
-  } else {
-    Putcode(16, static_cast<unsigned short>(code >> 16), p);
-    Putcode(static_cast<short>(n - 16), static_cast<unsigned short>(code & 0xFFFF), p);
-  }
-}
-
 }  // namespace
 
 void update(short c, _CParams* p) {
+  assert(c >= 0 && c < kSymbols);
   // The rebuild check comes before the increment: the symbol that brings the
   // root to the limit is counted in the rebuilt tree.
   if (p->weight[kRoot] == kMaxWeight) {
@@ -173,6 +207,7 @@ void update(short c, _CParams* p) {
 }
 
 void EncodeChar(unsigned short c, _CParams* p) {
+  assert(c < kSymbols);
   // Gather the path from the leaf up, so the bit of the node below the root
   // ends up first.
   uint32_t code = 0;
@@ -185,7 +220,7 @@ void EncodeChar(unsigned short c, _CParams* p) {
       n++;
       k = p->upNode[k];
     } while (k != kRoot);
-    putPath(code, n, p);
+    putBits(code, n, p);
     update(static_cast<short>(c), p);
     return;
   }
@@ -202,13 +237,13 @@ void EncodeChar(unsigned short c, _CParams* p) {
         code = (code >> 1) | (static_cast<uint32_t>(up & 1) << 31);
         n++;
       }
-      putPath(code, n, p);
+      putBits(code, n, p);
       countFrom(p->upNode[moveUp(k, w, p)], p);
       return;
     }
     k = p->upNode[k];
     if (k == kRoot) {
-      putPath(code, n, p);
+      putBits(code, n, p);
       p->weight[kRoot]++;  // the root never moves: the sentinel is above it
       return;
     }
@@ -216,7 +251,9 @@ void EncodeChar(unsigned short c, _CParams* p) {
 }
 
 void EncodePosition(unsigned short offset, _CParams* p) {
+  assert(offset < kWindowSize);
+  // The prefix code of the upper 6 bits and the lower 6 bits, as one code.
   const int u = offset >> 6;
-  Putcode(p_len[u], static_cast<unsigned short>(p_code[u] << 8), p);
-  Putcode(6, static_cast<unsigned short>((offset << 10) & 0xFFFF), p);
+  const uint32_t code = (static_cast<uint32_t>(p_code[u]) << 24) | (static_cast<uint32_t>(offset & 63) << (26 - p_len[u]));
+  putBits(code, p_len[u] + 6, p);
 }

@@ -2,6 +2,7 @@
 // the compressed band format (4-byte little-endian length, then the coded
 // tokens), and the encoding loop over literals and copies. Called by the page
 // transfer once per band.
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,12 +13,78 @@
 
 namespace {
 
-// mgetc, inlined into the coding loop: the next band byte, or -1 at the end.
-inline int nextByte(_CParams* p) { return p->inPos < p->inSize ? p->inData[p->inPos++] : -1; }
+// Passes over the first `inner` positions of a copy of `step` bytes at
+// `copyOffset` that starts at coding position r, refilling the window from
+// `next`; returns the new coding position. kNearRingEnd: the coding
+// position or the copy's source reaches the end of the ring on the way.
+//
+// Each new position's string shares a prefix with the matching position of
+// the copy's source, so it is inserted from there; only the copy's last
+// position, whose match is coded next, needs the full search from the root.
+// The match compared the stored bytes from token and source on, and the
+// refills during the copy never touch them, so while neither string has
+// wrapped past 4095 the first `agreed` bytes of both are known to agree:
+// step - 1 for the first position, one fewer for each next; once either
+// string has wrapped, only their first byte.
+template <bool kNearRingEnd>
+inline __attribute__((always_inline)) int passCopy(const unsigned char* next, int inner, int r, int step,
+                                                   int copyOffset, _CParams* p, OrderLinks* order) {
+  int agreed = step - 1;
+  const int source = (r - copyOffset - 1) & (kWindowSize - 1);
+  const int agreedFloor = step - 1 - (kWindowSize - 1 - (r > source ? r : source));
+  // In runs and repeated rows the strings at the two ends of the copy stay
+  // equal from one position to the next: then only the byte each string
+  // gained needs comparing, and the new position takes the place of the
+  // one it copies (strings in the forest are distinct). `equal` holds while
+  // the last pair compared had equal strings. The string of position 4095
+  // runs on into the mirror, so at the ring's end the pair gives no such
+  // inference.
+  bool equal = step == kMaxMatch;
+  for (const unsigned char* const end = next + inner; next < end; next++) {
+    const unsigned char c = *next;
+    const int s = (r + kMaxMatch) & (kWindowSize - 1);
+    forest::deleteNode<true>(s, p, order);
+    p->window[s] = c;
+    if (s < kMirrorSize) {
+      p->window[kWindowSize + s] = c;
+    }
+    r = (r + 1) & (kWindowSize - 1);
+    const int finger = (r - copyOffset - 1) & (kWindowSize - 1);
+    if (equal && (!kNearRingEnd || (r != 0 && finger != 0)) &&
+        p->window[r + kMaxMatch - 1] == p->window[finger + kMaxMatch - 1] && p->upLink[finger] != kNil) {
+      forest::replaceNode<true>(finger, r, p, order);
+      p->bestOffset = static_cast<int16_t>(copyOffset);
+      p->bestLength = kMaxMatch;
+    } else {
+      // Another finger: the string that shares the most with the last
+      // position, one byte on, shares all but one of those bytes with this
+      // one. Near the end of a copy it is usually the nearer.
+      int near = finger;
+      int nearAgreed = !kNearRingEnd || agreed > agreedFloor ? agreed : 1;
+      const int lastPos = (r - 1) & (kWindowSize - 1);
+      const OrderEntry& last = order->at[lastPos];
+      const int lastSharedPrev = order->sharedPrev[lastPos];
+      const int lastSharedNext = order->sharedPrev[last.next];
+      const bool lastBelow = lastSharedPrev > lastSharedNext;
+      const int lastShared = lastBelow ? lastSharedPrev : lastSharedNext;
+      const int lastNeighbour = lastBelow ? last.prev : last.next;
+      if (lastShared - 1 >= nearAgreed && lastNeighbour < kWindowSize - 1 && (!kNearRingEnd || r != 0)) {
+        near = lastNeighbour + 1;
+        nearAgreed = lastShared - 1;
+      }
+      forest::insertNear<!kNearRingEnd>(r, near, nearAgreed, p, order);
+      equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
+    }
+    agreed--;
+  }
+  return r;
+}
 
 }  // namespace
 
 void Encode(_CParams* p) {
+  assert(p->inSize >= 0 && p->inSize <= kMaxBand);
+  assert(p->outBuf != nullptr && p->outCap >= 0 && p->outLen == 0 && p->inPos == 0);
   initCParams(p);
 
   // The header goes straight into the work buffer, past mputc, so it is
@@ -42,7 +109,8 @@ void Encode(_CParams* p) {
   // Spaces before the first coding position. Positions past the input and
   // the mirror keep the zeros of the cleared record: they take part in the
   // comparisons near the end of the band and decide between equal matches.
-  int s = 0;
+  // The refill position, where the next input byte goes, is always r + 60
+  // (mod 4096): just past the lookahead, the oldest byte of the window.
   int r = kWindowStart;
   std::memset(p->window, ' ', kWindowStart);
   int remaining = 0;
@@ -60,6 +128,8 @@ void Encode(_CParams* p) {
   InsertNode(static_cast<short>(r), p, &order);
 
   do {
+    assert(remaining >= 1 && remaining <= kMaxMatch);
+    assert(p->bestLength >= 0 && p->bestLength <= kMaxMatch && p->bestOffset >= 0 && p->bestOffset < kWindowSize);
     if (p->bestLength > remaining) {
       p->bestLength = static_cast<int16_t>(remaining);
     }
@@ -71,69 +141,46 @@ void Encode(_CParams* p) {
       EncodePosition(static_cast<unsigned short>(p->bestOffset), p);
     }
     const int step = p->bestLength;
-    // While a copy is passed over, each new position's string shares a
-    // prefix with the matching position of the copy's source, so it is
-    // inserted from there. Only the last position's match is coded next and
-    // needs the full search from the root. The match compared the stored
-    // bytes from token and source on, and the refills during the copy never
-    // touch them, so while neither string has wrapped past 4095 the first
-    // step - i - 1 bytes of both are known to agree.
-    const int token = r;
     const int copyOffset = p->bestOffset;
+    // The bytes that refill the window while the copy is passed over are
+    // read as mgetc would, stopping at the end of the band; the band and the
+    // read position stay in locals, which the stores into the window could
+    // otherwise force to be reloaded at every byte.
+    const unsigned char* next = p->inData + p->inPos;
+    const int readable = p->inSize - p->inPos < step ? p->inSize - p->inPos : step;
+    p->inPos += readable;
+    const unsigned char* const innerEnd = next + (readable < step - 1 ? readable : step - 1);
+
+    // Neither the coding position nor the copy's source passes the end of
+    // the ring before the copy's last position in almost every copy; those
+    // that do take the loop that checks for it.
     const int source = (r - copyOffset - 1) & (kWindowSize - 1);
-    // In runs and repeated rows the strings at the two ends of the copy stay
-    // equal from one position to the next: then only the byte each string
-    // gained needs comparing, and the new position takes the place of the
-    // one it copies (strings in the forest are distinct). `equal` holds
-    // while the last pair compared had equal strings.
-    bool equal = step == kMaxMatch;
-    int i = 0;
-    while (i < step) {
-      const int c = nextByte(p);
-      if (c == -1) {
-        break;
-      }
-      forest::deleteNode<true>(s, p, &order);
-      p->window[s] = static_cast<unsigned char>(c);
-      if (s < kMirrorSize) {
-        p->window[kWindowSize + s] = static_cast<unsigned char>(c);
-      }
-      s = (s + 1) & (kWindowSize - 1);
-      r = (r + 1) & (kWindowSize - 1);
-      if (i < step - 1) {
-        const int finger = source + i + 1;
-        const int fingerPos = finger & (kWindowSize - 1);
-        if (equal && r != 0 && fingerPos != 0 && p->window[r + kMaxMatch - 1] == p->window[fingerPos + kMaxMatch - 1] &&
-            p->upLink[fingerPos] != kNil) {
-          forest::replaceNode<true>(fingerPos, r, p, &order);
-          p->bestOffset = static_cast<int16_t>(copyOffset);
-          p->bestLength = kMaxMatch;
-        } else {
-          // Another finger: the string that shares the most with the last
-          // position, one byte on, shares all but one of those bytes with
-          // this one. Near the end of a copy it is usually the nearer.
-          int near = fingerPos;
-          int agreed = (token + i + 1 < kWindowSize && finger < kWindowSize) ? step - i - 1 : 1;
-          const OrderEntry& last = order.at[(r - 1) & (kWindowSize - 1)];
-          const bool lastBelow = last.sharedPrev > last.sharedNext;
-          const int lastShared = lastBelow ? last.sharedPrev : last.sharedNext;
-          const int lastNeighbour = lastBelow ? last.prev : last.next;
-          if (lastShared - 1 >= agreed && lastNeighbour < kWindowSize - 1 && r != 0) {
-            near = lastNeighbour + 1;
-            agreed = lastShared - 1;
-          }
-          forest::insertNear(r, near, agreed, p, &order);
-          equal = p->bestLength == kMaxMatch && p->bestOffset == copyOffset;
-        }
-      } else {
-        InsertNode(static_cast<short>(r), p, &order);
-      }
-      i++;
+    const int inner = static_cast<int>(innerEnd - next);
+    if ((r > source ? r : source) + inner < kWindowSize) {
+      r = passCopy<false>(next, inner, r, step, copyOffset, p, &order);
+    } else {
+      r = passCopy<true>(next, inner, r, step, copyOffset, p, &order);
     }
-    // Past the end of the input the window byte at s is left as it was.
-    for (; i < step; i++) {
-      DeleteNode(static_cast<short>(s), p, &order);
-      s = (s + 1) & (kWindowSize - 1);
+    next = innerEnd;
+    // The copy's last position, when the band still holds its byte.
+    int passed = step - 1;
+    if (readable == step) {
+      const int s = (r + kMaxMatch) & (kWindowSize - 1);
+      forest::deleteNode<true>(s, p, &order);
+      p->window[s] = *next;
+      if (s < kMirrorSize) {
+        p->window[kWindowSize + s] = *next;
+      }
+      r = (r + 1) & (kWindowSize - 1);
+      InsertNode(static_cast<short>(r), p, &order);
+      passed = step;
+    } else {
+      passed = readable;
+    }
+    // Past the end of the input the window byte at the refill position is
+    // left as it was.
+    for (; passed < step; passed++) {
+      DeleteNode(static_cast<short>((r + kMaxMatch) & (kWindowSize - 1)), p, &order);
       r = (r + 1) & (kWindowSize - 1);
       remaining--;
       if (remaining > 0) {

@@ -1,9 +1,12 @@
 // Byte streams of one band encode: mgetc reads the band being compressed,
 // mputc appends code bytes to the work buffer but never past its capacity.
 // Used by the band encoder and the bit writer of the Huffman coder.
+#include <cassert>
+
 #include "compressor/band_compressor.h"
 
 int mgetc(_CParams* p) {
+  assert(p->inPos >= 0 && p->inPos <= p->inSize);
   if (p->inPos >= p->inSize) {
     return -1;
   }
@@ -11,6 +14,7 @@ int mgetc(_CParams* p) {
 }
 
 int mputc(int v, _CParams* p) {
+  assert(p->outLen >= 0 && p->outBuf != nullptr);
   // The header was stored directly and counts against the capacity, so a
   // band of 4 bytes or fewer never receives a code byte.
   if (p->outLen >= p->outCap) {

@@ -4,44 +4,94 @@
 // Used by the match finder's routines and by the band encoder.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "compressor/band_compressor.h"
 #include "compressor/match_finder.h"
 
 namespace forest {
 
-inline uint64_t load64(const unsigned char* a) {
-  uint64_t v;
+// The word the strings are compared in: eight bytes on 64-bit targets, four
+// on 32-bit ones, where a 64-bit compare takes two and its bit scan a branch.
+using Word = std::conditional_t<sizeof(void*) >= 8, uint64_t, uint32_t>;
+
+inline Word loadWord(const unsigned char* a) {
+  Word v;
   std::memcpy(&v, a, sizeof v);
   return v;
 }
 
+inline int lowestSetBit(Word x) {
+  if constexpr (sizeof(Word) == 8) {
+    return __builtin_ctzll(x);
+  } else {
+    return __builtin_ctz(static_cast<unsigned>(x));
+  }
+}
+
+inline Word byteSwap(Word x) {
+  if constexpr (sizeof(Word) == 8) {
+    return __builtin_bswap64(x);
+  } else {
+    return __builtin_bswap32(static_cast<uint32_t>(x));
+  }
+}
+
 // Number of leading bytes in which the 60-byte strings at a and b agree (60
-// when all do), given that their first `from` bytes are known to agree. Reads
-// eight bytes at a time; the last word is read at offset 52 so that nothing
-// past the 60 bytes is touched.
-inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
+// when all do), given that their first `from` bytes are known to agree, and
+// in *larger whether a's string is the larger (false when all agree). Reads
+// a word at a time; the last word is read so that it ends at byte 60 and
+// nothing past the 60 bytes is touched. The side is taken from the same
+// words that locate the first difference.
+inline __attribute__((always_inline)) int agreementSide(const unsigned char* a, const unsigned char* b, int from,
+                                                        bool* larger) {
+  assert(from >= 0 && from <= kMaxMatch);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  constexpr int kLastWord = kMaxMatch - 8;
+  constexpr int kWordBytes = static_cast<int>(sizeof(Word));
+  constexpr int kLastWord = kMaxMatch - kWordBytes;
+  Word wa;
+  Word wb;
+  Word x;
   int at = from;
-  for (; at < kLastWord; at += 8) {
-    const uint64_t x = load64(a + at) ^ load64(b + at);
+  for (; at < kLastWord; at += kWordBytes) {
+    wa = loadWord(a + at);
+    wb = loadWord(b + at);
+    x = wa ^ wb;
     if (x != 0) {
-      return at + (__builtin_ctzll(x) >> 3);
+      goto differ;
     }
   }
-  const uint64_t x = load64(a + kLastWord) ^ load64(b + kLastWord);
-  return x != 0 ? kLastWord + (__builtin_ctzll(x) >> 3) : kMaxMatch;
+  at = kLastWord;
+  wa = loadWord(a + at);
+  wb = loadWord(b + at);
+  x = wa ^ wb;
+  if (x == 0) {
+    *larger = false;
+    return kMaxMatch;
+  }
+differ:
+  // The byte at the lower address is the more significant in the order of
+  // the strings, so the words compare as the strings do once byte-swapped.
+  *larger = byteSwap(wa) > byteSwap(wb);
+  return at + (lowestSetBit(x) >> 3);
 #else
   int i = from;
   while (i < kMaxMatch && a[i] == b[i]) {
     i++;
   }
+  *larger = i < kMaxMatch && a[i] > b[i];
   return i;
 #endif
+}
+
+// agreementSide without the side.
+inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
+  bool larger;
+  return agreementSide(a, b, from, &larger);
 }
 
 // The link of `parent` (a position or a root) that holds `child`, its right
@@ -55,17 +105,26 @@ inline int16_t* linkHolding(int parent, int child, _CParams* p) {
   return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(p) + kLeft + side + 2 * static_cast<size_t>(parent));
 }
 
+// The child of `node` (a position or a root) on its larger side when
+// `right`, else on its smaller side; chosen without a branch.
+inline int childOf(int node, bool right, const _CParams* p) {
+  constexpr size_t kLeft = offsetof(_CParams, leftLink);
+  constexpr size_t kApart = offsetof(_CParams, rightLink) - kLeft;
+  const size_t side = right ? kApart : 0;
+  return *reinterpret_cast<const int16_t*>(reinterpret_cast<const char*>(p) + kLeft + side +
+                                           2 * static_cast<size_t>(node));
+}
+
 // The order links of a missing neighbour land in entry kNil.
 inline void linkInOrder(int pos, int below, int above, int sharedBelow, int sharedAbove, OrderLinks* order) {
+  assert(sharedBelow >= 0 && sharedBelow < kMaxMatch && sharedAbove >= 0 && sharedAbove < kMaxMatch);
   OrderEntry* const e = order->at;
   e[below].next = static_cast<int16_t>(pos);
-  e[below].sharedNext = static_cast<uint8_t>(sharedBelow);
   e[pos].prev = static_cast<int16_t>(below);
-  e[pos].sharedPrev = static_cast<uint8_t>(sharedBelow);
   e[pos].next = static_cast<int16_t>(above);
-  e[pos].sharedNext = static_cast<uint8_t>(sharedAbove);
   e[above].prev = static_cast<int16_t>(pos);
-  e[above].sharedPrev = static_cast<uint8_t>(sharedAbove);
+  order->sharedPrev[pos] = static_cast<int16_t>(sharedBelow);
+  order->sharedPrev[above] = static_cast<int16_t>(sharedAbove);
 }
 
 // pos becomes a new leaf below `parent` (a position or a root), on its
@@ -75,6 +134,7 @@ inline void linkInOrder(int pos, int below, int above, int sharedBelow, int shar
 template <bool kOrdered>
 inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sharedAbove, _CParams* p,
                        OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize && (parent < kWindowSize || parent >= kRootBase));
   p->upLink[pos] = static_cast<int16_t>(parent);
   if (right) {
     p->rightLink[parent] = static_cast<int16_t>(pos);
@@ -96,6 +156,7 @@ inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sha
 // own; node leaves the forest. Keeps every string in the forest distinct.
 template <bool kOrdered>
 inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CParams* p, OrderLinks* order) {
+  assert(node >= 0 && node < kWindowSize && pos >= 0 && pos < kWindowSize && node != pos);
   p->upLink[pos] = p->upLink[node];
   p->leftLink[pos] = p->leftLink[node];
   p->rightLink[pos] = p->rightLink[node];
@@ -106,6 +167,7 @@ inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CPara
   if constexpr (kOrdered) {
     OrderEntry* const e = order->at;
     e[pos] = e[node];
+    order->sharedPrev[pos] = order->sharedPrev[node];
     e[e[node].prev].next = static_cast<int16_t>(pos);
     e[e[node].next].prev = static_cast<int16_t>(pos);
   }
@@ -114,6 +176,7 @@ inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CPara
 // DeleteNode, with or without keeping the order.
 template <bool kOrdered>
 inline __attribute__((always_inline)) void deleteNode(int pos, _CParams* p, OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize);
   if (p->upLink[pos] == kNil) {
     return;
   }
@@ -153,11 +216,11 @@ inline __attribute__((always_inline)) void deleteNode(int pos, _CParams* p, Orde
     OrderEntry* const e = order->at;
     const int below = e[pos].prev;
     const int above = e[pos].next;
-    const int shared = e[pos].sharedPrev < e[pos].sharedNext ? e[pos].sharedPrev : e[pos].sharedNext;
+    const int sharedBelow = order->sharedPrev[pos];
+    const int sharedAbove = order->sharedPrev[above];
     e[below].next = static_cast<int16_t>(above);
-    e[below].sharedNext = static_cast<uint8_t>(shared);
     e[above].prev = static_cast<int16_t>(below);
-    e[above].sharedPrev = static_cast<uint8_t>(shared);
+    order->sharedPrev[above] = static_cast<int16_t>(sharedBelow < sharedAbove ? sharedBelow : sharedAbove);
   }
 }
 
@@ -173,14 +236,23 @@ void climbAndInsert(int pos, int x, int xAgree, _CParams* p, OrderLinks* order);
 constexpr int kOrderSteps = 8;
 
 // InsertNodeNear (see there).
+// kAgreedKnown: the caller knows that the finger is another position and
+// that the two strings agree in their first `agreed` bytes, so neither is
+// checked.
+template <bool kAgreedKnown = false>
 inline __attribute__((always_inline)) void insertNear(int pos, int finger, int agreed, _CParams* p,
                                                       OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize && finger >= 0 && finger < kWindowSize);
+  assert(agreed >= 1 && agreed < kMaxMatch);
+  assert(!kAgreedKnown || (finger != pos && agreement(&p->window[pos], &p->window[finger], 0) >= agreed));
   const unsigned char* key = &p->window[pos];
-  if (finger == pos || p->upLink[finger] == kNil || p->window[finger] != key[0]) {
+  if ((!kAgreedKnown && finger == pos) || p->upLink[finger] == kNil ||
+      (!kAgreedKnown && p->window[finger] != key[0])) {
     insertFromRoot<true>(pos, p, order);
     return;
   }
-  const int shared = agreement(key, &p->window[finger], agreed);
+  bool larger;
+  const int shared = agreementSide(key, &p->window[finger], agreed, &larger);
   if (shared == kMaxMatch) {
     p->bestOffset = static_cast<int16_t>(((pos - finger) & (kWindowSize - 1)) - 1);
     p->bestLength = kMaxMatch;
@@ -196,11 +268,12 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
   // and agrees with the key exactly as far as the string passed; only a tie
   // needs the bytes compared.
   const OrderEntry* const e = order->at;
+  const int16_t* const sharedPrev = order->sharedPrev;
   int below;
   int above;
   int sharedBelow;
   int sharedAbove;
-  if (key[shared] > p->window[finger + shared]) {
+  if (larger) {
     below = finger;
     sharedBelow = shared;
     for (int steps = 0;; steps++) {
@@ -209,7 +282,7 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
         sharedAbove = 1;
         break;
       }
-      const int between = e[below].sharedNext;
+      const int between = sharedPrev[above];
       if (between < sharedBelow) {
         sharedAbove = between;
         break;
@@ -243,7 +316,7 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
         sharedBelow = 1;
         break;
       }
-      const int between = e[above].sharedPrev;
+      const int between = sharedPrev[above];
       if (between < sharedAbove) {
         sharedBelow = between;
         break;
@@ -273,11 +346,16 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
   // Of two neighbours in a search tree, either the smaller has no right
   // child or the larger has no left child; that empty link is where the
   // walk from the root ends.
-  if (below != kNil && p->rightLink[below] == kNil) {
-    attachLeaf<true>(pos, below, true, sharedBelow, sharedAbove, p, order);
+  // The neighbours are known here, so the order is linked directly.
+  const bool right = below != kNil && p->rightLink[below] == kNil;
+  const int parent = right ? below : above;
+  p->upLink[pos] = static_cast<int16_t>(parent);
+  if (right) {
+    p->rightLink[parent] = static_cast<int16_t>(pos);
   } else {
-    attachLeaf<true>(pos, above, false, sharedBelow, sharedAbove, p, order);
+    p->leftLink[parent] = static_cast<int16_t>(pos);
   }
+  linkInOrder(pos, below, above, sharedBelow, sharedAbove, order);
 }
 
 }  // namespace forest

@@ -4,6 +4,7 @@
 // longest earlier match are one walk. Called by the band encoder.
 #include "compressor/match_finder.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "compressor/forest_ops.h"
@@ -22,6 +23,7 @@ namespace forest {
 // The walk from the root: inserts pos and finds its best match.
 template <bool kOrdered>
 void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize);
   // The key is read as stored, mirror bytes included, never wrapping around
   // the ring: stale or zero bytes past the input steer the search.
   const unsigned char* key = &p->window[pos];
@@ -46,41 +48,43 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
   // in at least as many bytes as the lesser of those two agreements.
   int belowAgree = 1;  // with the nearest smaller string passed
   int aboveAgree = 1;  // with the nearest larger string passed
-  // The best match so far as one number, its length above its nearness
-  // (4095 - offset): the longer wins and, of two equally long, the nearer,
-  // in whatever order the walk meets them. 0 for none.
-  int best = 0;
+  // The best match so far as one number, 4096 times its length less its
+  // distance (offset + 1, 1..4095): the longer wins and, of two equally
+  // long, the nearer, in whatever order the walk meets them. It starts at
+  // the floor below every match of kMinMatch bytes, so no shorter one can
+  // replace it.
+  constexpr int kNoMatch = (kMinMatch - 1) << 12;
+  int best = kNoMatch;
   for (;;) {
-    const int next = right ? p->rightLink[node] : p->leftLink[node];
+    const int next = childOf(node, right, p);
     if (next == kNil) {
       attachLeaf<kOrdered>(pos, node, right, belowAgree, aboveAgree, p, order);
-      p->bestLength = static_cast<int16_t>(best >> 12);
-      if (best != 0) {
-        p->bestOffset = static_cast<int16_t>(kWindowSize - 1 - (best & (kWindowSize - 1)));
+      if (best != kNoMatch) {
+        const int length = (best + kWindowSize - 1) >> 12;
+        p->bestLength = static_cast<int16_t>(length);
+        p->bestOffset = static_cast<int16_t>((length << 12) - best - 1);
+      } else {
+        p->bestLength = 0;
       }
       return;
     }
     node = next;
     const unsigned char* cand = &p->window[node];
-    const int i = agreement(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree);
-    if (i >= kMinMatch) {
-      const int offset = ((pos - node) & (kWindowSize - 1)) - 1;
-      if (i == kMaxMatch) {
-        // Strings in the forest are distinct: no other match is as long.
-        p->bestOffset = static_cast<int16_t>(offset);
-        p->bestLength = kMaxMatch;
-        break;
-      }
-      const int score = (i << 12) | (kWindowSize - 1 - offset);
-      best = score > best ? score : best;
+    const int i = agreementSide(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree, &right);
+    const int distance = (pos - node) & (kWindowSize - 1);
+    if (i == kMaxMatch) {
+      // Strings in the forest are distinct: no other match is as long.
+      p->bestOffset = static_cast<int16_t>(distance - 1);
+      p->bestLength = kMaxMatch;
+      break;
     }
+    // Kept without a branch: the better match and the side the walk takes
+    // follow the data.
+    const int score = (i << 12) - distance;
+    best = score > best ? score : best;
     // Smaller strings lie to the left, larger ones to the right.
-    right = key[i] > cand[i];
-    if (right) {
-      belowAgree = i;
-    } else {
-      aboveAgree = i;
-    }
+    belowAgree = right ? i : belowAgree;
+    aboveAgree = right ? aboveAgree : i;
   }
   replaceNode<kOrdered>(node, pos, p, order);
 }
@@ -94,6 +98,8 @@ template void insertFromRoot<true>(int pos, _CParams* p, OrderLinks* order);
 // the search from the root would. Returns after replacing an equal string
 // met on the way down, with bestLength 60.
 void climbAndInsert(int pos, int x, int xAgree, _CParams* p, OrderLinks* order) {
+  assert(pos >= 0 && pos < kWindowSize && x >= 0 && x < kWindowSize && x != pos);
+  assert(xAgree >= 1 && xAgree < kMaxMatch);
   // The key lies between x and the nearest ancestor that bounds x's subtree
   // on that side. In a search tree of distinct strings that place is
   // unique, so it is the one the walk from the root would reach.
@@ -168,7 +174,10 @@ void DeleteNode(short pos, _CParams* p) { deleteNode<false>(pos, p, nullptr); }
 
 void DeleteNode(short pos, _CParams* p, OrderLinks* order) { deleteNode<true>(pos, p, order); }
 
-void ReplaceNode(short node, short pos, _CParams* p, OrderLinks* order) { replaceNode<true>(node, pos, p, order); }
+void ReplaceNode(short node, short pos, _CParams* p, OrderLinks* order) {
+  assert(node >= 0 && node < kWindowSize && p->upLink[node] != kNil);
+  replaceNode<true>(node, pos, p, order);
+}
 
 void InitOrder(OrderLinks* order) { std::memset(order, 0, sizeof *order); }
 
@@ -208,5 +217,6 @@ void InsertLeadIn(_CParams* p, OrderLinks* order) {
 }
 
 void InsertNodeNear(short pos, short finger, int agreed, _CParams* p, OrderLinks* order) {
+  assert(finger >= 0 && finger < kWindowSize);
   forest::insertNear(pos, finger, agreed, p, order);
 }

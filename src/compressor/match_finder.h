@@ -1,26 +1,39 @@
-// Match finder: a forest of 256 binary search trees over window positions.
+// Match finder: a forest of 256 binary search trees over window positions,
+// one per first byte, ordered by the 60 stored bytes from each position.
+// Called by the band encoder.
 #pragma once
 
 #include "compressor/band_compressor.h"
 
+// Empties the forest: every root and every position's parent link to kNil.
 void InitTree(_CParams* p);
+// InsertNode(pos): adds window position pos (0..4095) to the tree of its
+// first byte and leaves its longest earlier match in bestLength (5..60, or 0
+// with bestOffset unchanged when none reaches 5 bytes) and bestOffset; of
+// equally long matches the nearest wins. An equal string already in the
+// forest is replaced by pos, ending the search with bestLength 60.
 void InsertNode(short pos, _CParams* p);
+// DeleteNode(pos): takes position pos (0..4095) out of the forest; nothing
+// when it is in no tree.
 void DeleteNode(short pos, _CParams* p);
 
 // The positions of each tree in string order, kept beside the forest by the
 // band encoder (on its stack, one per band): the nearest smaller and larger
-// position of the same tree and the number of leading bytes shared with
-// each. The trees themselves stay exactly as InsertNode and DeleteNode leave
-// them; the order only lets the encoder find a position's place without a
-// walk. Entry kNil absorbs the writes made for a missing neighbour.
+// position of the same tree, and the number of leading bytes each position
+// shares with the nearest smaller one; what it shares with the nearest
+// larger one is that position's own count. The trees themselves stay exactly
+// as InsertNode and DeleteNode leave them; the order only lets the encoder
+// find a position's place without a walk. Entry kNil absorbs the writes made
+// for a missing neighbour, and the count of a position without a smaller
+// neighbour means nothing. Links and counts are kept apart, 16 KB and 8 KB,
+// to keep the order small beside the record in the data cache.
 struct OrderEntry {
-  int16_t prev;        // nearest smaller string, or kNil
-  int16_t next;        // nearest larger string, or kNil
-  uint8_t sharedPrev;  // leading bytes shared with prev (1..59)
-  uint8_t sharedNext;  // leading bytes shared with next (1..59)
+  int16_t prev;  // nearest smaller string, or kNil
+  int16_t next;  // nearest larger string, or kNil
 };
 struct OrderLinks {
   OrderEntry at[kWindowSize + 1];
+  int16_t sharedPrev[kWindowSize + 1];  // leading bytes shared with prev (1..59)
 };
 
 // Clears the order for an empty forest.

@@ -80,8 +80,9 @@ std::string orderDifference(const _CParams* p, const OrderLinks* order) {
       const std::string at = "position " + std::to_string(inOrder[k]);
       if (e.prev != want_prev) return at + ": prev " + std::to_string(e.prev) + ", wanted " + std::to_string(want_prev);
       if (e.next != want_next) return at + ": next " + std::to_string(e.next) + ", wanted " + std::to_string(want_next);
-      if (want_next != kNil && e.sharedNext != sharedBytes(p, inOrder[k], want_next)) return at + ": sharedNext";
-      if (want_prev != kNil && e.sharedPrev != sharedBytes(p, inOrder[k], want_prev)) return at + ": sharedPrev";
+      if (want_prev != kNil && order->sharedPrev[inOrder[k]] != sharedBytes(p, inOrder[k], want_prev)) {
+        return at + ": sharedPrev";
+      }
     }
   }
   return "";
