@@ -230,7 +230,8 @@ std::string labelTrailer(const LabelPage& page) {
          "\n";
 }
 
-bool addPdfRotationWords(const LabelPage& page, std::vector<std::string>& words, std::string& problem) {
+bool addPdfRotationWords(const LabelPage& page, std::vector<std::string>& words,
+                         std::string& problem) {
   if (page.rotation == 0) return true;
   // A quarter turn swaps the page image's width and length in dots.
   const bool square = labelWidthDots(page) == labelLengthDots(page);

@@ -54,4 +54,5 @@ std::string labelTrailer(const LabelPage& page);
 // false with `problem` set to a sentence for the spooler's ERROR line for 90
 // or 270 degrees on a label that is not square, which only the spooler's
 // PDF filter can turn and shrink (the sentence names its job options).
-bool addPdfRotationWords(const LabelPage& page, std::vector<std::string>& words, std::string& problem);
+bool addPdfRotationWords(const LabelPage& page, std::vector<std::string>& words,
+                         std::string& problem);

@@ -126,12 +126,12 @@ bool makeCommandJob(int inputFd, const LabelPage& page, const std::vector<std::s
 bool makeJobLead(int inputFd, int signalFd, const LabelPage& page, std::vector<std::string>& words,
                  std::string& lead) {
   std::string head, problem;
-  const int read = readJobHead(inputFd, signalFd, head, problem);
-  if (read == 1) {
+  const int status = readJobHead(inputFd, signalFd, head, problem);
+  if (status == 1) {
     fprintf(stderr, "INFO: Job cancelled after 0 label(s) were sent\n");
     return false;
   }
-  if (read != 0) {
+  if (status != 0) {
     fprintf(stderr, "ERROR: %s\n", problem.c_str());
     return false;
   }
