@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cups_test_support.h"
+#include "label_page.h"
 
 namespace {
 
@@ -39,9 +40,10 @@ struct FrontEnd {
   }
   // The spooler's arguments; the job comes as a file argument unless `viaStdin`.
   RunResult run(const std::string& options, const std::string& mode = "stream",
-                const std::string& title = "label", bool viaStdin = false) {
+                const std::string& title = "label", bool viaStdin = false,
+                const std::string& jobText = kJob) {
     const std::string job = dir.path + "/job.ps";
-    writeFile(job, kJob);
+    writeFile(job, jobText);
     std::vector<std::string> argv = {VORMEL_CUPS_BIN, "17", "alice", title, "3", options};
     if (!viaStdin) argv.push_back(job);
     return runProgram(argv, env(mode), viaStdin ? job : "");
@@ -177,6 +179,87 @@ TEST(FrontEnd, job_is_fed_between_the_label_prolog_and_the_label_size_from_file_
     EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
     EXPECT_TRUE(endsWith(fe.input(), row.boundingBox)) << row.options << "\n" << splitFed(fe.input()).trailer;
   }
+}
+
+// A PDF as the spooler's PDF filter hands it on: laid on the label already,
+// and without a final line feed.
+const std::string kPdfJob = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n%%EOF";
+
+TEST(FrontEnd, pdf_job_is_fed_alone_then_the_label_size_from_file_or_stdin) {
+  struct Row {
+    const char* options;
+    bool viaStdin;
+    const char* trailer;
+  };
+  const Row rows[] = {
+      {"", false, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 288 432\n"},
+      {"", true, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 288 432\n"},
+      {"PageSize=w144h72 landscape", true, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n"},
+      {"media=Custom.62x40mm", false, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 176 113\n"},
+  };
+  for (const Row& row : rows) {
+    FrontEnd fe;
+    const RunResult r = fe.run(row.options, "stream", "t", row.viaStdin, kPdfJob);
+    EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
+    // The PDF first and whole, its last line ended, then only the two lines vormel reads.
+    EXPECT_EQ(fe.input(), kPdfJob + "\n" + row.trailer) << row.options << " stdin " << row.viaStdin;
+    EXPECT_EQ(fe.args(), "") << row.options;
+  }
+}
+
+TEST(FrontEnd, job_shorter_than_the_pdf_header_is_fed_as_postscript) {
+  LabelPage page;
+  page.width = 288;
+  page.length = 432;
+  page.resolution = 300;
+  // Shorter than the header, or a PDF header that is not at the job's start.
+  for (const std::string job : {"%PDF", "%!", "", "%!PS\n%PDF-1.7\n"}) {
+    FrontEnd fe;
+    const RunResult r = fe.run("", "stream", "t", true, job);
+    EXPECT_EQ(r.exitStatus, 0) << job << "\n" << r.err;
+    const std::string expected =
+        labelProlog(page) + job + (job.empty() || job.back() == '\n' ? "" : "\n") + labelTrailer(page);
+    EXPECT_EQ(describeDifference(expected, fe.input()), "") << job;
+  }
+}
+
+TEST(FrontEnd, pdf_job_is_turned_by_vormel_only_where_the_page_keeps_its_size) {
+  struct Row {
+    const char* options;
+    const char* words;    // one per line; nullptr: refused
+    const char* message;  // the ERROR line of a refusal
+  };
+  const Row rows[] = {
+      {"Rotation=PrinterDefault", "", ""},
+      {"Rotation=180", "-rotate\n180\n", ""},
+      {"Rotation=180 PageSize=w144h72 MediaHandling=Peel", "-peel\n-rotate\n180\n", ""},
+      {"Rotation=90 PageSize=w288h288", "-rotate\n90\n", ""},
+      {"Rotation=270 media=w216h216", "-rotate\n270\n", ""},
+      {"Rotation=90", nullptr,
+       "ERROR: a PDF job is not turned by 90 degrees on a label that is not square (4 x 6 in); print it "
+       "with -o Rotation=PrinterDefault -o orientation-requested=4 -o nopdfAutoRotate -o print-scaling=fit"},
+      {"Rotation=270 PageSize=w144h72", nullptr,
+       "ERROR: a PDF job is not turned by 270 degrees on a label that is not square (2 x 1 in); print it "
+       "with -o Rotation=PrinterDefault -o orientation-requested=5"},
+  };
+  for (const Row& row : rows) {
+    FrontEnd fe;
+    const RunResult r = fe.run(row.options, "stream", "t", false, kPdfJob);
+    if (row.words != nullptr) {
+      EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
+      EXPECT_EQ(fe.args(), row.words) << row.options;
+      continue;
+    }
+    EXPECT_EQ(r.exitStatus, 1) << row.options;
+    EXPECT_EQ(r.out, "") << row.options;
+    EXPECT_EQ(countErrorLines(r.err), 1) << row.options << ":\n" << r.err;
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.options << ":\n" << r.err;
+    EXPECT_FALSE(fileExists(fe.dir.path + "/args")) << row.options << ": vormel was started";
+  }
+  // A PostScript job is turned by the prolog, never by vormel.
+  FrontEnd fe;
+  EXPECT_EQ(fe.run("Rotation=90").exitStatus, 0);
+  EXPECT_EQ(fe.args(), "");
 }
 
 TEST(FrontEnd, size_choice_or_resolution_the_queue_cannot_print_is_refused_before_vormel_runs) {

@@ -521,22 +521,221 @@ TEST_F(PrintQueue, landscape_job_with_its_own_page_size_is_turned_onto_the_label
   }
 }
 
-TEST_F(PrintQueue, turned_picture_on_a_square_label_keeps_its_size) {
+// Converts `source` with Ghostscript's `device` into `name` in the server's
+// directory, readable by the spooler. Returns the path, "" on failure.
+std::string convertWithGs(const std::string& device, const std::string& source, const std::string& name,
+                          const std::vector<std::string>& extra = {}) {
+  const std::string out = server->root->path + "/" + name;
+  std::vector<std::string> argv = {"/usr/bin/env", "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH",
+                                   "-sDEVICE=" + device, "-sOutputFile=" + out};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back(source);
+  const RunResult made = runProgram(argv, {}, "", 120);
+  EXPECT_EQ(made.exitStatus, 0) << device << " " << source << "\n" << made.err;
+  chmod(out.c_str(), 0644);
+  return made.exitStatus == 0 ? out : std::string();
+}
+
+// The filters the scheduler started for `jobId`, in order, by name.
+std::vector<std::string> filtersOf(const std::string& jobId) {
+  const std::string tag = "[Job " + jobId.substr(jobId.rfind('-') + 1) + "] Started filter ";
+  const std::string log = readFile(server->errorLog);
+  std::vector<std::string> names;
+  for (size_t at = log.find(tag); at != std::string::npos; at = log.find(tag, at + 1)) {
+    const size_t path = at + tag.size();
+    const std::string program = log.substr(path, log.find(' ', path) - path);
+    names.push_back(program.substr(program.rfind('/') + 1));
+  }
+  return names;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+  return text;
+}
+
+// Ink in the upper and the lower half of a page image.
+std::pair<long, long> inkByHalf(const PcxImage& image) {
+  std::pair<long, long> halves{0, 0};
+  for (int row = 0; row < image.height; ++row)
+    (row < image.height / 2 ? halves.first : halves.second) += blackInRow(image, row);
+  return halves;
+}
+
+TEST_F(PrintQueue, pdf_and_image_jobs_are_rendered_once_on_pages_of_the_label_size_with_the_chosen_settings) {
+  const std::string labelPdf = convertWithGs("pdfwrite", kJobs + "/label.ps", "label.pdf");
+  const std::string threePdf = convertWithGs("pdfwrite", kJobs + "/three_labels.ps", "three_labels.pdf");
+  const std::string landscapePdf = convertWithGs("pdfwrite", kJobs + "/landscape_6x4.ps", "landscape_6x4.pdf");
+  const std::string png = convertWithGs("pnggray", kJobs + "/label.ps", "label.png", {"-r100"});
+  ASSERT_FALSE(labelPdf.empty() || threePdf.empty() || landscapePdf.empty() || png.empty());
+  const bool imagesConvert = fileExists(std::string(VORMEL_CUPS_SERVERBIN) + "/filter/imagetopdf");
+
+  struct Row {
+    std::string job;
+    std::string queue;
+    std::vector<std::string> lpArgs;
+    std::vector<std::string> words;  // the settings' words, as vormel is given them for PostScript
+    const char* chain;               // the filters the scheduler runs
+    int pages;
+    int dpi, widthDots, lengthDots, width, length;  // dots per inch; dots; thousandths of an inch
+  };
+  const Row rows[] = {
+      {labelPdf, "vq", {}, {}, "pdftopdf vormel-cups", 1, 300, 1200, 1800, 4000, 6000},
+      {labelPdf, "vq203", {"-o", "MediaHandling=Peel", "-o", "Sensing=Gap", "-o", "SlashZero=On", "-o", "Darkness=12"},
+       {"-peel", "-gap", "-slashzero", "-intensity", "12"}, "pdftopdf vormel-cups", 1, 203, 812, 1218, 4000, 6000},
+      {threePdf, "vq600", {"-o", "MediaHandling=TearOff", "-o", "PrintSpeed=4"}, {"-tearoff", "-speed", "4"},
+       "pdftopdf vormel-cups", 3, 600, 2400, 3600, 4000, 6000},
+      {threePdf, "vq", {"-o", "media=w288h144", "-o", "MediaType=DirectThermal"}, {"-dt"}, "pdftopdf vormel-cups",
+       3, 300, 1200, 600, 4000, 2000},
+      // Copies are made by the PDF filter, once.
+      {threePdf, "vq203", {"-n", "2"}, {}, "pdftopdf vormel-cups", 6, 203, 812, 1218, 4000, 6000},
+      // A 6 x 4 in page on the 4 x 6 in label: turned onto it by the PDF filter.
+      {landscapePdf, "vq", {"-o", "Sensing=Mark"}, {"-mark"}, "pdftopdf vormel-cups", 1, 300, 1200, 1800, 4000, 6000},
+      {png, "vq203", {"-o", "MediaHandling=CutLabel", "-o", "PageSize=w216h144"}, {"-cutlabel"},
+       "imagetopdf vormel-cups", 1, 203, 609, 406, 3000, 2000},
+  };
+  for (const Row& row : rows) {
+    if (row.job == png && !imagesConvert) {
+      ADD_FAILURE() << "no imagetopdf filter in " << VORMEL_CUPS_SERVERBIN << " (cups-filters)";
+      continue;
+    }
+    const std::string id = print(row.job, row.lpArgs, row.queue);
+    ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
+    EXPECT_EQ(joined(filtersOf(id)), row.chain) << id;
+    const std::string got = deviceOf(id);
+    expectLabel(got, row.widthDots, row.lengthDots, row.width, row.length, row.pages, id);
+    EXPECT_EQ(loggedPages(id), row.pages) << id << "\n" << readFile(server->pageLog);
+    // The settings: the same paper line and configuration as for a PostScript job with these words.
+    const LabelPage page = label(row.width * 0.072, row.length * 0.072, row.dpi);
+    const Printed expected = readPrinted(vormelStream(preparedJob(readFile(kJobs + "/label.ps"), page), row.words));
+    const Printed p = readPrinted(got);
+    EXPECT_EQ(p.report.paperLine, expected.report.paperLine) << id;
+    EXPECT_EQ(p.report.slashZero, expected.report.slashZero) << id;
+    EXPECT_EQ(p.report.controlChar, expected.report.controlChar) << id;
+    EXPECT_TRUE(p.report.complete) << id;
+    // Not blank labels.
+    for (const PcxImage& image : p.images) {
+      const auto ink = inkByHalf(image);
+      EXPECT_GT(ink.first + ink.second, 1000) << id << ": a blank label";
+    }
+  }
+}
+
+TEST_F(PrintQueue, pdf_job_is_turned_half_round_and_refused_a_quarter_turn_on_a_label_that_is_not_square) {
+  const std::string labelPdf = convertWithGs("pdfwrite", kJobs + "/label.ps", "label_turned.pdf");
+  const std::string landscapePdf = convertWithGs("pdfwrite", kJobs + "/landscape_6x4.ps", "landscape_turned.pdf");
+  ASSERT_FALSE(labelPdf.empty() || landscapePdf.empty());
+  // The label job's heading is in its upper half; turned half round, in its lower half.
+  std::pair<long, long> upright{0, 0};
+  for (const int rotation : {0, 180}) {
+    const std::string id = print(labelPdf, {"-o", "Rotation=" + std::string(rotation ? "180" : "PrinterDefault")}, "vq203");
+    ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
+    const std::string got = deviceOf(id);
+    expectLabel(got, 812, 1218, 4000, 6000, 1, id);
+    const Printed p = readPrinted(got);
+    ASSERT_EQ(p.images.size(), 1u) << id;
+    const auto ink = inkByHalf(p.images[0]);
+    if (rotation == 0) {
+      upright = ink;
+      EXPECT_GT(ink.second, ink.first * 2) << id;
+    } else {
+      EXPECT_NEAR(double(ink.first), double(upright.second), upright.second * 0.02) << id;
+      EXPECT_NEAR(double(ink.second), double(upright.first), upright.first * 0.02) << id;
+    }
+  }
+  for (const int rotation : {0, 180}) {
+    const std::string id = print(landscapePdf, {"-o", "Rotation=" + std::string(rotation ? "180" : "PrinterDefault")});
+    ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
+    expectLandscapeOnLabel(deviceOf(id), rotation, landscapePdf + " at " + std::to_string(rotation));
+  }
+  // The spooler's PDF filter turns and shrinks the page when the job asks:
+  // the same label as a PostScript job turned by 90 degrees.
+  const std::string ps = print(kJobs + "/label.ps", {"-o", "Rotation=90"}, "vq203");
+  const std::string pdf = print(labelPdf, {"-o", "orientation-requested=4", "-o", "nopdfAutoRotate", "-o",
+                                           "print-scaling=fit"}, "vq203");
+  ASSERT_TRUE(waitDone(ps) && waitDone(pdf)) << ps << " " << pdf;
+  const Printed fromPs = readPrinted(deviceOf(ps)), fromPdf = readPrinted(deviceOf(pdf));
+  ASSERT_EQ(fromPs.images.size(), 1u);
+  ASSERT_EQ(fromPdf.images.size(), 1u);
+  ASSERT_EQ(fromPdf.images[0].width, fromPs.images[0].width);
+  ASSERT_EQ(fromPdf.images[0].height, fromPs.images[0].height);
+  long differing = 0, black = 0;
+  for (int row = 0; row < fromPs.images[0].height; ++row) {
+    black += blackInRow(fromPs.images[0], row);
+    differing += std::labs(blackInRow(fromPs.images[0], row) - blackInRow(fromPdf.images[0], row));
+  }
+  EXPECT_EQ(blackInRow(fromPdf.images[0], 4), 0) << "not shrunk to fit";
+  EXPECT_LT(differing, black / 50) << "the PDF turned by the spooler is not the PostScript turned by 90 degrees";
+
+  for (const int rotation : {90, 270})
+    expectRefused(print(labelPdf, {"-o", "Rotation=" + std::to_string(rotation)}),
+                  "a PDF job is not turned by " + std::to_string(rotation) +
+                      " degrees on a label that is not square (4 x 6 in)");
+}
+
+TEST_F(PrintQueue, broken_pdf_sends_nothing_and_the_job_reports_an_error) {
+  struct Row {
+    const char* name;
+    const char* bytes;
+    const char* message;  // in the job's status once its filters have ended
+  };
+  const Row rows[] = {
+      // The spooler's PDF filter cannot read it: the spooler marks the job.
+      {"broken.pdf", "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\nnot a PDF body\n%%EOF\n",
+       "Alerts: job-completed-with-errors"},
+      // Repaired by the PDF filter into a document without pages: vormel renders none.
+      {"no_pages.pdf",
+       "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\n"
+       "endobj\ntrailer\n<< /Root 1 0 R /Size 3 >>\n%%EOF\n",
+       "Ghostscript rendered no page"},
+  };
+  for (const Row& row : rows) {
+    const std::string path = server->root->path + "/" + row.name;
+    writeFile(path, row.bytes);
+    expectRefused(print(path, {}), row.message);
+  }
+}
+
+// Ink in the left and right halves of the upper and of the lower half of a
+// page image: where a mark in one corner has gone.
+std::vector<long> inkByQuarter(const PcxImage& image) {
+  std::vector<long> quarters(4, 0);
+  for (int row = 0; row < image.height; ++row) {
+    const uint8_t* line = image.lines.data() + size_t(row) * size_t(image.bytesPerLine);
+    for (int x = 0; x < image.width; ++x)
+      if (((line[x / 8] >> (7 - x % 8)) & 1) != image.oneIsWhite)
+        ++quarters[(row < image.height / 2 ? 0 : 2) + (x < image.width / 2 ? 0 : 1)];
+  }
+  return quarters;
+}
+
+TEST_F(PrintQueue, turned_picture_on_a_square_label_keeps_its_size_for_postscript_and_pdf_alike) {
   // On a 4 x 4 in label a quarter turn needs no shrinking: the frame of a
-  // square job stays on the label's edge.
+  // square job stays on the label's edge, and the block in its lower left
+  // corner goes the same way whether the job is PostScript or PDF.
   const std::string path = server->root->path + "/square.ps";
   writeFile(path, "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 288\n%%Pages: 1\n%%EndComments\n"
                   "<< /PageSize [288 288] >> setpagedevice\n%%Page: 1 1\n"
-                  "4 setlinewidth 2 2 284 284 rectstroke showpage\n%%EOF\n");
+                  "4 setlinewidth 2 2 284 284 rectstroke 20 20 80 40 rectfill showpage\n%%EOF\n");
+  const std::string pdf = convertWithGs("pdfwrite", path, "square.pdf");
+  ASSERT_FALSE(pdf.empty());
   for (const int rotation : {90, 270}) {
-    const std::string id = print(path, {"-o", "PageSize=w288h288", "-o", "Rotation=" + std::to_string(rotation)});
-    ASSERT_TRUE(waitDone(id)) << id;
-    const std::string got = deviceOf(id);
-    expectLabel(got, 1200, 1200, 4000, 4000, 1, id);
-    const Printed p = readPrinted(got);
-    ASSERT_EQ(p.images.size(), 1u);
-    EXPECT_GT(blackInRow(p.images[0], 4), 1000) << id;
-    EXPECT_GT(blackInRow(p.images[0], 1195), 1000) << id;
+    std::vector<std::vector<long>> quarters;
+    for (const std::string& job : {path, pdf}) {
+      const std::string id = print(job, {"-o", "PageSize=w288h288", "-o", "Rotation=" + std::to_string(rotation)});
+      ASSERT_TRUE(waitDone(id)) << id;
+      const std::string got = deviceOf(id);
+      expectLabel(got, 1200, 1200, 4000, 4000, 1, id);
+      const Printed p = readPrinted(got);
+      ASSERT_EQ(p.images.size(), 1u);
+      EXPECT_GT(blackInRow(p.images[0], 4), 1000) << id;
+      EXPECT_GT(blackInRow(p.images[0], 1195), 1000) << id;
+      quarters.push_back(inkByQuarter(p.images[0]));
+    }
+    for (size_t q = 0; q < 4; ++q)
+      EXPECT_NEAR(double(quarters[1][q]), double(quarters[0][q]), quarters[0][q] * 0.02 + 100)
+          << "quarter " << q << " at " << rotation;
   }
 }
 

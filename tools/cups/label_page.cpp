@@ -229,3 +229,22 @@ std::string labelTrailer(const LabelPage& page) {
          std::to_string(std::lround(page.width)) + " " + std::to_string(std::lround(page.length)) +
          "\n";
 }
+
+bool addPdfRotationWords(const LabelPage& page, std::vector<std::string>& words,
+                         std::string& problem) {
+  if (page.rotation == 0) return true;
+  // A quarter turn swaps the page image's width and length in dots.
+  const bool square = labelWidthDots(page) == labelLengthDots(page);
+  if (page.rotation == 180 || square) {
+    words.emplace_back("-rotate");
+    words.emplace_back(std::to_string(page.rotation));
+    return true;
+  }
+  // The spooler's PDF filter turns and shrinks the page itself when the job
+  // asks: orientation 4 is this queue's 90 degrees, 5 its 270 degrees.
+  problem = "a PDF job is not turned by " + std::to_string(page.rotation) +
+            " degrees on a label that is not square (" + formatInches(page.width, page.length) +
+            "); print it with -o Rotation=PrinterDefault -o orientation-requested=" +
+            (page.rotation == 90 ? "4" : "5") + " -o nopdfAutoRotate -o print-scaling=fit";
+  return false;
+}

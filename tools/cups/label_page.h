@@ -7,6 +7,7 @@
 #include <cups/ppd.h>
 
 #include <string>
+#include <vector>
 
 struct LabelPage {
   std::string sizeName;  // the PPD size name, or "Custom"
@@ -38,7 +39,20 @@ int labelLengthDots(const LabelPage& page);
 // on a label that is not square.
 std::string labelProlog(const LabelPage& page);
 
-// Lines put after the job: the resolution line again and a bounding box of
-// the label in whole points, so that the last of each in the job, the ones
-// vormel goes by, announce this label whatever the job wrote.
+// Lines put after the job, PostScript or PDF: the resolution line again and
+// a bounding box of the label in whole points, so that the last of each in
+// the job, the ones vormel goes by, announce this label whatever the job
+// wrote. Ghostscript reads a PDF up to its end-of-file marker and ignores
+// these lines after it.
 std::string labelTrailer(const LabelPage& page);
+
+// A PDF job reaches the front end with its pages already laid on the label
+// by the spooler's PDF filter, and is fed to vormel as it is: no prolog can
+// turn it. vormel's own turn does, and keeps the page's size when the turn
+// is 180 degrees or the label is square. Appends "-rotate" and the degrees
+// to `words` for such a turn (nothing for none) and returns true; returns
+// false with `problem` set to a sentence for the spooler's ERROR line for 90
+// or 270 degrees on a label that is not square, which only the spooler's
+// PDF filter can turn and shrink (the sentence names its job options).
+bool addPdfRotationWords(const LabelPage& page, std::vector<std::string>& words,
+                         std::string& problem);

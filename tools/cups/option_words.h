@@ -13,7 +13,8 @@
 // stand for a number (speed, darkness, counts, offsets) become the value word
 // and the number; a number that is not a plain decimal integer is skipped.
 // Nothing else is ever added: no job title, user name or free text. The
-// rotation is not a word: the front end turns the picture on the label.
+// rotation is not among them: the front end turns a PostScript job's
+// picture itself and asks vormel to turn a PDF job (addPdfRotationWords).
 void collectOptionWords(ppd_file_t* ppd, std::vector<std::string>& words);
 
 // Checks that `text` is a decimal integer of at most 6 digits with an

@@ -1,7 +1,8 @@
 // vormel-cups: the spooler's filter for vormel queues. Takes the spooler's
 // arguments (job id, user, title, copies, options, optional file), turns the
-// marked PPD choices into vormel option words, lays the job's pages on the
-// chosen label, runs vormel on it and relays its printer stream with page
+// marked PPD choices into vormel option words, lays the pages of a
+// PostScript job on the chosen label (a PDF job comes laid on it by the
+// spooler), runs vormel on it and relays its printer stream with page
 // accounting. A command file asking for a self-test prints a self-test label.
 #include <cerrno>
 #include <csignal>
@@ -117,6 +118,35 @@ bool makeCommandJob(int inputFd, const LabelPage& page, const std::vector<std::s
   return true;
 }
 
+// The text fed to vormel before the rest of the job: the job's first bytes,
+// after the label prolog for PostScript. A PDF job must begin with its own
+// header, so it gets no prolog; it comes laid on the label already, and a
+// turn is asked of vormel. Returns false (after the ERROR or INFO line) when
+// the job cannot be printed or was cancelled while its head was awaited.
+bool makeJobLead(int inputFd, int signalFd, const LabelPage& page, std::vector<std::string>& words,
+                 std::string& lead) {
+  std::string head, problem;
+  const int status = readJobHead(inputFd, signalFd, head, problem);
+  if (status == 1) {
+    fprintf(stderr, "INFO: Job cancelled after 0 label(s) were sent\n");
+    return false;
+  }
+  if (status != 0) {
+    fprintf(stderr, "ERROR: %s\n", problem.c_str());
+    return false;
+  }
+  if (!isPdfJob(head)) {
+    lead = labelProlog(page) + head;
+    return true;
+  }
+  if (!addPdfRotationWords(page, words, problem)) {
+    fprintf(stderr, "ERROR: %s\n", problem.c_str());
+    return false;
+  }
+  lead = head;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,12 +193,14 @@ int main(int argc, char** argv) {
     fprintf(stderr, "ERROR: %s\n", problem.c_str());
     return 1;
   }
-  std::string lead = labelProlog(page);
+  std::string lead;
   if (isCommandFile()) {
     std::string job;
     if (!makeCommandJob(inputFd, page, words, job)) return 1;
-    lead += job;
+    lead = labelProlog(page) + job;
     inputFd = -1;
+  } else if (!makeJobLead(inputFd, signalFd, page, words, lead)) {
+    return 1;
   }
   addCaptureDirectory(words);
 
