@@ -769,50 +769,7 @@ TEST_F(PrintQueue, self_test_command_prints_one_label_of_the_queues_size_and_cle
   expectRefused(print(clean, {}), "this printer has no command \"Clean\"; it offers only PrintSelfTestPage");
 }
 
-// Whether vormel stops cleanly on SIGTERM: it is sent SIGTERM while it reads
-// a job from a pipe that stays open. A vormel that just dies of the signal
-// leaves its job files behind, and the cancel check cannot pass.
-bool vormelHandlesSigterm(std::string& detail) {
-  TestDir dir("vcprobe");
-  int fds[2];
-  if (pipe(fds) != 0) return false;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[0], 0);
-    close(fds[1]);
-    setenv("TMPDIR", dir.path.c_str(), 1);
-    execl(server->vormel.c_str(), server->vormel.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[0]);
-  const std::string head = "%!PS-Adobe-3.0\n%%Pages: 1\n";
-  (void)!write(fds[1], head.data(), head.size());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  kill(pid, SIGTERM);
-  RunResult r;
-  const bool ended = waitProgram(pid, 3, r);
-  close(fds[1]);
-  if (!ended) {
-    detail = "vormel did not end within 3 s of SIGTERM";
-    return false;
-  }
-  detail = r.signalNumber == SIGTERM ? "vormel is ended by SIGTERM itself (no handler)"
-                                     : "vormel exited with status " + std::to_string(r.exitStatus);
-  // What a killed probe leaves is removed here: its capture file in /tmp is
-  // named after the base name of its placeholder.
-  const std::vector<std::string> left = listDir(dir.path);
-  for (const std::string& name : left)
-    if (name.rfind("vdq", 0) == 0 && name.find('_') != std::string::npos)
-      unlink(("/tmp/In_" + name.substr(0, name.find('_')) + ".ps").c_str());
-  return r.signalNumber == 0 && r.exitStatus != 0 && left.empty();
-}
-
 TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
-  std::string detail;
-  if (!vormelHandlesSigterm(detail))
-    GTEST_SKIP() << "vormel has no clean SIGTERM handling yet (" << detail
-                 << "); a cancelled job would leave its files";
-
   // A long job: 40 labels at 600 dpi.
   std::string job = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 432\n%%Pages: 40\n%%EndComments\n"
                     "<< /PageSize [288 432] >> setpagedevice\n";
