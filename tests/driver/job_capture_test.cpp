@@ -268,15 +268,15 @@ TEST_F(DriverCapture, resolution_of_a_huge_line_uses_its_first_brackets) {
 // byte for byte, the job files left behind.
 class DriverRawMode : public ::testing::Test {
  protected:
-  RunResult run(const std::string& input, StdoutMode mode = StdoutMode::File, size_t after = 0) {
-    RunSpec runSpec;
+  ChildResult run(const std::string& input, Output mode = Output::Collect, size_t after = 0) {
+    ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
     runSpec.args = {"-raw", "-dir", scratch.path + "/capture"};
     runSpec.input = input;
     runSpec.env = {{"TMPDIR", scratch.path + "/work"}, {"PATH", pathWithoutGs()}};
-    runSpec.stdoutMode = mode;
-    runSpec.brokenPipeAfter = after;
-    return runProgram(runSpec);
+    runSpec.output = mode;
+    runSpec.readerAfter = after;
+    return runChild(runSpec);
   }
   void SetUp() override {
     mkdir((scratch.path + "/work").c_str(), 0700);
@@ -308,7 +308,7 @@ TEST_F(DriverRawMode, sends_every_line_with_cr_lf_and_one_final_line_feed) {
       {"the sample label", readFile(std::string(VORMEL_SOURCE_DIR) + "/docs/examples/label.ps"), ""},
   };
   for (const Row& row : rows) {
-    const RunResult result = run(row.input);
+    const ChildResult result = run(row.input);
     EXPECT_EQ(result.exitStatus, 0) << row.claim << ": " << result.err;
     EXPECT_EQ(result.err, "") << row.claim;
     const std::string expected = row.output.empty() ? expectedRaw(row.input) : row.output;
@@ -325,13 +325,13 @@ TEST_F(DriverRawMode, sends_every_line_with_cr_lf_and_one_final_line_feed) {
 TEST_F(DriverRawMode, a_job_that_cannot_be_kept_is_not_sent_at_all) {
   // No file may grow past a few KiB (a disk with no room): the job cannot be
   // kept to be sent back, so nothing of it goes out, rather than a part.
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = "/bin/sh";
   runSpec.args = {"-c", "ulimit -f 8; trap '' XFSZ; exec \"$0\" -raw -dir \"$1\"", VORMEL_BIN,
                   scratch.path + "/capture"};
   runSpec.input = std::string(100000, 'A') + "\n";
   runSpec.env = {{"TMPDIR", scratch.path + "/work"}, {"PATH", pathWithoutGs()}};
-  const RunResult result = runProgram(runSpec);
+  const ChildResult result = runChild(runSpec);
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "ERROR: the job could not be kept for sending in raw mode\n");
@@ -339,7 +339,7 @@ TEST_F(DriverRawMode, a_job_that_cannot_be_kept_is_not_sent_at_all) {
 }
 
 TEST_F(DriverRawMode, printer_that_goes_away_gives_a_failure_status) {
-  const RunResult result = run(std::string(1 << 20, 'p') + "\n", StdoutMode::BrokenPipe, 10);
+  const ChildResult result = run(std::string(1 << 20, 'p') + "\n", Output::ReaderQuits, 10);
   EXPECT_EQ(result.signal, 0);
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.err.rfind("ERROR: ", 0), 0u) << result.err;

@@ -296,19 +296,19 @@ TEST(DriverJobFileNames, base_names_differ_and_keep_their_form) {
 // The program as the spooler runs it, in raw mode so that no rendering
 // happens (in debug mode the job files stay for inspection).
 struct ProgramRun {
-  RunResult result;
+  ChildResult result;
   std::string base;  // from the job directory left in TMPDIR
 };
 
 ProgramRun runRaw(const std::string& tmpdir, const std::vector<std::string>& args,
                   const std::string& input) {
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
   runSpec.args = args;
   runSpec.input = input;
   runSpec.env = {{"TMPDIR", tmpdir}, {"PATH", pathWithoutGs()}};
   ProgramRun run;
-  run.result = runProgram(runSpec);
+  run.result = runChild(runSpec);
   const std::string jobDir = jobDirIn(tmpdir);
   if (!jobDir.empty()) run.base = jobDir.substr(jobDir.rfind('/') + 1);
   return run;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hardening_support.h"
+#include "job_support.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "hardening_support.h"
+#include "job_support.h"
 
 namespace {
 

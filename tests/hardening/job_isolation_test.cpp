@@ -20,7 +20,7 @@
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
 #include "state/job_settings.h"
-#include "hardening_support.h"
+#include "job_support.h"
 
 namespace {
 
@@ -87,9 +87,9 @@ TEST(JobIsolation, a_hostile_job_can_touch_no_file_but_its_own_page_images) {
 
   const ChildResult r = runChild(jobSpec(place, {}, hostileJob(shared, victimCapture), ""));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  ParsedStream parsed;
+  std::vector<StreamPage> parsed;
   ASSERT_EQ(streamProblem(r.out, &parsed), "");
-  EXPECT_EQ(parsed.pages.size(), 1u) << "every page beyond the first is an attempt that worked";
+  EXPECT_EQ(parsed.size(), 1u) << "every page beyond the first is an attempt that worked";
   EXPECT_EQ(readFile(shared + "/vdqVICTIM/vdqVICTIM_1"), "the other customer's label");
   EXPECT_EQ(readFile(shared + "/secret.txt"), "another user's file");
   EXPECT_EQ(readFile(victimCapture), "%!PS another customer's job");
@@ -256,9 +256,9 @@ TEST(JobIsolation, a_page_growing_past_the_disk_limit_stops_gs_and_fails_the_job
   const ChildResult r = runChild(jobSpec(place, {}, job, ""));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.err.find("ERROR: a page image grew past 64 MiB, so gs was stopped"), std::string::npos) << r.err;
-  ParsedStream parsed;
+  std::vector<StreamPage> parsed;
   ASSERT_EQ(streamProblem(r.out, &parsed), "");
-  EXPECT_EQ(parsed.pages.size(), 0u) << "a page cut short was sent";
+  EXPECT_EQ(parsed.size(), 0u) << "a page cut short was sent";
   EXPECT_EQ(listDir(place.work.path), std::vector<std::string>{});
   EXPECT_EQ(listDir(place.capture.path), std::vector<std::string>{});
 }
@@ -278,9 +278,9 @@ TEST(JobIsolation, line_breaks_in_directory_names_never_become_postscript) {
   runSpec.env = {{"TMPDIR", tmpdir}, {"PATH", pathFor("")}};
   const ChildResult r = runChild(runSpec);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  ParsedStream parsed;
+  std::vector<StreamPage> parsed;
   ASSERT_EQ(streamProblem(r.out, &parsed), "");
-  EXPECT_EQ(parsed.pages.size(), 2u) << "a directory name ended the job";
+  EXPECT_EQ(parsed.size(), 2u) << "a directory name ended the job";
   const std::vector<std::string> captures = listDir(capdir);
   ASSERT_EQ(captures.size(), 1u);
   const std::string capture = readFile(capdir + "/" + captures[0]);

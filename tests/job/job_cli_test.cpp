@@ -28,7 +28,7 @@ std::string stubPage(int n, size_t size) {
 class Cli : public ::testing::Test {
  protected:
   struct Outcome {
-    RunResult run;
+    ChildResult run;
     std::vector<std::string> gsArgs;  // as the stub received them
     std::string base;                 // base name of the run
     std::string capture;              // capture file path
@@ -36,20 +36,20 @@ class Cli : public ::testing::Test {
 
   Outcome runJob(const std::vector<std::string>& args,
                  std::vector<std::pair<std::string, std::string>> env = {},
-                 const std::string& input = kJob, StdoutMode mode = StdoutMode::File) {
-    RunSpec runSpec;
+                 const std::string& input = kJob, Output mode = Output::Collect) {
+    ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
     runSpec.args = args;
     runSpec.input = input;
     runSpec.cwd = cwd.path;
-    runSpec.stdoutMode = mode;
-    runSpec.brokenPipeAfter = 100;
+    runSpec.output = mode;
+    runSpec.readerAfter = 100;
     // One page unless the test says otherwise.
     runSpec.env = {{"TMPDIR", work.path}, {"PATH", stubPath()}, {"STUB_GS_ARGS", argsFile}, {"STUB_GS_PAGES", "1"}};
     runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
     unlink(argsFile.c_str());
     Outcome outcome;
-    outcome.run = runProgram(runSpec);
+    outcome.run = runChild(runSpec);
     std::string all = readFile(argsFile);
     for (size_t at = 0, lf; (lf = all.find('\n', at)) != std::string::npos; at = lf + 1)
       outcome.gsArgs.push_back(all.substr(at, lf - at));
@@ -166,14 +166,14 @@ TEST_F(Cli, control_character_cut_once_and_slash_zero_shape_the_fixed_lines) {
 TEST_F(Cli, pages_go_out_in_order_and_are_removed) {
   const Outcome o = runJob({}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "70000"}});
   ASSERT_EQ(0, o.run.exitStatus) << o.run.err;
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(o.run.out, &parsed));
-  ASSERT_EQ(3u, parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+  ASSERT_EQ(3u, parsed.size());
   for (int n = 1; n <= 3; ++n) {
     const std::string want = stubPage(n, 70000);
-    EXPECT_EQ(std::vector<uint8_t>(want.begin(), want.end()), parsed.pages[n - 1].bytes);
-    EXPECT_EQ(3u, parsed.pages[n - 1].bandKinds.size());
-    EXPECT_EQ("COMP1", parsed.pages[n - 1].bandKinds[0]) << "repetitive text should shrink";
+    EXPECT_EQ(want, parsed[n - 1].bytes);
+    EXPECT_EQ(3u, parsed[n - 1].bandKinds.size());
+    EXPECT_EQ("COMP1", parsed[n - 1].bandKinds[0]) << "repetitive text should shrink";
   }
   EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
 }
@@ -183,10 +183,10 @@ TEST_F(Cli, raw_page_mode_and_render_options_reach_gs_and_the_bands) {
                            {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SIZE", "40000"}},
                            "%!PS\n<< /HWResolution [203 203] >> setpagedevice\nshowpage\n");
   ASSERT_EQ(0, o.run.exitStatus);
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(o.run.out, &parsed));
-  ASSERT_EQ(1u, parsed.pages.size());
-  EXPECT_EQ(std::vector<std::string>{"RAW"}, parsed.pages[0].bandKinds);
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+  ASSERT_EQ(1u, parsed.size());
+  EXPECT_EQ(std::vector<std::string>{"RAW"}, parsed[0].bandKinds);
   const std::vector<std::string> want = {
       "-q", "-dSAFER", "-sBandListStorage=memory", "-sDEVICE=pcxmono", "-dNOPAUSE", "-dBATCH",
       "-dEPSCrop", "-r203", "-sOutputFile=" + work.path + "/" + o.base + "/" + o.base + "_%d", "-c",
@@ -230,11 +230,10 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
     EXPECT_EQ("ERROR: page 2 of 2 could not be sent, its image cannot be read (" + image +
                   "_2); 1 page(s) not printed\n",
               o.run.err);
-    ParsedStream parsed;
-    ASSERT_EQ("", parseStream(o.run.out, &parsed));
-    ASSERT_EQ(1u, parsed.pages.size());
-    EXPECT_EQ(stubPage(1, 100), std::string(parsed.pages[0].bytes.begin(),
-                                             parsed.pages[0].bytes.end()));
+    std::vector<StreamPage> parsed;
+    ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+    ASSERT_EQ(1u, parsed.size());
+    EXPECT_EQ(stubPage(1, 100), parsed[0].bytes);
     EXPECT_EQ(0u, o.run.out.find("!QXR_SETUP\r\n"));
     const std::string end =
         "PRINT\r\nWINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
@@ -331,11 +330,11 @@ TEST_F(Cli, failing_or_absent_gs_fails_the_job_and_a_page_it_wrote_still_goes_ou
 
 TEST_F(Cli, closed_or_broken_printer_connection_fails_the_job) {
   struct Row {
-    StdoutMode mode;
+    Output mode;
     std::string error;
   } rows[] = {
-      {StdoutMode::Closed, "ERROR: writing to the printer failed (Bad file descriptor)\n"},
-      {StdoutMode::BrokenPipe, "ERROR: writing to the printer failed (Broken pipe)\n"},
+      {Output::Closed, "ERROR: writing to the printer failed (Bad file descriptor)\n"},
+      {Output::ReaderQuits, "ERROR: writing to the printer failed (Broken pipe)\n"},
   };
   // Pages of noise: more than a pipe holds, so the program is still writing
   // when the reader has gone.
@@ -376,9 +375,9 @@ TEST_F(Cli, paths_with_shell_characters_render_and_run_nothing_else) {
   ASSERT_EQ(12u, o.gsArgs.size());
   EXPECT_EQ("-sOutputFile=" + tmpdir + "/" + o.base + "/" + o.base + "_%d", o.gsArgs[8]);
   EXPECT_EQ("-f" + capdir + "/In_" + o.base + ".ps", o.gsArgs[11]);
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(o.run.out, &parsed));
-  EXPECT_EQ(2u, parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+  EXPECT_EQ(2u, parsed.size());
   // The debug block shows the command text with the paths as they are.
   const std::string capture = readFile(capdir + "/In_" + o.base + ".ps");
   EXPECT_NE(std::string::npos,

@@ -155,12 +155,17 @@ TEST_F(PageTransfer, a_band_is_compressed_exactly_when_the_coder_makes_it_shorte
   EXPECT_EQ("", describeDifference(expectedPage(bytes, &compressedBands), out));
   EXPECT_EQ(3, compressedBands) << "striped bands and the repeated byte should shrink";
 
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(out, &parsed));
-  ASSERT_EQ(1u, parsed.pages.size());
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), parsed.pages[0].bytes);
+  // The page read back by the printer's parser, inside the blocks of a job.
+  const std::string job = "!QXR_SETUP\r\nENGINE-LENGTH;6000:WIDTH;4000\r\nWINMODE-BEGIN\r\n"
+                          "SAVESTATE\r\nQXR_END\r\n~CONFIG\r\nEND\r\n\r\n~WINDRV\r\n" +
+                          out +
+                          "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(job, &parsed));
+  ASSERT_EQ(1u, parsed.size());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), parsed[0].bytes);
   EXPECT_EQ((std::vector<std::string>{"COMP1", "COMP0", "COMP1", "COMP1"}),
-            parsed.pages[0].bandKinds);
+            parsed[0].bandKinds);
 }
 
 TEST_F(PageTransfer, a_page_of_several_mib_is_sent_as_its_bands_coded_alone_with_any_helper_count) {
@@ -299,11 +304,11 @@ TEST_F(PageTransfer, a_page_of_300_mb_is_sent_in_the_memory_of_a_few_bands) {
   const std::vector<std::string> rows[] = {{path, "3"}, {path, "0", "raw"}};
   for (const std::vector<std::string>& args : rows) {
     SCOPED_TRACE(args.size() > 2 ? "raw page mode" : "bands, 3 helpers");
-    RunSpec probe;
+    ChildSpec probe;
     probe.program = PAGE_MEMORY_PROBE;
     probe.args = args;
     probe.env = {{"ASAN_OPTIONS", asanOptions}};
-    const RunResult r = runProgram(probe);
+    const ChildResult r = runChild(probe);
     ASSERT_EQ(0, r.exitStatus) << r.err;
     int result = -1;
     long grownKiB = -1;

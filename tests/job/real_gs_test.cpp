@@ -88,12 +88,12 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     args.push_back("-debug");
   args.insert(args.end(), shape.extraArgs.begin(), shape.extraArgs.end());
 
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
   runSpec.args = args;
   runSpec.input = labelJob(shape);
   runSpec.env = {{"TMPDIR", work.path}};
-  const RunResult run = runProgram(runSpec);
+  const ChildResult run = runChild(runSpec);
   ASSERT_EQ(0, run.exitStatus) << run.err;
   EXPECT_EQ("", run.err);
 
@@ -115,19 +115,19 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
 
   // The same command, writing into a directory of our own.
   const int orientation = shape.rotate == 90 ? 1 : shape.rotate == 180 ? 2 : shape.rotate == 270 ? 3 : 0;
-  RunSpec render;
+  ChildSpec render;
   render.program = gs;
   render.args = {"-q", "-sDEVICE=pcxmono", "-dNOPAUSE", "-dBATCH", "-dEPSCrop",
                  "-r" + std::to_string(shape.dpi != 0 ? shape.dpi : 300),
                  "-sOutputFile=" + ref.path + "/p_%d", "-c",
                  "<< /Orientation " + std::to_string(orientation) + " >> setpagedevice",
                  "-f" + capture};
-  ASSERT_EQ(0, runProgram(render).exitStatus);
+  ASSERT_EQ(0, runChild(render).exitStatus);
   ASSERT_EQ(static_cast<size_t>(shape.pages), listDir(ref.path).size());
 
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(run.out, &parsed));
-  ASSERT_EQ(static_cast<size_t>(shape.pages), parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(run.out, &parsed));
+  ASSERT_EQ(static_cast<size_t>(shape.pages), parsed.size());
 
   const bool rotated = shape.rotate == 90 || shape.rotate == 270;
   std::string expected = "!QXR_SETUP\r\n" +
@@ -144,13 +144,12 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     for (size_t at = 0; at < pcx.size(); at += rawPages ? pcx.size() : 32768)
       expected += "<band>";
     if (!rawPages) {
-      const std::vector<std::string>& kinds = parsed.pages[page - 1].bandKinds;
+      const std::vector<std::string>& kinds = parsed[page - 1].bandKinds;
       EXPECT_NE(kinds.end(), std::find(kinds.begin(), kinds.end(), "COMP1"))
           << "a label page should have bands that shrink";
     }
     expected += "ENDPCX\nPRINT\r\n";
-    const std::vector<uint8_t>& sent = parsed.pages[page - 1].bytes;
-    EXPECT_EQ("", describeDifference(pcx, std::string(sent.begin(), sent.end())));
+    EXPECT_EQ("", describeDifference(pcx, parsed[page - 1].bytes));
 
     // The page has the size the job asked for, at the resolution it asked for.
     const int dpi = shape.dpi != 0 ? shape.dpi : 300;
@@ -167,7 +166,7 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     }
   }
   expected += "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
-  EXPECT_EQ("", describeDifference(expected, parsed.skeleton));
+  EXPECT_EQ("", describeDifference(expected, streamSkeleton(run.out)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -194,24 +193,24 @@ TEST(RealGsPaths, shell_characters_in_both_directories_render_and_run_nothing_el
   ASSERT_EQ(0, mkdir(tmpdir.c_str(), 0700));
   ASSERT_EQ(0, mkdir(capdir.c_str(), 0700));
 
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
   runSpec.args = {"-dir", capdir, "-debug"};
   runSpec.input = labelJob(JobShape{"", 2, 203, true, true, -1, true, {}});
   runSpec.env = {{"TMPDIR", tmpdir}};
   runSpec.cwd = cwd.path;
-  const RunResult run = runProgram(runSpec);
+  const ChildResult run = runChild(runSpec);
   EXPECT_EQ(0, run.exitStatus) << run.err;
   EXPECT_EQ(std::vector<std::string>{}, listDir(cwd.path));
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(run.out, &parsed));
-  ASSERT_EQ(2u, parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(run.out, &parsed));
+  ASSERT_EQ(2u, parsed.size());
   // The images gs wrote into the odd directory are the pages that were sent.
   const std::vector<std::string> images = pageImagesIn(tmpdir);
   ASSERT_EQ(2u, images.size());
   for (int page = 0; page < 2; ++page) {
     const std::string pcx = readFile(images[page]);
-    EXPECT_EQ(pcx, std::string(parsed.pages[page].bytes.begin(), parsed.pages[page].bytes.end()));
+    EXPECT_EQ(pcx, parsed[page].bytes);
   }
   EXPECT_EQ(1u, listDir(capdir).size());
 }
@@ -233,11 +232,11 @@ TEST(RealGsPaths, a_job_that_renders_no_page_sends_no_printer_command_and_says_w
   for (const Row& row : rows) {
     SCOPED_TRACE(row.claim);
     ScratchDir work("vtgswork");
-    RunSpec runSpec;
+    ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
     runSpec.input = row.job;
     runSpec.env = {{"TMPDIR", work.path}};
-    const RunResult run = runProgram(runSpec);
+    const ChildResult run = runChild(runSpec);
     EXPECT_EQ(1, run.exitStatus);
     EXPECT_EQ(row.error, run.err);
     EXPECT_EQ(0u, run.out.rfind("Unable to find image file: ", 0)) << run.out;
@@ -250,20 +249,20 @@ TEST(RealGsPaths, a_job_gs_rejects_fails_without_its_messages_reaching_the_print
   if (findGs().empty())
     GTEST_SKIP() << "Ghostscript is not installed";
   ScratchDir work("vtgswork");
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
   runSpec.input = "%!PS\n%%BoundingBox: 0 0 288 432\n<< /PageSize [288 432] >> setpagedevice\n"
                "20 20 moveto 100 100 lineto stroke showpage\nnosuchoperator\n";
   runSpec.env = {{"TMPDIR", work.path}};
-  const RunResult run = runProgram(runSpec);
+  const ChildResult run = runChild(runSpec);
   EXPECT_EQ(1, run.exitStatus);
   // Ghostscript's own first error is named; nothing of it reaches the printer.
   EXPECT_EQ("ERROR: gs failed with exit status 1 (Error: /undefined in nosuchoperator)\n", run.err);
   EXPECT_EQ(std::string::npos, run.out.find("nosuchoperator"));
   EXPECT_EQ(0u, run.out.find("!QXR_SETUP\r\n"));
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(run.out, &parsed));
-  EXPECT_EQ(1u, parsed.pages.size());  // the page rendered before the error
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(run.out, &parsed));
+  EXPECT_EQ(1u, parsed.size());  // the page rendered before the error
 }
 
 }  // namespace

@@ -68,11 +68,11 @@ TEST_F(Render, arguments_are_the_words_a_shell_would_make_of_the_command_text) {
   // command text must give exactly the vector gs is started with.
   xRes = 203;
   rotateimage = 90;
-  RunSpec shell;
+  ChildSpec shell;
   shell.program = "/bin/sh";
   std::string command = buildRenderCommand();
   shell.args = {"-c", "printf '%s\\n' " + command};
-  const RunResult split = runProgram(shell);
+  const ChildResult split = runChild(shell);
   ASSERT_EQ(0, split.exitStatus);
   std::string joined;
   for (const std::string& arg : buildRenderArguments())

@@ -69,26 +69,26 @@ class Streaming : public ::testing::Test {
   // One run of the program in fresh directories, streamed or sequential.
   Outcome run(bool sequential, const std::vector<std::string>& args, const Env& env,
               const std::string& input = kJob, bool stubGs = true,
-              StdoutMode mode = StdoutMode::File) {
+              Output mode = Output::Collect) {
     ScratchDir work("vtswork"), cap("vtscap"), meta("vtsmeta");
-    RunSpec runSpec;
+    ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
     runSpec.args = {"-dir", cap.path};
     runSpec.args.insert(runSpec.args.end(), args.begin(), args.end());
     runSpec.input = input;
-    runSpec.stdoutMode = mode;
-    runSpec.brokenPipeAfter = 100;
+    runSpec.output = mode;
+    runSpec.readerAfter = 100;
     runSpec.env = {{"TMPDIR", work.path},
                 {"STUB_GS_ARGS", meta.path + "/args"},
-                {"VORMEL_SEQUENTIAL", sequential ? "1" : "\x01"},
+                {"VORMEL_SEQUENTIAL", sequential ? "1" : kUnset},
                 // The render-first run codes every band on its own thread,
                 // the streamed one with the most helper threads, or with as
                 // many as the machine gives it.
-                {"VORMEL_CODER_THREADS", sequential ? "0" : defaultHelpers ? "\x01" : "3"}};
+                {"VORMEL_CODER_THREADS", sequential ? "0" : defaultHelpers ? kUnset : "3"}};
     if (stubGs)
       runSpec.env.push_back({"PATH", stubPath()});
     runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
-    const RunResult r = runProgram(runSpec);
+    const ChildResult r = runChild(runSpec);
 
     Outcome o;
     o.exitStatus = r.exitStatus;
@@ -133,7 +133,7 @@ class Streaming : public ::testing::Test {
   // Runs both ways and requires the same outcome; returns the streamed one.
   Outcome expectSameBothWays(const std::vector<std::string>& args, const Env& env,
                              const std::string& input = kJob, bool stubGs = true,
-                             StdoutMode mode = StdoutMode::File) {
+                             Output mode = Output::Collect) {
     const Outcome sequential = run(true, args, env, input, stubGs, mode);
     const Outcome streamed = run(false, args, env, input, stubGs, mode);
     EXPECT_EQ(sequential.exitStatus, streamed.exitStatus);
@@ -168,41 +168,41 @@ TEST_F(Streaming, stub_gs_runs_of_every_kind_give_the_sequential_result) {
   struct Row {
     const char* name;
     Env env;
-    StdoutMode mode;
+    Output mode;
   } rows[] = {
-      {"no page written: the placeholder is the page", {}, StdoutMode::File},
+      {"no page written: the placeholder is the page", {}, Output::Collect},
       {"three pages of several bands", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "70000"}},
-       StdoutMode::File},
-      {"noise pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", noiseFile}}, StdoutMode::File},
-      {"missing page 2 of 3", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}}, StdoutMode::File},
+       Output::Collect},
+      {"noise pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", noiseFile}}, Output::Collect},
+      {"missing page 2 of 3", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}}, Output::Collect},
       {"missing page 2 while gs goes on slowly",
        {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SKIP", "2"}, {"STUB_GS_DELAY", "0.1"}},
-       StdoutMode::File},
+       Output::Collect},
       {"placeholder removed, no page", {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SKIP", "1"}},
-       StdoutMode::File},
+       Output::Collect},
       {"placeholder removed, later pages written",
        {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "1"}, {"STUB_GS_DELAY", "0.05"}},
-       StdoutMode::File},
+       Output::Collect},
       {"gs fails after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_EXIT", "2"}},
-       StdoutMode::File},
+       Output::Collect},
       {"gs killed after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_KILL", "9"}},
-       StdoutMode::File},
-      {"gs not found", {{"PATH", pathWithoutGs()}}, StdoutMode::File},
+       Output::Collect},
+      {"gs not found", {{"PATH", pathWithoutGs()}}, Output::Collect},
       {"slow pages",
        {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SIZE", "40000"}, {"STUB_GS_DELAY", "0.15"}},
-       StdoutMode::File},
+       Output::Collect},
       {"pages written in pieces with pauses",
        {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "90000"}, {"STUB_GS_CHUNKS", "4"},
         {"STUB_GS_PAUSE", "0.1"}},
-       StdoutMode::File},
+       Output::Collect},
       {"gs killed inside page 3, its descriptor still open",
        {{"STUB_GS_PAGES", "5"}, {"STUB_GS_SIZE", "60000"}, {"STUB_GS_CHUNKS", "3"},
         {"STUB_GS_PAUSE", "0.1"}, {"STUB_GS_DIE_IN_PAGE", "3"}},
-       StdoutMode::File},
+       Output::Collect},
       {"printer gone while gs still renders",
        {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}, {"STUB_GS_DELAY", "0.2"}},
-       StdoutMode::BrokenPipe},
-      {"printer connection closed", {{"STUB_GS_PAGES", "2"}}, StdoutMode::Closed},
+       Output::ReaderQuits},
+      {"printer connection closed", {{"STUB_GS_PAGES", "2"}}, Output::Closed},
   };
   for (const Row& row : rows) {
     for (const bool debug : {false, true}) {
@@ -211,9 +211,9 @@ TEST_F(Streaming, stub_gs_runs_of_every_kind_give_the_sequential_result) {
       if (debug)
         args.push_back("-debug");
       const Outcome o = expectSameBothWays(args, row.env, kJob, true, row.mode);
-      if (row.mode == StdoutMode::File && o.exitStatus != 1) {
-        ParsedStream parsed;
-        EXPECT_EQ("", parseStream(o.out, &parsed));
+      if (row.mode == Output::Collect && o.exitStatus != 1) {
+        std::vector<StreamPage> parsed;
+        EXPECT_EQ("", streamProblem(o.out, &parsed));
       }
     }
   }
@@ -227,7 +227,7 @@ TEST_F(Streaming, a_page_failure_while_gs_runs_is_logged_after_its_return_code) 
   writeFile(noiseFile, noise(150000, 5));
   const Outcome o = expectSameBothWays(
       {"-debug"}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}, {"STUB_GS_DELAY", "0.3"}},
-      kJob, true, StdoutMode::BrokenPipe);
+      kJob, true, Output::ReaderQuits);
   const size_t rc = o.capture.find("% gsCmd RC=[0]\n");
   const size_t pageError = o.capture.find("% ERROR-2 ... unable to open file [<work>/<base>/<base>_1]\n");
   ASSERT_NE(std::string::npos, rc);
@@ -280,10 +280,10 @@ std::string labelJob(int pages, int dpi) {
 }
 
 bool haveGs() {
-  RunSpec probe;
+  ChildSpec probe;
   probe.program = "/bin/sh";
   probe.args = {"-c", "command -v gs"};
-  return runProgram(probe).exitStatus == 0;
+  return runChild(probe).exitStatus == 0;
 }
 
 TEST_F(Streaming, real_ghostscript_jobs_give_the_sequential_result) {
@@ -303,9 +303,9 @@ TEST_F(Streaming, real_ghostscript_jobs_give_the_sequential_result) {
     SCOPED_TRACE(row.dpi);
     const Outcome o = expectSameBothWays(row.args, {}, labelJob(row.pages, row.dpi), false);
     EXPECT_EQ(0, o.exitStatus) << o.err;
-    ParsedStream parsed;
-    ASSERT_EQ("", parseStream(o.out, &parsed));
-    EXPECT_EQ(static_cast<size_t>(row.pages), parsed.pages.size());
+    std::vector<StreamPage> parsed;
+    ASSERT_EQ("", streamProblem(o.out, &parsed));
+    EXPECT_EQ(static_cast<size_t>(row.pages), parsed.size());
   }
   // The helpers as the machine sets them: on two cores one shares gs's core
   // and is let go once coding proves the heavier, some pages into the job.
