@@ -93,6 +93,8 @@ const Row kRows[] = {
      false, 0},
 };
 
+void PrintTo(const Row& row, std::ostream* os) { *os << row.claim; }
+
 class Cancel : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Cancel, ends_the_run_cleanly) {

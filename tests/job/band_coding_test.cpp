@@ -4,12 +4,12 @@
 // page once codeBands has returned, and bytes the file no longer gives are
 // coded as zeros and reported.
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,8 +51,10 @@ bool record(const CodedBand& band) {
   if (band.codedLength > 0)
     s.coded = bytesOf(band.coded, static_cast<size_t>(band.codedLength));
   seen.push_back(s);
+  // A slow sink takes each band only once every helper has run as far
+  // ahead as it can and waits: the slots are all taken.
   if (slowSink)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    waitFor([] { return processIdle(getpid(), static_cast<pid_t>(syscall(SYS_gettid))); });
   return seen.size() < stopAfter;
 }
 
@@ -177,8 +179,8 @@ TEST_F(BandCoding, every_helper_count_hands_over_the_bands_in_order_with_their_o
 }
 
 TEST_F(BandCoding, a_slow_sink_still_gets_every_band_in_order) {
-  // Helpers run ahead while the sink is busy; they must wait for free slots
-  // instead of overwriting bands not yet handed over.
+  // Helpers run ahead while the sink holds each band; they must wait for
+  // free slots instead of overwriting bands not yet handed over.
   slowSink = true;
   const std::vector<uint8_t> page = makePage(60 * 2048 + 99, 3);
   const std::string path = pagePath(page);

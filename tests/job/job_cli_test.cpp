@@ -1,6 +1,7 @@
 // The whole program run the way the spooler runs it (argv, stdin, its own
-// TMPDIR, exit status, files left behind), with a stub gs first on PATH that
-// writes deterministic pages or fails on request.
+// TMPDIR, exit status, files left behind), with the stub gs first on PATH
+// writing deterministic pages. A failing gs or printer is in
+// tests/hardening/fault_survival_test.cpp.
 #include <sys/stat.h>
 
 #include <unistd.h>
@@ -16,14 +17,6 @@
 namespace {
 
 const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n";
-
-// What the stub page n holds: "page n" lines cut to `size` bytes.
-std::string stubPage(int n, size_t size) {
-  std::string text;
-  while (text.size() < size)
-    text += "page " + std::to_string(n) + "\n";
-  return text.substr(0, size);
-}
 
 class Cli : public ::testing::Test {
  protected:
@@ -287,78 +280,6 @@ TEST_F(Cli, no_page_image_is_reported_with_status_1_and_files_stay_only_in_debug
     }
     removeTree(cap.path);
     mkdir(cap.path.c_str(), 0700);
-  }
-}
-
-TEST_F(Cli, failing_or_absent_gs_fails_the_job_and_a_page_it_wrote_still_goes_out) {
-  // gs that fails after writing its page: the page and a whole stream go out.
-  // gs that cannot be started renders nothing: no printer command at all.
-  struct Row {
-    std::vector<std::pair<std::string, std::string>> env;
-    std::string rc;
-    std::string error;
-    bool printed;
-  } rows[] = {
-      {{{"STUB_GS_EXIT", "2"}}, "512", "ERROR: gs failed with exit status 2\n", true},
-      {{{"STUB_GS_KILL", "9"}}, "35072", "ERROR: gs failed with exit status 137\n", true},
-      {{{"PATH", pathWithoutGs()}}, "32512", "ERROR: gs could not be started; nothing was printed\n", false},
-  };
-  const std::string golden =
-      readFile(std::string(VORMEL_SOURCE_DIR) + "/tests/job/golden/no_options.prn");
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.rc);
-    const Outcome o = runJob({"-debug", "-dir", cap.path}, row.env);
-    EXPECT_EQ(1, o.run.exitStatus);
-    EXPECT_EQ(row.error, o.run.err);
-    const std::vector<std::string> left = listDir(cap.path);
-    ASSERT_EQ(1u, left.size());
-    const std::string capture = readFile(cap.path + "/" + left[0]);
-    EXPECT_NE(std::string::npos, capture.find("\n% gsCmd RC=[" + row.rc + "]\n"));
-    if (row.printed) {
-      EXPECT_EQ("", describeDifference(golden, o.run.out));
-      EXPECT_NE(std::string::npos, capture.find("\n% PROCESS COMPLETE \n"));
-    } else {
-      EXPECT_EQ(0u, o.run.out.rfind("Unable to find image file: ", 0)) << o.run.out;
-      EXPECT_NE(std::string::npos, capture.find("\n% ERROR: Unable to find image file: "));
-    }
-    removeTree(cap.path);
-    mkdir(cap.path.c_str(), 0700);
-    removeTree(work.path);
-    mkdir(work.path.c_str(), 0700);
-  }
-}
-
-TEST_F(Cli, closed_or_broken_printer_connection_fails_the_job) {
-  struct Row {
-    Output mode;
-    std::string error;
-  } rows[] = {
-      {Output::Closed, "ERROR: writing to the printer failed (Bad file descriptor)\n"},
-      {Output::ReaderQuits, "ERROR: writing to the printer failed (Broken pipe)\n"},
-  };
-  // Pages of noise: more than a pipe holds, so the program is still writing
-  // when the reader has gone.
-  const std::string noise = meta.path + "/noise";
-  std::string bytes(100000, '\0');
-  uint32_t seed = 7;
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  writeFile(noise, bytes);
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.error);
-    const Outcome o = runJob({"-dir", cap.path},
-                             {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noise}}, kJob, row.mode);
-    EXPECT_EQ(0, o.run.signal);
-    EXPECT_EQ(1, o.run.exitStatus);
-    EXPECT_EQ(row.error, o.run.err);
-    // Pages that did not reach the printer are removed with every other
-    // file of the job.
-    EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
-    EXPECT_EQ(std::vector<std::string>{}, listDir(cap.path));
-    removeTree(work.path);
-    mkdir(work.path.c_str(), 0700);
   }
 }
 

@@ -1,8 +1,8 @@
 // Pages sent while gs renders: every observable result (standard output,
 // standard error, exit status, capture file with its debug blocks, error log,
 // files left behind) equal to the render-everything-first order, selected
-// with VORMEL_SEQUENTIAL=1, for stub gs runs of every kind (slow pages, pages
-// written in pieces, a gs killed inside a page, missing pages, failures) and
+// with VORMEL_SEQUENTIAL=1, for stub gs runs of every kind (pages one by one,
+// pages written in pieces, a gs killed inside a page, missing pages, failures) and
 // for real Ghostscript jobs; and at most a few page images on disk at once.
 #include <unistd.h>
 
@@ -64,12 +64,24 @@ struct Outcome {
   }
 };
 
+// The value of `name` in `env`, or `otherwise`.
+std::string knob(const Env& env, const std::string& name, const std::string& otherwise) {
+  for (const auto& [key, value] : env)
+    if (key == name)
+      return value;
+  return otherwise;
+}
+
 class Streaming : public ::testing::Test {
  protected:
   // One run of the program in fresh directories, streamed or sequential.
+  // Paced: the stub is held before each page after the first, at its end and
+  // before each piece after a page's first, until the program waits for it
+  // with nothing of its own to do; so pages come one by one, each after the
+  // program has dealt with what came before.
   Outcome run(bool sequential, const std::vector<std::string>& args, const Env& env,
               const std::string& input = kJob, bool stubGs = true,
-              Output mode = Output::Collect) {
+              Output mode = Output::Collect, bool paced = false) {
     ScratchDir work("vtswork"), cap("vtscap"), meta("vtsmeta");
     ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
@@ -88,7 +100,37 @@ class Streaming : public ::testing::Test {
     if (stubGs)
       runSpec.env.push_back({"PATH", stubPath()});
     runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
-    const ChildResult r = runChild(runSpec);
+    StubGate gate;
+    const std::string pidFile = meta.path + "/gs.pid";
+    std::vector<std::string> holds;
+    if (paced) {
+      runSpec.env.push_back({"STUB_GS_GATE", gate.dir()});
+      runSpec.env.push_back({"STUB_GS_PIDFILE", pidFile});
+      const int pages = std::stoi(knob(env, "STUB_GS_PAGES", "0"));
+      const int pieces = std::stoi(knob(env, "STUB_GS_CHUNKS", "1"));
+      for (int page = 1; page <= pages + 1; ++page) {
+        if (page > 1)
+          holds.push_back(std::to_string(page));
+        for (int piece = 2; piece <= pieces && page <= pages; ++piece)
+          holds.push_back(std::to_string(page) + "." + std::to_string(piece));
+      }
+      for (const std::string& point : holds)
+        gate.hold(point);
+    }
+    Child child;
+    EXPECT_TRUE(startChild(runSpec, &child));
+    if (paced && waitFor([&] { return pidFrom(pidFile) > 0; }, child.pid)) {
+      const pid_t gs = pidFrom(pidFile);
+      for (const std::string& point : holds) {
+        // A stub that died or was stopped by the program reaches no more
+        // points.
+        if (!gate.waitAt(point, gs))
+          break;
+        waitFor([&] { return processIdle(child.pid); }, child.pid);
+        gate.release(point);
+      }
+    }
+    const ChildResult r = finishChild(&child);
 
     Outcome o;
     o.exitStatus = r.exitStatus;
@@ -133,9 +175,9 @@ class Streaming : public ::testing::Test {
   // Runs both ways and requires the same outcome; returns the streamed one.
   Outcome expectSameBothWays(const std::vector<std::string>& args, const Env& env,
                              const std::string& input = kJob, bool stubGs = true,
-                             Output mode = Output::Collect) {
-    const Outcome sequential = run(true, args, env, input, stubGs, mode);
-    const Outcome streamed = run(false, args, env, input, stubGs, mode);
+                             Output mode = Output::Collect, bool paced = false) {
+    const Outcome sequential = run(true, args, env, input, stubGs, mode, paced);
+    const Outcome streamed = run(false, args, env, input, stubGs, mode, paced);
     EXPECT_EQ(sequential.exitStatus, streamed.exitStatus);
     EXPECT_EQ(0, streamed.signal);
     EXPECT_EQ("", describeDifference(sequential.out, streamed.out)) << "standard output";
@@ -169,40 +211,38 @@ TEST_F(Streaming, stub_gs_runs_of_every_kind_give_the_sequential_result) {
     const char* name;
     Env env;
     Output mode;
+    bool paced;
   } rows[] = {
-      {"no page written: the placeholder is the page", {}, Output::Collect},
+      {"no page written: the placeholder is the page", {}, Output::Collect, false},
       {"three pages of several bands", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "70000"}},
-       Output::Collect},
-      {"noise pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", noiseFile}}, Output::Collect},
-      {"missing page 2 of 3", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}}, Output::Collect},
-      {"missing page 2 while gs goes on slowly",
-       {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SKIP", "2"}, {"STUB_GS_DELAY", "0.1"}},
-       Output::Collect},
+       Output::Collect, false},
+      {"noise pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", noiseFile}}, Output::Collect,
+       false},
+      {"missing page 2 of 3", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}}, Output::Collect,
+       false},
+      {"missing page 2 while gs goes on page by page", {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SKIP", "2"}},
+       Output::Collect, true},
       {"placeholder removed, no page", {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SKIP", "1"}},
-       Output::Collect},
-      {"placeholder removed, later pages written",
-       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "1"}, {"STUB_GS_DELAY", "0.05"}},
-       Output::Collect},
+       Output::Collect, false},
+      {"placeholder removed, later pages written page by page",
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "1"}}, Output::Collect, true},
       {"gs fails after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_EXIT", "2"}},
-       Output::Collect},
+       Output::Collect, false},
       {"gs killed after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_KILL", "9"}},
-       Output::Collect},
-      {"gs not found", {{"PATH", pathWithoutGs()}}, Output::Collect},
-      {"slow pages",
-       {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SIZE", "40000"}, {"STUB_GS_DELAY", "0.15"}},
-       Output::Collect},
-      {"pages written in pieces with pauses",
-       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "90000"}, {"STUB_GS_CHUNKS", "4"},
-        {"STUB_GS_PAUSE", "0.1"}},
-       Output::Collect},
+       Output::Collect, false},
+      {"gs not found", {{"PATH", pathWithoutGs()}}, Output::Collect, false},
+      {"pages one by one", {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SIZE", "40000"}}, Output::Collect,
+       true},
+      {"pages written in pieces, the program waiting between them",
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "90000"}, {"STUB_GS_CHUNKS", "4"}},
+       Output::Collect, true},
       {"gs killed inside page 3, its descriptor still open",
        {{"STUB_GS_PAGES", "5"}, {"STUB_GS_SIZE", "60000"}, {"STUB_GS_CHUNKS", "3"},
-        {"STUB_GS_PAUSE", "0.1"}, {"STUB_GS_DIE_IN_PAGE", "3"}},
-       Output::Collect},
+        {"STUB_GS_DIE_IN_PAGE", "3"}},
+       Output::Collect, true},
       {"printer gone while gs still renders",
-       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}, {"STUB_GS_DELAY", "0.2"}},
-       Output::ReaderQuits},
-      {"printer connection closed", {{"STUB_GS_PAGES", "2"}}, Output::Closed},
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}}, Output::ReaderQuits, true},
+      {"printer connection closed", {{"STUB_GS_PAGES", "2"}}, Output::Closed, false},
   };
   for (const Row& row : rows) {
     for (const bool debug : {false, true}) {
@@ -210,7 +250,7 @@ TEST_F(Streaming, stub_gs_runs_of_every_kind_give_the_sequential_result) {
       std::vector<std::string> args;
       if (debug)
         args.push_back("-debug");
-      const Outcome o = expectSameBothWays(args, row.env, kJob, true, row.mode);
+      const Outcome o = expectSameBothWays(args, row.env, kJob, true, row.mode, row.paced);
       if (row.mode == Output::Collect && o.exitStatus != 1) {
         std::vector<StreamPage> parsed;
         EXPECT_EQ("", streamProblem(o.out, &parsed));
@@ -226,8 +266,8 @@ TEST_F(Streaming, a_page_failure_while_gs_runs_is_logged_after_its_return_code) 
   const std::string noiseFile = data.path + "/noise";
   writeFile(noiseFile, noise(150000, 5));
   const Outcome o = expectSameBothWays(
-      {"-debug"}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}, {"STUB_GS_DELAY", "0.3"}},
-      kJob, true, Output::ReaderQuits);
+      {"-debug"}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}}, kJob, true,
+      Output::ReaderQuits, true);
   const size_t rc = o.capture.find("% gsCmd RC=[0]\n");
   const size_t pageError = o.capture.find("% ERROR-2 ... unable to open file [<work>/<base>/<base>_1]\n");
   ASSERT_NE(std::string::npos, rc);
@@ -240,7 +280,8 @@ TEST_F(Streaming, at_most_three_page_images_exist_at_once) {
   // The stub notes, just before it begins each page and at its end, how many
   // page images stand in the work directory.
   const std::string streamedSnap = data.path + "/streamed", sequentialSnap = data.path + "/seq";
-  const Env env = {{"STUB_GS_PAGES", "8"}, {"STUB_GS_SIZE", "50000"}, {"STUB_GS_DELAY", "0.1"}};
+  // gs is never held: it runs as far ahead as the program lets it.
+  const Env env = {{"STUB_GS_PAGES", "8"}, {"STUB_GS_SIZE", "50000"}};
   Env streamedEnv = env, sequentialEnv = env;
   streamedEnv.push_back({"STUB_GS_SNAPSHOT", streamedSnap});
   sequentialEnv.push_back({"STUB_GS_SNAPSHOT", sequentialSnap});

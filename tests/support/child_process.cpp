@@ -2,6 +2,7 @@
 // and draining standard output, wait4 for status and peak resident size.
 #include "child_process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -276,6 +277,28 @@ char processState(pid_t pid) {
   // The state letter follows the ")" that closes the command name.
   const size_t close = text.rfind(')');
   return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
+}
+
+bool processIdle(pid_t pid, pid_t except) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (dir == nullptr)
+    return false;
+  bool idle = true;
+  int threads = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.' || atoi(entry->d_name) == except)
+      continue;
+    std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+    std::string text;
+    if (!std::getline(stat, text))
+      continue;
+    const size_t close = text.rfind(')');
+    idle = idle && close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+    ++threads;
+  }
+  closedir(dir);
+  return idle && (threads > 0 || except != 0);
 }
 
 bool processAlive(pid_t pid) {

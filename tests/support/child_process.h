@@ -96,6 +96,10 @@ bool waitFor(const std::function<bool()>& condition, pid_t watched = -1);
 // The state letter of a process or thread from /proc ('R', 'S', 'T' stopped,
 // 'Z' dead but not reaped), or 0 when there is none.
 char processState(pid_t pid);
+// True when every thread of the process `pid` but `except` (a thread id, 0
+// for none) is asleep ('S'): it waits for something (input, a child, an
+// event, a lock) and runs no code of its own.
+bool processIdle(pid_t pid, pid_t except = 0);
 // True while a process with this id exists and is not a zombie.
 bool processAlive(pid_t pid);
 // The process id written in `file`, or -1 while it is empty or absent.
