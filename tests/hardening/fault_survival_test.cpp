@@ -122,11 +122,11 @@ std::string claimName(const char* claim) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FailingGs, ::testing::ValuesIn(kGsFaults),
-    [](const ::testing::TestParamInfo<GsFaultRow>& info) { return claimName(info.param.claim); });
+    [](const ::testing::TestParamInfo<GsFaultRow>& row) { return claimName(row.param.claim); });
 
-// A small tmpfs mounted at `dir`, unmounted on destruction.
+// A small tmpfs mounted at `mountPoint`, unmounted on destruction.
 struct SmallFs {
-  SmallFs(const std::string& dir, const std::string& size) : dir(dir) {
+  SmallFs(const std::string& mountPoint, const std::string& size) : dir(mountPoint) {
     mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size + ",mode=0700").c_str()) == 0;
   }
   ~SmallFs() {
@@ -292,8 +292,8 @@ TEST_P(FailingPrinter, fails_the_job_and_removes_every_file) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FailingPrinter, ::testing::ValuesIn(kPrinterFaults),
-    [](const ::testing::TestParamInfo<PrinterFaultRow>& info) {
-      return claimName(info.param.claim);
+    [](const ::testing::TestParamInfo<PrinterFaultRow>& row) {
+      return claimName(row.param.claim);
     });
 
 }  // namespace

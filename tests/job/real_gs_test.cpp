@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
         JobShape{"dpi203_no_bbox_rotate270", 2, 203, false, true, 270, true, {}},
         JobShape{"dpi300_letter_no_bbox", 2, 300, false, false, -1, false, {}},
         JobShape{"dpi203_raw_page_mode", 2, 203, true, true, 0, true, {"-PCX"}}),
-    [](const ::testing::TestParamInfo<JobShape>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<JobShape>& shape) { return std::string(shape.param.name); });
 
 }  // namespace
 
