@@ -33,7 +33,7 @@ struct Row {
   int signal;
   bool sequential;  // render every page first (VORMEL_SEQUENTIAL=1)
   bool debug;
-  int pagesSent;    // whole pages on standard output after the cancel
+  int pagesSent;  // whole pages on standard output after the cancel
 };
 
 // Bytes the printer's reader takes before it stalls: inside the first page,
@@ -51,46 +51,46 @@ size_t countOf(const std::string& text, const std::string& piece) {
 }
 
 const Row kRows[] = {
-    {"a request at once ends the run by its handler or before anything exists",
-     Stage::AtStart, SIGTERM, false, false, 0},
-    {"while the job is read sigterm prints nothing and leaves nothing", Stage::ReadingJob,
+    {"a request at once ends the run by its handler or before anything exists", Stage::AtStart,
      SIGTERM, false, false, 0},
+    {"while the job is read sigterm prints nothing and leaves nothing", Stage::ReadingJob, SIGTERM,
+     false, false, 0},
     {"while the job is read sigint prints nothing and leaves nothing", Stage::ReadingJob, SIGINT,
      false, false, 0},
     {"while the job is read sighup prints nothing and leaves nothing", Stage::ReadingJob, SIGHUP,
      false, false, 0},
-    {"while the job is read in debug mode nothing is printed and nothing stays",
-     Stage::ReadingJob, SIGTERM, false, true, 0},
-    {"while gs starts streamed no page is sent and gs is stopped", Stage::GsStarted, SIGTERM,
-     false, false, 0},
-    {"while gs starts streamed in debug mode no page is sent and gs is stopped",
-     Stage::GsStarted, SIGTERM, false, true, 0},
-    {"while gs starts render first nothing is written and gs is stopped", Stage::GsStarted,
-     SIGTERM, true, false, 0},
+    {"while the job is read in debug mode nothing is printed and nothing stays", Stage::ReadingJob,
+     SIGTERM, false, true, 0},
+    {"while gs starts streamed no page is sent and gs is stopped", Stage::GsStarted, SIGTERM, false,
+     false, 0},
+    {"while gs starts streamed in debug mode no page is sent and gs is stopped", Stage::GsStarted,
+     SIGTERM, false, true, 0},
+    {"while gs starts render first nothing is written and gs is stopped", Stage::GsStarted, SIGTERM,
+     true, false, 0},
     {"while gs starts render first in debug mode nothing is written and gs is stopped",
      Stage::GsStarted, SIGTERM, true, true, 0},
     {"between pages streamed the finished pages stay whole and no new page begins",
      Stage::GsBetweenPages, SIGTERM, false, false, 2},
-    {"between pages render first nothing is written", Stage::GsBetweenPages, SIGTERM, true,
-     false, 0},
+    {"between pages render first nothing is written", Stage::GsBetweenPages, SIGTERM, true, false,
+     0},
     {"after the last page but before gs ends every finished page is sent whole",
      Stage::GsAfterLastPage, SIGTERM, false, false, 2},
-    {"after the last page render first nothing is written", Stage::GsAfterLastPage, SIGTERM,
-     true, false, 0},
-    {"while a page is sent sigterm completes it and begins no other", Stage::SendingPage,
-     SIGTERM, false, false, 1},
+    {"after the last page render first nothing is written", Stage::GsAfterLastPage, SIGTERM, true,
+     false, 0},
+    {"while a page is sent sigterm completes it and begins no other", Stage::SendingPage, SIGTERM,
+     false, false, 1},
     {"while a page is sent sigint completes it and begins no other", Stage::SendingPage, SIGINT,
      false, false, 1},
     {"while a page is sent sighup completes it and begins no other", Stage::SendingPage, SIGHUP,
      false, false, 1},
-    {"while a page is sent render first it is completed and no other begins",
-     Stage::SendingPage, SIGTERM, true, false, 1},
-    {"while gs is stopped for being ahead the page under way is completed",
-     Stage::GsPausedByFilter, SIGTERM, false, false, 1},
-    {"a filter killed outright takes a stopped gs with it", Stage::GsPausedByFilter, SIGKILL,
-     false, false, 0},
-    {"a filter killed outright takes a running gs with it", Stage::GsStarted, SIGKILL, false,
+    {"while a page is sent render first it is completed and no other begins", Stage::SendingPage,
+     SIGTERM, true, false, 1},
+    {"while gs is stopped for being ahead the page under way is completed", Stage::GsPausedByFilter,
+     SIGTERM, false, false, 1},
+    {"a filter killed outright takes a stopped gs with it", Stage::GsPausedByFilter, SIGKILL, false,
      false, 0},
+    {"a filter killed outright takes a running gs with it", Stage::GsStarted, SIGKILL, false, false,
+     0},
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.claim; }
@@ -106,12 +106,12 @@ TEST_P(Cancel, ends_the_run_cleanly) {
   const std::string image = imageBytes(2, 1 << 20, 11);  // partly random: coded at length
   writeFile(meta.path + "/page", image);
 
-  ChildSpec spec = jobSpec(place, row.debug ? std::vector<std::string>{"-debug"}
-                                            : std::vector<std::string>{},
-                           kJobStart + "showpage\n", stubGsDir(),
-                           {{"STUB_GS_PIDFILE", pidFile},
-                            {"STUB_GS_GATE", gate.dir()},
-                            {"VORMEL_SEQUENTIAL", row.sequential ? "1" : kUnset}});
+  ChildSpec spec =
+      jobSpec(place, row.debug ? std::vector<std::string>{"-debug"} : std::vector<std::string>{},
+              kJobStart + "showpage\n", stubGsDir(),
+              {{"STUB_GS_PIDFILE", pidFile},
+               {"STUB_GS_GATE", gate.dir()},
+               {"VORMEL_SEQUENTIAL", row.sequential ? "1" : kUnset}});
   auto set = [&spec](const std::string& name, const std::string& value) {
     spec.env.emplace_back(name, value);
   };
@@ -226,8 +226,7 @@ TEST_P(Cancel, ends_the_run_cleanly) {
 std::string rowName(const ::testing::TestParamInfo<Row>& info) {
   std::string name = info.param.claim;
   for (char& c : name)
-    if (!isalnum(static_cast<unsigned char>(c)))
-      c = '_';
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
   return name;
 }
 

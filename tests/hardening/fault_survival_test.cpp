@@ -27,45 +27,94 @@ struct GsFaultRow {
   Env env;     // the stub's knobs, or a PATH without gs
   bool debug;  // debug mode: the capture file stays and tells the gs status
   int exitStatus;
-  std::string err;       // standard error, whole
+  std::string err;                 // standard error, whole
   std::vector<std::string> pages;  // pages sent, byte for byte
-  std::string lastPage;  // a page that may follow them (what gs left of the next)
-  bool printerCommands;  // false: no printer command at all, only the message
-  std::string captureRc;  // debug mode: the status line of gs in the capture file
+  std::string lastPage;            // a page that may follow them (what gs left of the next)
+  bool printerCommands;            // false: no printer command at all, only the message
+  std::string captureRc;           // debug mode: the status line of gs in the capture file
 };
 
 const GsFaultRow kGsFaults[] = {
     {"missing gs renders no page and sends no printer command",
-     {{"PATH", pathWithoutGs()}}, false, 1,
-     "ERROR: gs could not be started; nothing was printed\n", {}, "", false, ""},
+     {{"PATH", pathWithoutGs()}},
+     false,
+     1,
+     "ERROR: gs could not be started; nothing was printed\n",
+     {},
+     "",
+     false,
+     ""},
     {"missing gs in debug mode notes the shell's status and the missing image",
-     {{"PATH", pathWithoutGs()}}, true, 1,
-     "ERROR: gs could not be started; nothing was printed\n", {}, "", false, "32512"},
+     {{"PATH", pathWithoutGs()}},
+     true,
+     1,
+     "ERROR: gs could not be started; nothing was printed\n",
+     {},
+     "",
+     false,
+     "32512"},
     {"gs exiting non zero still sends every page it wrote and fails",
-     {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SIZE", "5000"}, {"STUB_GS_EXIT", "3"}}, false, 1,
-     "ERROR: gs failed with exit status 3\n", {stubPage(1, 5000), stubPage(2, 5000)}, "", true,
+     {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SIZE", "5000"}, {"STUB_GS_EXIT", "3"}},
+     false,
+     1,
+     "ERROR: gs failed with exit status 3\n",
+     {stubPage(1, 5000), stubPage(2, 5000)},
+     "",
+     true,
      ""},
     {"gs exiting non zero in debug mode notes its status and completes the job",
-     {{"STUB_GS_PAGES", "1"}, {"STUB_GS_EXIT", "2"}}, true, 1,
-     "ERROR: gs failed with exit status 2\n", {stubPage(1, 100)}, "", true, "512"},
+     {{"STUB_GS_PAGES", "1"}, {"STUB_GS_EXIT", "2"}},
+     true,
+     1,
+     "ERROR: gs failed with exit status 2\n",
+     {stubPage(1, 100)},
+     "",
+     true,
+     "512"},
     {"gs killed after its page in debug mode notes the signal and completes the job",
-     {{"STUB_GS_PAGES", "1"}, {"STUB_GS_KILL", "9"}}, true, 1,
-     "ERROR: gs failed with exit status 137\n", {stubPage(1, 100)}, "", true, "35072"},
+     {{"STUB_GS_PAGES", "1"}, {"STUB_GS_KILL", "9"}},
+     true,
+     1,
+     "ERROR: gs failed with exit status 137\n",
+     {stubPage(1, 100)},
+     "",
+     true,
+     "35072"},
     {"gs killed while writing page 3 of 5 sends the pages before and fails",
-     {{"STUB_GS_PAGES", "5"}, {"STUB_GS_SIZE", "5000"}, {"STUB_GS_SHORT", "3"},
+     {{"STUB_GS_PAGES", "5"},
+      {"STUB_GS_SIZE", "5000"},
+      {"STUB_GS_SHORT", "3"},
       {"STUB_GS_DIE_AFTER", "3"}},
-     false, 1, "ERROR: gs failed with exit status 137\n", {stubPage(1, 5000), stubPage(2, 5000)},
-     stubPage(3, 2500), true, ""},
+     false,
+     1,
+     "ERROR: gs failed with exit status 137\n",
+     {stubPage(1, 5000), stubPage(2, 5000)},
+     stubPage(3, 2500),
+     true,
+     ""},
     {"gs killed inside page 3 of 5 with its page still open sends the pages before and fails",
-     {{"STUB_GS_PAGES", "5"}, {"STUB_GS_SIZE", "5000"}, {"STUB_GS_CHUNKS", "2"},
+     {{"STUB_GS_PAGES", "5"},
+      {"STUB_GS_SIZE", "5000"},
+      {"STUB_GS_CHUNKS", "2"},
       {"STUB_GS_DIE_IN_PAGE", "3"}},
-     false, 1, "ERROR: gs failed with exit status 137\n", {stubPage(1, 5000), stubPage(2, 5000)},
-     stubPage(3, 2500), true, ""},
+     false,
+     1,
+     "ERROR: gs failed with exit status 137\n",
+     {stubPage(1, 5000), stubPage(2, 5000)},
+     stubPage(3, 2500),
+     true,
+     ""},
     // Page images are sent byte for byte, never parsed: a short image from a
     // gs that reports success goes out as it is, the pages around it intact.
     {"cut short page is sent exactly as gs left it",
-     {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "5000"}, {"STUB_GS_SHORT", "2"}}, false, 0, "",
-     {stubPage(1, 5000), stubPage(2, 2500), stubPage(3, 5000)}, "", true, ""},
+     {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "5000"}, {"STUB_GS_SHORT", "2"}},
+     false,
+     0,
+     "",
+     {stubPage(1, 5000), stubPage(2, 2500), stubPage(3, 5000)},
+     "",
+     true,
+     ""},
 };
 
 void PrintTo(const GsFaultRow& row, std::ostream* os) { *os << row.claim; }
@@ -75,9 +124,9 @@ class FailingGs : public ::testing::TestWithParam<GsFaultRow> {};
 TEST_P(FailingGs, fails_the_job_as_the_row_says_and_leaves_no_file) {
   const GsFaultRow& row = GetParam();
   JobPlace place;
-  const ChildResult r = runChild(jobSpec(
-      place, row.debug ? std::vector<std::string>{"-debug"} : std::vector<std::string>{}, kPlainJob,
-      stubGsDir(), row.env));
+  const ChildResult r = runChild(
+      jobSpec(place, row.debug ? std::vector<std::string>{"-debug"} : std::vector<std::string>{},
+              kPlainJob, stubGsDir(), row.env));
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.exitStatus, row.exitStatus);
   EXPECT_EQ(r.err, row.err);
@@ -115,14 +164,14 @@ TEST_P(FailingGs, fails_the_job_as_the_row_says_and_leaves_no_file) {
 std::string claimName(const char* claim) {
   std::string name = claim;
   for (char& c : name)
-    if (!isalnum(static_cast<unsigned char>(c)))
-      c = '_';
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FailingGs, ::testing::ValuesIn(kGsFaults),
-    [](const ::testing::TestParamInfo<GsFaultRow>& row) { return claimName(row.param.claim); });
+INSTANTIATE_TEST_SUITE_P(Faults, FailingGs, ::testing::ValuesIn(kGsFaults),
+                         [](const ::testing::TestParamInfo<GsFaultRow>& row) {
+                           return claimName(row.param.claim);
+                         });
 
 // A small tmpfs mounted at `mountPoint`, unmounted on destruction.
 struct SmallFs {
@@ -139,14 +188,13 @@ struct SmallFs {
 TEST(FaultDirectories, full_work_directory_fails_the_render_and_leaves_nothing) {
   JobPlace place;
   SmallFs fs(place.work.path, "64k");
-  if (!fs.mounted)
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
+  if (!fs.mounted) GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
   // Pages of 40000 bytes: the first fits, the second fills the directory.
   // Render-first order, so that every page is on disk at once; sent pages
   // streamed out early would free the space the second page needs.
-  const ChildResult r = runChild(jobSpec(place, {}, kJob, stubGsDir(),
-                                         {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "40000"},
-                                          {"VORMEL_SEQUENTIAL", "1"}}));
+  const ChildResult r = runChild(
+      jobSpec(place, {}, kJob, stubGsDir(),
+              {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "40000"}, {"VORMEL_SEQUENTIAL", "1"}}));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.err.find("ERROR: gs failed with exit status 1"), std::string::npos) << r.err;
   ASSERT_EQ(streamProblem(r.out), "");
@@ -160,8 +208,7 @@ TEST(FaultDirectories, full_work_directory_fails_the_render_and_leaves_nothing) 
 TEST(FaultDirectories, full_work_directory_with_real_gs_fails_and_leaves_nothing) {
   JobPlace place;
   SmallFs fs(place.work.path, "16k");
-  if (!fs.mounted)
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
+  if (!fs.mounted) GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
   // Render-first order: streamed pages, sent and removed early, could free
   // the room the later pages need.
   const ChildResult r =
@@ -178,8 +225,7 @@ TEST(FaultDirectories, full_work_directory_with_real_gs_fails_and_leaves_nothing
 TEST(FaultDirectories, full_capture_directory_does_not_pass_for_a_printed_job) {
   JobPlace place;
   SmallFs fs(place.capture.path, "64k");
-  if (!fs.mounted)
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
+  if (!fs.mounted) GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
   std::string job = postscriptJob(1);
   job.insert(job.find("%%Page:"), std::string(300000, '%') + "\n");
   const ChildResult r = runChild(jobSpec(place, {}, job, ""));
@@ -200,13 +246,13 @@ std::vector<std::string> tmpEntriesOwnedBy(uid_t uid) {
   std::vector<std::string> names;
   for (const std::string& name : listDir("/tmp")) {
     struct stat info;
-    if (lstat(("/tmp/" + name).c_str(), &info) == 0 && info.st_uid == uid)
-      names.push_back(name);
+    if (lstat(("/tmp/" + name).c_str(), &info) == 0 && info.st_uid == uid) names.push_back(name);
   }
   return names;
 }
 
-NobodyRun runAsNobody(uid_t uid, gid_t gid, const std::string& tmpdir, const std::string& captureDir) {
+NobodyRun runAsNobody(uid_t uid, gid_t gid, const std::string& tmpdir,
+                      const std::string& captureDir) {
   NobodyRun run;
   const std::vector<std::string> before = tmpEntriesOwnedBy(uid);
   ChildSpec runSpec;
@@ -227,10 +273,8 @@ NobodyRun runAsNobody(uid_t uid, gid_t gid, const std::string& tmpdir, const std
 TEST(FaultDirectories, unwritable_work_and_capture_directories_fall_back_to_tmp) {
   uid_t uid;
   gid_t gid;
-  if (!nobodyUser(&uid, &gid))
-    GTEST_SKIP() << "no user nobody to run the job as";
-  if (access(vormelBin().c_str(), X_OK) != 0)
-    GTEST_SKIP() << "the program is not reachable";
+  if (!nobodyUser(&uid, &gid)) GTEST_SKIP() << "no user nobody to run the job as";
+  if (access(vormelBin().c_str(), X_OK) != 0) GTEST_SKIP() << "the program is not reachable";
   // Directories nobody may read and enter but not write.
   ScratchDir locked("vhl");
   chmod(locked.path.c_str(), 0755);
@@ -260,8 +304,8 @@ const PrinterFaultRow kPrinterFaults[] = {
      "ERROR: writing to the printer failed (Broken pipe)\n"},
     {"reader gone after 200 bytes fails the job without a signal death", Output::ReaderQuits, 200,
      "ERROR: writing to the printer failed (Broken pipe)\n"},
-    {"reader gone inside the first page fails the job without a signal death",
-     Output::ReaderQuits, 70000, "ERROR: writing to the printer failed (Broken pipe)\n"},
+    {"reader gone inside the first page fails the job without a signal death", Output::ReaderQuits,
+     70000, "ERROR: writing to the printer failed (Broken pipe)\n"},
 };
 
 void PrintTo(const PrinterFaultRow& row, std::ostream* os) { *os << row.claim; }
@@ -290,10 +334,9 @@ TEST_P(FailingPrinter, fails_the_job_and_removes_every_file) {
   EXPECT_EQ(place.left(), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FailingPrinter, ::testing::ValuesIn(kPrinterFaults),
-    [](const ::testing::TestParamInfo<PrinterFaultRow>& row) {
-      return claimName(row.param.claim);
-    });
+INSTANTIATE_TEST_SUITE_P(Faults, FailingPrinter, ::testing::ValuesIn(kPrinterFaults),
+                         [](const ::testing::TestParamInfo<PrinterFaultRow>& row) {
+                           return claimName(row.param.claim);
+                         });
 
 }  // namespace

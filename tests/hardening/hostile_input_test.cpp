@@ -28,7 +28,8 @@ TEST(HostileInput, binary_bytes_with_nuls_and_no_final_newline_are_copied_and_se
   const std::string captured = readFile(copy);
   ASSERT_GT(captured.size(), input.size());
   EXPECT_EQ(captured.compare(0, 4, "% \n%"), 0);
-  EXPECT_EQ(describeDifference(input + "\n", captured.substr(captured.size() - input.size() - 1)), "");
+  EXPECT_EQ(describeDifference(input + "\n", captured.substr(captured.size() - input.size() - 1)),
+            "");
   EXPECT_EQ(listDir(place.work.path), std::vector<std::string>{});
   EXPECT_EQ(listDir(place.capture.path), std::vector<std::string>{});
 
@@ -40,8 +41,7 @@ TEST(HostileInput, binary_bytes_with_nuls_and_no_final_newline_are_copied_and_se
   size_t start = 0;
   while (start < input.size()) {
     size_t end = input.find('\n', start);
-    if (end == std::string::npos)
-      end = input.size();
+    if (end == std::string::npos) end = input.size();
     expected += input.substr(start, end - start) + "\r\n";
     start = end + 1;
   }

@@ -20,8 +20,7 @@ constexpr int64_t kFlatMemoryKiB = 160 * 1024;
 void writeAllTo(int fd, const char* data, size_t n) {
   while (n > 0) {
     const ssize_t w = write(fd, data, n);
-    if (w <= 0)
-      return;
+    if (w <= 0) return;
     data += w;
     n -= static_cast<size_t>(w);
   }
@@ -31,8 +30,9 @@ TEST(HostileInput, a_line_of_100_mb_keeps_memory_flat_and_the_lines_after_it_cou
   for (bool rawMode : {false, true}) {
     SCOPED_TRACE(rawMode);
     JobPlace place;
-    ChildSpec runSpec = jobSpec(place, rawMode ? std::vector<std::string>{"-raw"} : std::vector<std::string>{},
-                             "", stubGsDir(), {{"STUB_GS_PAGES", "1"}});
+    ChildSpec runSpec =
+        jobSpec(place, rawMode ? std::vector<std::string>{"-raw"} : std::vector<std::string>{}, "",
+                stubGsDir(), {{"STUB_GS_PAGES", "1"}});
     const size_t lineLength = 100u << 20;
     runSpec.inputWriter = [lineLength](int fd) {
       const std::string start = "%!PS\n%%BoundingBox: 0 0 ";  // a box line of 100 MB

@@ -239,7 +239,8 @@ TEST_F(InspectCli, stream_bytes_never_reach_the_terminal_raw) {
       {"a window title sequence, CR and NUL in a paper item", "title.prn", 1,
        "Paper line: ~PAPER;\\x1B]0;owned\\x07\\r\\x00 1",
        "\"paperLine\":\"~PAPER;\\u001b]0;owned\\u0007\\u000d\\u0000 1\""},
-      {"escapes in file names", shellQuoted("job\x1b[31m.prn") + " --extract " + shellQuoted("out\x1b[2J"), 0,
+      {"escapes in file names",
+       shellQuoted("job\x1b[31m.prn") + " --extract " + shellQuoted("out\x1b[2J"), 0,
        "wrote out\\x1B[2J/page-1.png", "\"pngFile\":\"out\\u001b[2J/page-1.png\""},
   };
   for (const Row& row : table) {
@@ -407,7 +408,8 @@ TEST_F(InspectCli, memory_stays_bounded_whatever_the_stream_announces) {
       continue;
     }
     const std::string in = row.stdinFile.empty() ? "" : dir + "/" + row.stdinFile;
-    const ChildResult run = runShell(dir, underMemoryLimit(kInspect + " " + row.args, kLimitMb), in);
+    const ChildResult run =
+        runShell(dir, underMemoryLimit(kInspect + " " + row.args, kLimitMb), in);
     EXPECT_EQ(run.exitStatus, row.status) << row.name << "\n" << run.err;
     EXPECT_NE(run.err.find(row.inErr), std::string::npos) << row.name << ": " << run.err;
     if (row.status == 0) {

@@ -29,8 +29,8 @@ const std::vector<Job>& jobs() {
   static const std::vector<Job> list = {
       {"label",
        [] {
-         const std::vector<uint8_t> t = readFileBytes(std::string(VORMEL_SOURCE_DIR) +
-                                                      "/docs/examples/label.ps");
+         const std::vector<uint8_t> t =
+             readFileBytes(std::string(VORMEL_SOURCE_DIR) + "/docs/examples/label.ps");
          return std::string(t.begin(), t.end());
        }(),
        203, 6000, 4000},
@@ -129,7 +129,8 @@ TEST_F(VormelRoundTrip, settings_match_the_option_words_and_pages_match_ghostscr
       const std::string prn = runVormel(job, opt.words, tag);
       ++runs;
 
-      const ChildResult inspect = runShell(dir, kInspect + " --json --extract " + shellQuoted(tag) + " " + shellQuoted(prn));
+      const ChildResult inspect = runShell(
+          dir, kInspect + " --json --extract " + shellQuoted(tag) + " " + shellQuoted(prn));
       ASSERT_EQ(inspect.exitStatus, 0) << where << ": " << inspect.err;
       EXPECT_NE(inspect.out.find("\"paperLine\":\"" + std::string(opt.paperLine) + "\""),
                 std::string::npos)

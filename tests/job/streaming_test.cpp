@@ -4,14 +4,13 @@
 // with VORMEL_SEQUENTIAL=1, for stub gs runs of every kind (pages one by one,
 // pages written in pieces, a gs killed inside a page, missing pages, failures) and
 // for real Ghostscript jobs; and at most a few page images on disk at once.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "job_support.h"
 
@@ -22,8 +21,7 @@ using Env = std::vector<std::pair<std::string, std::string>>;
 const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n";
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-  if (from.empty())
-    return;
+  if (from.empty()) return;
   for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
     text.replace(at, from.size(), to);
 }
@@ -35,8 +33,7 @@ std::string maskTimeStamps(const std::string& log) {
     size_t end = log.find('\n', at);
     end = end == std::string::npos ? log.size() : end + 1;
     std::string line = log.substr(at, end - at);
-    if (line.size() >= 19 && isTimeStamp(line.substr(0, 19)))
-      line.replace(0, 19, "<time>");
+    if (line.size() >= 19 && isTimeStamp(line.substr(0, 19))) line.replace(0, 19, "<time>");
     masked += line;
     at = end;
   }
@@ -55,11 +52,9 @@ struct Outcome {
   std::string describe() const {
     std::string text = "exit " + std::to_string(exitStatus) + " signal " + std::to_string(signal) +
                        "\nstderr: " + err + "work:";
-    for (const std::string& f : workFiles)
-      text += " " + f;
+    for (const std::string& f : workFiles) text += " " + f;
     text += "\ncapture dir:";
-    for (const std::string& f : captureFiles)
-      text += " " + f;
+    for (const std::string& f : captureFiles) text += " " + f;
     return text + "\nlog:\n" + log;
   }
 };
@@ -67,8 +62,7 @@ struct Outcome {
 // The value of `name` in `env`, or `otherwise`.
 std::string knob(const Env& env, const std::string& name, const std::string& otherwise) {
   for (const auto& [key, value] : env)
-    if (key == name)
-      return value;
+    if (key == name) return value;
   return otherwise;
 }
 
@@ -80,8 +74,8 @@ class Streaming : public ::testing::Test {
   // with nothing of its own to do; so pages come one by one, each after the
   // program has dealt with what came before.
   Outcome run(bool sequential, const std::vector<std::string>& args, const Env& env,
-              const std::string& input = kJob, bool stubGs = true,
-              Output mode = Output::Collect, bool paced = false) {
+              const std::string& input = kJob, bool stubGs = true, Output mode = Output::Collect,
+              bool paced = false) {
     ScratchDir work("vtswork"), cap("vtscap"), meta("vtsmeta");
     ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
@@ -91,14 +85,15 @@ class Streaming : public ::testing::Test {
     runSpec.output = mode;
     runSpec.readerAfter = 100;
     runSpec.env = {{"TMPDIR", work.path},
-                {"STUB_GS_ARGS", meta.path + "/args"},
-                {"VORMEL_SEQUENTIAL", sequential ? "1" : kUnset},
-                // The render-first run codes every band on its own thread,
-                // the streamed one with the most helper threads, or with as
-                // many as the machine gives it.
-                {"VORMEL_CODER_THREADS", sequential ? "0" : defaultHelpers ? kUnset : "3"}};
-    if (stubGs)
-      runSpec.env.push_back({"PATH", stubPath()});
+                   {"STUB_GS_ARGS", meta.path + "/args"},
+                   {"VORMEL_SEQUENTIAL", sequential ? "1" : kUnset},
+                   // The render-first run codes every band on its own thread,
+                   // the streamed one with the most helper threads, or with as
+                   // many as the machine gives it.
+                   {"VORMEL_CODER_THREADS", sequential       ? "0"
+                                            : defaultHelpers ? kUnset
+                                                             : "3"}};
+    if (stubGs) runSpec.env.push_back({"PATH", stubPath()});
     runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
     StubGate gate;
     const std::string pidFile = meta.path + "/gs.pid";
@@ -109,13 +104,11 @@ class Streaming : public ::testing::Test {
       const int pages = std::stoi(knob(env, "STUB_GS_PAGES", "0"));
       const int pieces = std::stoi(knob(env, "STUB_GS_CHUNKS", "1"));
       for (int page = 1; page <= pages + 1; ++page) {
-        if (page > 1)
-          holds.push_back(std::to_string(page));
+        if (page > 1) holds.push_back(std::to_string(page));
         for (int piece = 2; piece <= pieces && page <= pages; ++piece)
           holds.push_back(std::to_string(page) + "." + std::to_string(piece));
       }
-      for (const std::string& point : holds)
-        gate.hold(point);
+      for (const std::string& point : holds) gate.hold(point);
     }
     Child child;
     EXPECT_TRUE(startChild(runSpec, &child));
@@ -124,8 +117,7 @@ class Streaming : public ::testing::Test {
       for (const std::string& point : holds) {
         // A stub that died or was stopped by the program reaches no more
         // points.
-        if (!gate.waitAt(point, gs))
-          break;
+        if (!gate.waitAt(point, gs)) break;
         waitFor([&] { return processIdle(child.pid); }, child.pid);
         gate.release(point);
       }
@@ -143,8 +135,7 @@ class Streaming : public ::testing::Test {
     // from the output pattern the stub was given.
     std::string base;
     for (const std::string& name : o.captureFiles)
-      if (name.rfind("In_", 0) == 0)
-        base = name.substr(3, name.size() - 6);
+      if (name.rfind("In_", 0) == 0) base = name.substr(3, name.size() - 6);
     const std::string args0 = readFile(meta.path + "/args");
     const size_t pattern = args0.find("-sOutputFile=");
     if (base.empty() && pattern != std::string::npos) {
@@ -167,8 +158,7 @@ class Streaming : public ::testing::Test {
       replaceAll(*text, base, "<base>");
     }
     for (std::vector<std::string>* names : {&o.workFiles, &o.captureFiles})
-      for (std::string& name : *names)
-        replaceAll(name, base, "<base>");
+      for (std::string& name : *names) replaceAll(name, base, "<base>");
     return o;
   }
 
@@ -214,42 +204,65 @@ TEST_F(Streaming, stub_gs_runs_of_every_kind_give_the_sequential_result) {
     bool paced;
   } rows[] = {
       {"no page written: the placeholder is the page", {}, Output::Collect, false},
-      {"three pages of several bands", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "70000"}},
-       Output::Collect, false},
-      {"noise pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", noiseFile}}, Output::Collect,
+      {"three pages of several bands",
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "70000"}},
+       Output::Collect,
        false},
-      {"missing page 2 of 3", {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}}, Output::Collect,
+      {"noise pages",
+       {{"STUB_GS_PAGES", "2"}, {"STUB_GS_SOURCE", noiseFile}},
+       Output::Collect,
        false},
-      {"missing page 2 while gs goes on page by page", {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SKIP", "2"}},
-       Output::Collect, true},
-      {"placeholder removed, no page", {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SKIP", "1"}},
-       Output::Collect, false},
+      {"missing page 2 of 3",
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}},
+       Output::Collect,
+       false},
+      {"missing page 2 while gs goes on page by page",
+       {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SKIP", "2"}},
+       Output::Collect,
+       true},
+      {"placeholder removed, no page",
+       {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SKIP", "1"}},
+       Output::Collect,
+       false},
       {"placeholder removed, later pages written page by page",
-       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "1"}}, Output::Collect, true},
-      {"gs fails after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_EXIT", "2"}},
-       Output::Collect, false},
-      {"gs killed after two pages", {{"STUB_GS_PAGES", "2"}, {"STUB_GS_KILL", "9"}},
-       Output::Collect, false},
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "1"}},
+       Output::Collect,
+       true},
+      {"gs fails after two pages",
+       {{"STUB_GS_PAGES", "2"}, {"STUB_GS_EXIT", "2"}},
+       Output::Collect,
+       false},
+      {"gs killed after two pages",
+       {{"STUB_GS_PAGES", "2"}, {"STUB_GS_KILL", "9"}},
+       Output::Collect,
+       false},
       {"gs not found", {{"PATH", pathWithoutGs()}}, Output::Collect, false},
-      {"pages one by one", {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SIZE", "40000"}}, Output::Collect,
+      {"pages one by one",
+       {{"STUB_GS_PAGES", "4"}, {"STUB_GS_SIZE", "40000"}},
+       Output::Collect,
        true},
       {"pages written in pieces, the program waiting between them",
        {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "90000"}, {"STUB_GS_CHUNKS", "4"}},
-       Output::Collect, true},
+       Output::Collect,
+       true},
       {"gs killed inside page 3, its descriptor still open",
-       {{"STUB_GS_PAGES", "5"}, {"STUB_GS_SIZE", "60000"}, {"STUB_GS_CHUNKS", "3"},
+       {{"STUB_GS_PAGES", "5"},
+        {"STUB_GS_SIZE", "60000"},
+        {"STUB_GS_CHUNKS", "3"},
         {"STUB_GS_DIE_IN_PAGE", "3"}},
-       Output::Collect, true},
+       Output::Collect,
+       true},
       {"printer gone while gs still renders",
-       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}}, Output::ReaderQuits, true},
+       {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}},
+       Output::ReaderQuits,
+       true},
       {"printer connection closed", {{"STUB_GS_PAGES", "2"}}, Output::Closed, false},
   };
   for (const Row& row : rows) {
     for (const bool debug : {false, true}) {
       SCOPED_TRACE(std::string(row.name) + (debug ? ", debug mode" : ""));
       std::vector<std::string> args;
-      if (debug)
-        args.push_back("-debug");
+      if (debug) args.push_back("-debug");
       const Outcome o = expectSameBothWays(args, row.env, kJob, true, row.mode, row.paced);
       if (row.mode == Output::Collect && o.exitStatus != 1) {
         std::vector<StreamPage> parsed;
@@ -265,11 +278,12 @@ TEST_F(Streaming, a_page_failure_while_gs_runs_is_logged_after_its_return_code) 
   // every page is rendered first.
   const std::string noiseFile = data.path + "/noise";
   writeFile(noiseFile, noise(150000, 5));
-  const Outcome o = expectSameBothWays(
-      {"-debug"}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}}, kJob, true,
-      Output::ReaderQuits, true);
+  const Outcome o =
+      expectSameBothWays({"-debug"}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noiseFile}}, kJob,
+                         true, Output::ReaderQuits, true);
   const size_t rc = o.capture.find("% gsCmd RC=[0]\n");
-  const size_t pageError = o.capture.find("% ERROR-2 ... unable to open file [<work>/<base>/<base>_1]\n");
+  const size_t pageError =
+      o.capture.find("% ERROR-2 ... unable to open file [<work>/<base>/<base>_1]\n");
   ASSERT_NE(std::string::npos, rc);
   ASSERT_NE(std::string::npos, pageError);
   EXPECT_LT(rc, pageError);
@@ -306,16 +320,20 @@ TEST_F(Streaming, at_most_three_page_images_exist_at_once) {
 
 // A label job whose pages differ, as in the real Ghostscript tests.
 std::string labelJob(int pages, int dpi) {
-  std::string job = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 432\n%%Pages: " +
-                    std::to_string(pages) + "\n%%EndComments\n<< /HWResolution [" +
-                    std::to_string(dpi) + " " + std::to_string(dpi) +
-                    "] /PageSize [288 432] >> setpagedevice\n";
+  std::string job =
+      "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 432\n%%Pages: " + std::to_string(pages) +
+      "\n%%EndComments\n<< /HWResolution [" + std::to_string(dpi) + " " + std::to_string(dpi) +
+      "] /PageSize [288 432] >> setpagedevice\n";
   for (int page = 1; page <= pages; ++page) {
     const std::string n = std::to_string(page);
-    job += "%%Page: " + n + " " + n + "\n/Helvetica-Bold findfont 26 scalefont setfont\n"
-           "20 380 moveto (LABEL " + n + ") show\n3 setlinewidth 8 8 272 416 rectstroke\n"
-           "0 1 " + std::to_string(20 + page * 5) + " { dup 5 mul 24 add 40 moveto 3 mod 1 add " +
-           n + " add setlinewidth 0 140 rlineto stroke } for\nshowpage\n";
+    job += "%%Page: " + n + " " + n +
+           "\n/Helvetica-Bold findfont 26 scalefont setfont\n"
+           "20 380 moveto (LABEL " +
+           n +
+           ") show\n3 setlinewidth 8 8 272 416 rectstroke\n"
+           "0 1 " +
+           std::to_string(20 + page * 5) + " { dup 5 mul 24 add 40 moveto 3 mod 1 add " + n +
+           " add setlinewidth 0 140 rlineto stroke } for\nshowpage\n";
   }
   return job + "%%EOF\n";
 }
@@ -328,8 +346,7 @@ bool haveGs() {
 }
 
 TEST_F(Streaming, real_ghostscript_jobs_give_the_sequential_result) {
-  if (!haveGs())
-    GTEST_SKIP() << "Ghostscript is not installed";
+  if (!haveGs()) GTEST_SKIP() << "Ghostscript is not installed";
   struct Row {
     int dpi;
     int pages;

@@ -14,8 +14,7 @@ std::string hexWindow(const std::string& s, size_t at) {
   for (size_t i = from; i < to; ++i) {
     snprintf(cell, sizeof cell, i == at ? "[%02x" : " %02x", static_cast<unsigned char>(s[i]));
     text += cell;
-    if (i == at)
-      text += "]";
+    if (i == at) text += "]";
   }
   return text;
 }
@@ -23,12 +22,10 @@ std::string hexWindow(const std::string& s, size_t at) {
 }  // namespace
 
 std::string describeDifference(const std::string& expected, const std::string& actual) {
-  if (expected == actual)
-    return "";
+  if (expected == actual) return "";
   size_t at = 0;
-  while (at < expected.size() && at < actual.size() && expected[at] == actual[at])
-    ++at;
+  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
   return "sizes " + std::to_string(expected.size()) + " and " + std::to_string(actual.size()) +
-         ", first difference at offset " + std::to_string(at) + "\n  expected:" +
-         hexWindow(expected, at) + "\n  actual:  " + hexWindow(actual, at);
+         ", first difference at offset " + std::to_string(at) +
+         "\n  expected:" + hexWindow(expected, at) + "\n  actual:  " + hexWindow(actual, at);
 }

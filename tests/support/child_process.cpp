@@ -35,8 +35,7 @@ void writeAll(int fd, const std::string& bytes) {
   while (done < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n <= 0) {
-      if (n < 0 && errno == EINTR)
-        continue;
+      if (n < 0 && errno == EINTR) continue;
       return;
     }
     done += static_cast<size_t>(n);
@@ -51,8 +50,7 @@ std::vector<std::string> childEnvironment(const ChildSpec& spec) {
     bool replaced = false;
     for (const auto& [name, value] : spec.env)
       replaced = replaced || entry.compare(0, name.size() + 1, name + "=") == 0;
-    if (!replaced)
-      entries.push_back(entry);
+    if (!replaced) entries.push_back(entry);
   }
   for (const auto& [name, value] : spec.env) {
     // The last entry for a name wins.
@@ -61,8 +59,7 @@ std::vector<std::string> childEnvironment(const ChildSpec& spec) {
                                    return entry.compare(0, name.size() + 1, name + "=") == 0;
                                  }),
                   entries.end());
-    if (value != kUnset)
-      entries.push_back(name + "=" + value);
+    if (value != kUnset) entries.push_back(name + "=" + value);
   }
   return entries;
 }
@@ -80,14 +77,11 @@ void readOutput(Child* child, Output mode, size_t after) {
         continue;
       }
       want = std::min(want, after - have);
-      if (want == 0)
-        break;
+      if (want == 0) break;
     }
     const ssize_t n = read(child->outFd, buffer, want);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
     std::lock_guard<std::mutex> held(child->outLock);
     child->out.append(buffer, static_cast<size_t>(n));
     child->outBytes = child->out.size();
@@ -121,35 +115,29 @@ bool startChild(const ChildSpec& spec, Child* child) {
   int inFileFd = -1;
   if (!spec.inputFile.empty()) {
     inFileFd = open(spec.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (inFileFd < 0)
-      return false;
+    if (inFileFd < 0) return false;
   } else if (pipe2(inPipe, O_CLOEXEC) != 0) {
     return false;
   }
-  if (spec.output != Output::Closed && pipe2(outPipe, O_CLOEXEC) != 0)
-    return false;
+  if (spec.output != Output::Closed && pipe2(outPipe, O_CLOEXEC) != 0) return false;
   char errName[] = "/tmp/vterrXXXXXX";
   const int errFd = mkostemp(errName, O_CLOEXEC);
-  if (errFd < 0)
-    return false;
+  if (errFd < 0) return false;
   child->errFile = errName;
 
   std::vector<std::string> envText = childEnvironment(spec);
   std::vector<char*> envp;
-  for (std::string& entry : envText)
-    envp.push_back(&entry[0]);
+  for (std::string& entry : envText) envp.push_back(&entry[0]);
   envp.push_back(nullptr);
   std::vector<std::string> argText{spec.argv0.empty() ? spec.program : spec.argv0};
   argText.insert(argText.end(), spec.args.begin(), spec.args.end());
   std::vector<char*> argv;
-  for (std::string& arg : argText)
-    argv.push_back(&arg[0]);
+  for (std::string& arg : argText) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
 
   fflush(nullptr);
   const pid_t pid = fork();
-  if (pid < 0)
-    return false;
+  if (pid < 0) return false;
   if (pid == 0) {
     dup2(inFileFd >= 0 ? inFileFd : inPipe[0], 0);
     if (spec.output == Output::Closed)
@@ -159,11 +147,9 @@ bool startChild(const ChildSpec& spec, Child* child) {
     dup2(errFd, 2);
     signal(SIGPIPE, SIG_DFL);
     if (spec.uid != 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(spec.gid) != 0 || setuid(spec.uid) != 0)
-        _exit(124);
+      if (setgroups(0, nullptr) != 0 || setgid(spec.gid) != 0 || setuid(spec.uid) != 0) _exit(124);
     }
-    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0)
-      _exit(125);
+    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) _exit(125);
     execve(spec.program.c_str(), argv.data(), envp.data());
     _exit(126);
   }
@@ -203,8 +189,7 @@ bool startChild(const ChildSpec& spec, Child* child) {
 
 ChildResult finishChild(Child* child) {
   ChildResult result;
-  if (child->writer.joinable())
-    child->writer.join();
+  if (child->writer.joinable()) child->writer.join();
   if (child->inFd >= 0) {
     close(child->inFd);
     child->inFd = -1;
@@ -214,8 +199,7 @@ ChildResult finishChild(Child* child) {
   rusage usage{};
   while (wait4(child->pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
-  if (child->reader.joinable())
-    child->reader.join();
+  if (child->reader.joinable()) child->reader.join();
   if (WIFEXITED(status))
     result.exitStatus = WEXITSTATUS(status);
   else if (WIFSIGNALED(status))
@@ -239,8 +223,7 @@ ChildResult runChild(const ChildSpec& spec) {
 
 std::string shellQuoted(const std::string& text) {
   std::string out = "'";
-  for (const char c : text)
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 
@@ -261,8 +244,7 @@ bool waitFor(const std::function<bool()>& condition, pid_t watched) {
       // Ended: a child of ours is a zombie until reaped; another process
       // is gone from /proc.
       const char state = processState(watched);
-      if (state == 0 || state == 'Z' || state == 'X')
-        return condition();
+      if (state == 0 || state == 'Z' || state == 'X') return condition();
     }
     usleep(2000);  // a poll interval only; nothing is ordered by it
   }
@@ -272,8 +254,7 @@ bool waitFor(const std::function<bool()>& condition, pid_t watched) {
 char processState(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string text;
-  if (!std::getline(stat, text))
-    return 0;
+  if (!std::getline(stat, text)) return 0;
   // The state letter follows the ")" that closes the command name.
   const size_t close = text.rfind(')');
   return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
@@ -282,17 +263,14 @@ char processState(pid_t pid) {
 bool processIdle(pid_t pid, pid_t except) {
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr)
-    return false;
+  if (dir == nullptr) return false;
   bool idle = true;
   int threads = 0;
   while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.' || atoi(entry->d_name) == except)
-      continue;
+    if (entry->d_name[0] == '.' || atoi(entry->d_name) == except) continue;
     std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
     std::string text;
-    if (!std::getline(stat, text))
-      continue;
+    if (!std::getline(stat, text)) continue;
     const size_t close = text.rfind(')');
     idle = idle && close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
     ++threads;
@@ -308,7 +286,6 @@ bool processAlive(pid_t pid) {
 
 pid_t pidFrom(const std::string& file) {
   const std::string text = fileText(file);
-  if (text.empty() || text.back() != '\n')
-    return -1;
+  if (text.empty() || text.back() != '\n') return -1;
   return static_cast<pid_t>(std::stol(text));
 }

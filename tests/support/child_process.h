@@ -18,10 +18,10 @@
 #include <vector>
 
 enum class Output {
-  Collect,      // read everything into `out`
-  ReaderQuits,  // read `readerAfter` bytes, then close the pipe (a dropped printer)
-  ReaderPauses, // read `readerAfter` bytes, then stop reading until resumeOutput
-  Closed,       // descriptor 1 closed in the child
+  Collect,       // read everything into `out`
+  ReaderQuits,   // read `readerAfter` bytes, then close the pipe (a dropped printer)
+  ReaderPauses,  // read `readerAfter` bytes, then stop reading until resumeOutput
+  Closed,        // descriptor 1 closed in the child
 };
 
 // An environment value that removes the variable instead of setting it.
@@ -32,8 +32,8 @@ struct ChildSpec {
   std::string argv0;  // argument 0; the program path when empty
   std::vector<std::string> args;
   std::vector<std::pair<std::string, std::string>> env;  // set (or kUnset) on top of ours
-  std::string cwd;    // working directory ("" = ours)
-  std::string input;  // standard input, unless inputWriter or inputFile is set
+  std::string cwd;                                       // working directory ("" = ours)
+  std::string input;      // standard input, unless inputWriter or inputFile is set
   std::string inputFile;  // file opened as standard input
   // Writes standard input to the descriptor; returning closes it. Runs on a
   // thread of its own; write errors (the child gone) must end it.

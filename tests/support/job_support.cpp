@@ -16,10 +16,8 @@ std::string vormelBin() { return VORMEL_BIN; }
 
 std::vector<std::string> JobPlace::left() const {
   std::vector<std::string> names;
-  for (const std::string& name : listDir(work.path))
-    names.push_back("work/" + name);
-  for (const std::string& name : listDir(capture.path))
-    names.push_back("capture/" + name);
+  for (const std::string& name : listDir(work.path)) names.push_back("work/" + name);
+  for (const std::string& name : listDir(capture.path)) names.push_back("capture/" + name);
   return names;
 }
 
@@ -52,8 +50,7 @@ std::string postscriptJob(int pages, int width, int length) {
 
 std::string stubPage(int n, size_t size) {
   std::string text;
-  while (text.size() < size)
-    text += "page " + std::to_string(n) + "\n";
+  while (text.size() < size) text += "page " + std::to_string(n) + "\n";
   return text.substr(0, size);
 }
 
@@ -72,8 +69,7 @@ std::string imageBytes(int kind, size_t size, unsigned seed) {
 
 bool nobodyUser(uid_t* uid, gid_t* gid) {
   const passwd* entry = getpwnam("nobody");
-  if (entry == nullptr)
-    return false;
+  if (entry == nullptr) return false;
   *uid = entry->pw_uid;
   *gid = entry->pw_gid;
   return true;
@@ -91,8 +87,7 @@ StdoutCapture::StdoutCapture() {
 }
 
 std::string StdoutCapture::finish() {
-  if (savedFd < 0)
-    return readFile(file);
+  if (savedFd < 0) return readFile(file);
   fflush(stdout);
   resetPrinterOutput();
   dup2(savedFd, 1);
@@ -107,12 +102,10 @@ StdoutCapture::~StdoutCapture() {
 }
 
 bool isTimeStamp(const std::string& t) {
-  if (t.size() != 19)
-    return false;
+  if (t.size() != 19) return false;
   for (size_t i = 0; i < t.size(); ++i) {
     const char want = i == 4 || i == 7 ? '-' : i == 10 ? ' ' : i == 13 || i == 16 ? ':' : '0';
-    if (want == '0' ? !isdigit(static_cast<unsigned char>(t[i])) : t[i] != want)
-      return false;
+    if (want == '0' ? !isdigit(static_cast<unsigned char>(t[i])) : t[i] != want) return false;
   }
   const int month = std::stoi(t.substr(5, 2)), day = std::stoi(t.substr(8, 2));
   const int hour = std::stoi(t.substr(11, 2)), minute = std::stoi(t.substr(14, 2));

@@ -19,22 +19,17 @@ std::string streamProblem(const std::string& out, std::vector<StreamPage>* pages
   };
   const bool valid = parseJobStream(reinterpret_cast<const uint8_t*>(out.data()), out.size(),
                                     &report, &error, keep, false);
-  if (!valid)
-    return "at offset " + std::to_string(error.offset) + ": " + error.message;
-  if (!report.complete)
-    return "the stream does not end with the trailer";
-  if (pages != nullptr)
-    *pages = std::move(read);
+  if (!valid) return "at offset " + std::to_string(error.offset) + ": " + error.message;
+  if (!report.complete) return "the stream does not end with the trailer";
+  if (pages != nullptr) *pages = std::move(read);
   return "";
 }
 
 std::vector<std::string> streamPages(const std::string& out) {
   std::vector<StreamPage> pages;
   std::vector<std::string> images;
-  if (!streamProblem(out, &pages).empty())
-    return images;
-  for (StreamPage& page : pages)
-    images.push_back(std::move(page.bytes));
+  if (!streamProblem(out, &pages).empty()) return images;
+  for (StreamPage& page : pages) images.push_back(std::move(page.bytes));
   return images;
 }
 

@@ -29,11 +29,9 @@ StubGate::~StubGate() {
   // Opening a FIFO for reading and writing never blocks and ends the wait
   // of a stub blocked in opening it.
   for (const std::string& name : listDir(dir())) {
-    if (name.compare(0, 3, "go-") != 0)
-      continue;
+    if (name.compare(0, 3, "go-") != 0) continue;
     const int fd = open((dir() + "/" + name).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0)
-      close(fd);
+    if (fd >= 0) close(fd);
   }
 }
 
@@ -58,6 +56,5 @@ void StubGate::release(const std::string& point) const {
     fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     return fd >= 0 || errno != ENXIO;
   });
-  if (fd >= 0)
-    close(fd);
+  if (fd >= 0) close(fd);
 }

@@ -18,18 +18,15 @@ ScratchDir::ScratchDir(const std::string& tag) {
   std::string pattern = "/tmp/" + tag + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) != nullptr)
-    path = buffer.data();
+  if (mkdtemp(buffer.data()) != nullptr) path = buffer.data();
 }
 
 ScratchDir::~ScratchDir() {
-  if (!path.empty())
-    removeTree(path);
+  if (!path.empty()) removeTree(path);
 }
 
 void ScratchDir::clear() const {
-  for (const std::string& name : listDir(path))
-    removeTree(path + "/" + name);
+  for (const std::string& name : listDir(path)) removeTree(path + "/" + name);
 }
 
 std::string readFile(const std::string& path) {
@@ -53,8 +50,7 @@ std::vector<std::string> listDir(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
     while (const dirent* e = readdir(d)) {
-      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-        names.push_back(e->d_name);
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     }
     closedir(d);
   }
@@ -75,8 +71,7 @@ std::string jobDirIn(const std::string& tmpdir) {
 std::vector<std::string> pageImagesIn(const std::string& tmpdir) {
   const std::string dir = jobDirIn(tmpdir);
   std::vector<std::pair<long, std::string>> pages;
-  if (dir.empty())
-    return {};
+  if (dir.empty()) return {};
   const std::string prefix = dir.substr(dir.rfind('/') + 1) + "_";
   for (const std::string& name : listDir(dir)) {
     if (name.compare(0, prefix.size(), prefix) == 0)
@@ -84,14 +79,12 @@ std::vector<std::string> pageImagesIn(const std::string& tmpdir) {
   }
   std::sort(pages.begin(), pages.end());
   std::vector<std::string> paths;
-  for (const auto& page : pages)
-    paths.push_back(page.second);
+  for (const auto& page : pages) paths.push_back(page.second);
   return paths;
 }
 
 void removeTree(const std::string& path) {
   nftw(
-      path.c_str(),
-      [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
-      FTW_DEPTH | FTW_PHYS);
+      path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); },
+      16, FTW_DEPTH | FTW_PHYS);
 }
