@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 

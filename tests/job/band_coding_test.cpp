@@ -17,7 +17,6 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "compressor/band_compressor.h"
