@@ -37,7 +37,8 @@ TEST(MalformedBand, each_fault_is_reported_where_it_is) {
     BandDecodeError error;
     EXPECT_FALSE(decodeBand(c.stream.data(), c.stream.size(), &out, &error)) << c.name;
     EXPECT_EQ(error.byteOffset, c.failsAt) << c.name << ": " << error.message;
-    EXPECT_NE(error.message.find(c.messagePart), std::string::npos) << c.name << ": " << error.message;
+    EXPECT_NE(error.message.find(c.messagePart), std::string::npos)
+        << c.name << ": " << error.message;
     EXPECT_TRUE(out.empty()) << c.name;
   }
 }

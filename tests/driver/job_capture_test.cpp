@@ -3,6 +3,8 @@
 // resolution scans follow their token rules even where a line or a marker
 // runs across the reader's chunks, and raw mode sends exactly the job as CR LF
 // lines plus one line feed, from the program as the spooler runs it.
+#include "driver/job_capture.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,11 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/job_capture.h"
 #include "driver/line_scanner.h"
 #include "driver/raw_job.h"
-#include "state/job_settings.h"
 #include "job_support.h"
+#include "state/job_settings.h"
 
 namespace {
 
@@ -144,34 +145,46 @@ TEST_F(DriverCapture, geometry_scans_follow_the_token_rules) {
   };
   const std::vector<Row> rows = {
       {"no geometry lines keep the defaults", "%!PS\nshowpage\n", kDefaults},
-      {"upper-right corner sets width and length", "%%BoundingBox: 0 0 612 792\n",
+      {"upper-right corner sets width and length",
+       "%%BoundingBox: 0 0 612 792\n",
        {612, 792, 300, 300}},
       {"not the differences", "%%BoundingBox: 10 20 298 452\n", {298, 452, 300, 300}},
-      {"runs of spaces separate like one", "%%BoundingBox:   0  0    612   792\n",
+      {"runs of spaces separate like one",
+       "%%BoundingBox:   0  0    612   792\n",
        {612, 792, 300, 300}},
-      {"leading spaces do not make a token", "   %%BoundingBox: 0 0 612 792\n",
+      {"leading spaces do not make a token",
+       "   %%BoundingBox: 0 0 612 792\n",
        {612, 792, 300, 300}},
       {"a fraction is cut", "%%BoundingBox: 0 0 288.7 400.2\n", {288, 400, 300, 300}},
       {"a CR ends the last number", "%%BoundingBox: 0 0 612 792\r\n", {612, 792, 300, 300}},
       {"(atend) changes nothing", "%%BoundingBox: (atend)\n", kDefaults},
-      {"(atend) then a complete trailer line", "%%BoundingBox: (atend)\n%%Page: 1 1\n%%BoundingBox: 0 0 100 200\n",
+      {"(atend) then a complete trailer line",
+       "%%BoundingBox: (atend)\n%%Page: 1 1\n%%BoundingBox: 0 0 100 200\n",
        {100, 200, 300, 300}},
-      {"the last bounding box decides", "%%BoundingBox: 0 0 1 2\n%%BoundingBox: 0 0 3 4\n",
+      {"the last bounding box decides",
+       "%%BoundingBox: 0 0 1 2\n%%BoundingBox: 0 0 3 4\n",
        {3, 4, 300, 300}},
       {"three numbers set the width only", "%%BoundingBox: 0 0 612\n", {612, 432, 300, 300}},
       {"tokens count from the line's start", "x %%BoundingBox: 1 2 3 4\n", {2, 3, 300, 300}},
       {"a tab does not separate", "%%BoundingBox: 0\t0 612 792\n", {792, 432, 300, 300}},
-      {"malformed numbers become what atoi makes of them", "%%BoundingBox: 0 0 abc -5x\n",
+      {"malformed numbers become what atoi makes of them",
+       "%%BoundingBox: 0 0 abc -5x\n",
        {0, -5, 300, 300}},
       {"the keyword needs its space", "%%BoundingBox:0 0 612 792\n", kDefaults},
-      {"a NUL ends a number", std::string("%%BoundingBox: 0 0 6\0" "12 792\n", 27),
+      {"a NUL ends a number",
+       std::string("%%BoundingBox: 0 0 6\0"
+                   "12 792\n",
+                   27),
        {6, 792, 300, 300}},
       {"resolution before the page size uses the first brackets",
-       "<< /HWResolution [203 203] /PageSize [288 432] >> setpagedevice\n", {288, 432, 203, 203}},
+       "<< /HWResolution [203 203] /PageSize [288 432] >> setpagedevice\n",
+       {288, 432, 203, 203}},
       {"brackets before the marker count", "[1 2] << /HWResolution [3 4]\n", {288, 432, 1, 2}},
-      {"a space after [ makes the first number 0", "<< /HWResolution [ 150 150] >>\n",
+      {"a space after [ makes the first number 0",
+       "<< /HWResolution [ 150 150] >>\n",
        {288, 432, 0, 150}},
-      {"second number from the first space on", "<< /HWResolution [600   300 9] >>\n",
+      {"second number from the first space on",
+       "<< /HWResolution [600   300 9] >>\n",
        {288, 432, 600, 300}},
       {"no space inside the brackets changes nothing", "<< /HWResolution [203] >>\n", kDefaults},
       {"no closing bracket changes nothing", "<< /HWResolution [203 203 >>\n", kDefaults},
@@ -179,7 +192,8 @@ TEST_F(DriverCapture, geometry_scans_follow_the_token_rules) {
       {"] before [ changes nothing", "] << /HWResolution [203 203]\n", kDefaults},
       {"brackets without the marker change nothing", "/PageSize [100 100]\n", kDefaults},
       {"the marker must be whole", "<</HWResolution [100 100]\n", kDefaults},
-      {"a last line without line feed is scanned", "%!PS\n%%BoundingBox: 0 0 50 60",
+      {"a last line without line feed is scanned",
+       "%!PS\n%%BoundingBox: 0 0 50 60",
        {50, 60, 300, 300}},
   };
   for (const Row& row : rows) {
@@ -197,14 +211,17 @@ TEST_F(DriverCapture, scans_see_only_the_first_255_characters_of_a_bounding_box_
     Geometry expected;
   };
   const std::vector<Row> rows = {
-      {"a huge line with its numbers up front", "%%BoundingBox: 0 0 612 792 " + tail,
+      {"a huge line with its numbers up front",
+       "%%BoundingBox: 0 0 612 792 " + tail,
        {612, 792, 300, 300}},
       {"numbers past 255 characters are not seen",
        "%%BoundingBox:" + std::string(250, ' ') + "0 0 612 792", kDefaults},
       {"the last number cut at 255 characters",
-       "%%BoundingBox:" + std::string(232, ' ') + "0 0 61 7929", {61, 79, 300, 300}},
+       "%%BoundingBox:" + std::string(232, ' ') + "0 0 61 7929",
+       {61, 79, 300, 300}},
       {"marker at the end of a huge line: tokens still from its start",
-       "a b c 11 22 " + tail + " %%BoundingBox: 1 2 3 4", {11, 22, 300, 300}},
+       "a b c 11 22 " + tail + " %%BoundingBox: 1 2 3 4",
+       {11, 22, 300, 300}},
   };
   for (const Row& row : rows) {
     Geometry got;
@@ -245,13 +262,17 @@ TEST_F(DriverCapture, resolution_of_a_huge_line_uses_its_first_brackets) {
     Geometry expected;
   };
   const std::vector<Row> rows = {
-      {"brackets first, marker megabytes later", "[72 96]" + filler + "<< /HWResolution",
+      {"brackets first, marker megabytes later",
+       "[72 96]" + filler + "<< /HWResolution",
        {288, 432, 72, 96}},
-      {"marker first, brackets megabytes later", "<< /HWResolution" + filler + "[300 600]",
+      {"marker first, brackets megabytes later",
+       "<< /HWResolution" + filler + "[300 600]",
        {288, 432, 300, 600}},
-      {"numbers padded by megabytes of spaces", "<< /HWResolution [203" + filler + "]",
+      {"numbers padded by megabytes of spaces",
+       "<< /HWResolution [203" + filler + "]",
        {288, 432, 203, 0}},
-      {"megabytes of digits saturate", "<< /HWResolution [" + std::string(1 << 20, '9') + " 5]",
+      {"megabytes of digits saturate",
+       "<< /HWResolution [" + std::string(1 << 20, '9') + " 5]",
        {288, 432, INT32_MAX, 5}},
   };
   for (const Row& row : rows) {
@@ -268,15 +289,15 @@ TEST_F(DriverCapture, resolution_of_a_huge_line_uses_its_first_brackets) {
 // byte for byte, the job files left behind.
 class DriverRawMode : public ::testing::Test {
  protected:
-  RunResult run(const std::string& input, StdoutMode mode = StdoutMode::File, size_t after = 0) {
-    RunSpec runSpec;
+  ChildResult run(const std::string& input, Output mode = Output::Collect, size_t after = 0) {
+    ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
     runSpec.args = {"-raw", "-dir", scratch.path + "/capture"};
     runSpec.input = input;
     runSpec.env = {{"TMPDIR", scratch.path + "/work"}, {"PATH", pathWithoutGs()}};
-    runSpec.stdoutMode = mode;
-    runSpec.brokenPipeAfter = after;
-    return runProgram(runSpec);
+    runSpec.output = mode;
+    runSpec.readerAfter = after;
+    return runChild(runSpec);
   }
   void SetUp() override {
     mkdir((scratch.path + "/work").c_str(), 0700);
@@ -305,10 +326,11 @@ TEST_F(DriverRawMode, sends_every_line_with_cr_lf_and_one_final_line_feed) {
       {"NUL bytes", std::string("\0a\0\n", 4), std::string("\0a\0\r\n\n", 6)},
       {"binary data", randomBytes(400000, 2), ""},
       {"a line of megabytes", std::string(3 * 1024 * 1024, 'M'), ""},
-      {"the sample label", readFile(std::string(VORMEL_SOURCE_DIR) + "/docs/examples/label.ps"), ""},
+      {"the sample label", readFile(std::string(VORMEL_SOURCE_DIR) + "/docs/examples/label.ps"),
+       ""},
   };
   for (const Row& row : rows) {
-    const RunResult result = run(row.input);
+    const ChildResult result = run(row.input);
     EXPECT_EQ(result.exitStatus, 0) << row.claim << ": " << result.err;
     EXPECT_EQ(result.err, "") << row.claim;
     const std::string expected = row.output.empty() ? expectedRaw(row.input) : row.output;
@@ -325,13 +347,13 @@ TEST_F(DriverRawMode, sends_every_line_with_cr_lf_and_one_final_line_feed) {
 TEST_F(DriverRawMode, a_job_that_cannot_be_kept_is_not_sent_at_all) {
   // No file may grow past a few KiB (a disk with no room): the job cannot be
   // kept to be sent back, so nothing of it goes out, rather than a part.
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = "/bin/sh";
   runSpec.args = {"-c", "ulimit -f 8; trap '' XFSZ; exec \"$0\" -raw -dir \"$1\"", VORMEL_BIN,
                   scratch.path + "/capture"};
   runSpec.input = std::string(100000, 'A') + "\n";
   runSpec.env = {{"TMPDIR", scratch.path + "/work"}, {"PATH", pathWithoutGs()}};
-  const RunResult result = runProgram(runSpec);
+  const ChildResult result = runChild(runSpec);
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "ERROR: the job could not be kept for sending in raw mode\n");
@@ -339,7 +361,7 @@ TEST_F(DriverRawMode, a_job_that_cannot_be_kept_is_not_sent_at_all) {
 }
 
 TEST_F(DriverRawMode, printer_that_goes_away_gives_a_failure_status) {
-  const RunResult result = run(std::string(1 << 20, 'p') + "\n", StdoutMode::BrokenPipe, 10);
+  const ChildResult result = run(std::string(1 << 20, 'p') + "\n", Output::ReaderQuits, 10);
   EXPECT_EQ(result.signal, 0);
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.err.rfind("ERROR: ", 0), 0u) << result.err;

@@ -3,6 +3,8 @@
 // never through a planted link, fresh names on a clash, the -dir probe that
 // leaves existing files alone). In-process calls of makeJobFiles, plus runs
 // of the program as the spooler starts it.
+#include "driver/job_files.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,9 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/job_files.h"
-#include "state/job_settings.h"
 #include "job_support.h"
+#include "state/job_settings.h"
 
 namespace {
 
@@ -114,7 +115,8 @@ TEST_F(DriverJobFiles, temporary_directory_falls_back_to_tmp_unless_tmpdir_is_us
   const std::string sticky = scratch.path + "/sticky";
   const std::string foreign = scratch.path + "/foreign";
   const std::string below = open + "/below";
-  for (const std::string& dir : {open, sticky, foreign, below}) ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  for (const std::string& dir : {open, sticky, foreign, below})
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
   ASSERT_EQ(chmod(open.c_str(), 0777), 0);
   ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
   // Only root can give a directory away; as another user, theirs is not
@@ -190,7 +192,8 @@ TEST_F(DriverJobFiles, debug_mode_ends_the_header_line_with_the_directory_block)
   const std::string got = readFile(saveFname);
   ASSERT_GT(got.size(), header.size());
   EXPECT_EQ(got.substr(0, header.size() + 1), header + "\n");
-  EXPECT_NE(got.find("% ImageFileDirLoc=[" + work + "/" + baseName() + "]"), std::string::npos) << got;
+  EXPECT_NE(got.find("% ImageFileDirLoc=[" + work + "/" + baseName() + "]"), std::string::npos)
+      << got;
 }
 
 TEST_F(DriverJobFiles, capture_directory_is_chosen_from_dir_or_the_fallbacks) {
@@ -214,7 +217,8 @@ TEST_F(DriverJobFiles, capture_directory_is_chosen_from_dir_or_the_fallbacks) {
       {"254-character -dir is used", deep, deep},
       {"missing -dir falls back to /tmp", scratch.path + "/missing", "/tmp"},
       {"a plain file as -dir falls back to /tmp", file, "/tmp"},
-      {"-dir writable by all without the sticky bit falls back to /tmp", scratch.path + "/open", "/tmp"},
+      {"-dir writable by all without the sticky bit falls back to /tmp", scratch.path + "/open",
+       "/tmp"},
       {"no -dir gives /tmp", "", "/tmp"},
   };
   for (const Row& row : rows) {
@@ -231,14 +235,16 @@ TEST_F(DriverJobFiles, dir_probe_leaves_an_existing_testfile_alone) {
   ASSERT_EQ(makeFiles(capture), 0);
   EXPECT_EQ(readFile(capture + "/testfile.txt"), "the user's own file\n");
   // Nothing but the user's file and the capture file: the probe is gone.
-  EXPECT_EQ(listDir(capture), (std::vector<std::string>{"In_" + baseName() + ".ps", "testfile.txt"}));
+  EXPECT_EQ(listDir(capture),
+            (std::vector<std::string>{"In_" + baseName() + ".ps", "testfile.txt"}));
 }
 
 // Base names handed out in order, to plant files where makeJobFiles looks.
 std::vector<std::string> scriptedNames;
 size_t scriptedNext = 0;
 std::string scriptedBaseName() {
-  return scriptedNames[scriptedNext < scriptedNames.size() ? scriptedNext++ : scriptedNames.size() - 1];
+  return scriptedNames[scriptedNext < scriptedNames.size() ? scriptedNext++
+                                                           : scriptedNames.size() - 1];
 }
 
 TEST_F(DriverJobFiles, planted_links_are_never_followed_and_a_fresh_name_is_taken) {
@@ -296,19 +302,19 @@ TEST(DriverJobFileNames, base_names_differ_and_keep_their_form) {
 // The program as the spooler runs it, in raw mode so that no rendering
 // happens (in debug mode the job files stay for inspection).
 struct ProgramRun {
-  RunResult result;
+  ChildResult result;
   std::string base;  // from the job directory left in TMPDIR
 };
 
 ProgramRun runRaw(const std::string& tmpdir, const std::vector<std::string>& args,
                   const std::string& input) {
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
   runSpec.args = args;
   runSpec.input = input;
   runSpec.env = {{"TMPDIR", tmpdir}, {"PATH", pathWithoutGs()}};
   ProgramRun run;
-  run.result = runProgram(runSpec);
+  run.result = runChild(runSpec);
   const std::string jobDir = jobDirIn(tmpdir);
   if (!jobDir.empty()) run.base = jobDir.substr(jobDir.rfind('/') + 1);
   return run;
@@ -349,8 +355,7 @@ TEST(DriverJobFilesProgram, debug_raw_run_keeps_its_files_private_and_spares_tes
   ASSERT_EQ(run.result.exitStatus, 0) << run.result.err;
   EXPECT_EQ(listDir(work), std::vector<std::string>{run.base});
   EXPECT_EQ(listDir(work + "/" + run.base), std::vector<std::string>{run.base + "_1"});
-  EXPECT_EQ(listDir(capture),
-            (std::vector<std::string>{"In_" + run.base + ".ps", "testfile.txt"}));
+  EXPECT_EQ(listDir(capture), (std::vector<std::string>{"In_" + run.base + ".ps", "testfile.txt"}));
   EXPECT_EQ(readFile(capture + "/testfile.txt"), "keep me");
   EXPECT_EQ(permissions(work + "/" + run.base), 0700u);
   EXPECT_EQ(permissions(work + "/" + run.base + "/" + run.base + "_1"), 0600u);

@@ -2,6 +2,8 @@
 // consequences, and the decimal conversion. Each row runs parseOptions from
 // the defaults and compares every setting, so a word that touches more than
 // it should is caught as well.
+#include "driver/options.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "state/job_settings.h"
-#include "driver/options.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ struct Settings {
 };
 
 Settings current() {
-  return {bDebug,     bRaw,      PCXraw,    newSFCC,     debugDirLoc,   printSpeed, slewSpeed,
-          intensity,  labelCut,  batchSize, tearOffset,  rotateimage,   sRow,       sCol,
-          mediaHandling, gapSensing, mediaType, pauseMode, slashzero, orient,     mirror};
+  return {bDebug,        bRaw,       PCXraw,    newSFCC,    debugDirLoc, printSpeed, slewSpeed,
+          intensity,     labelCut,   batchSize, tearOffset, rotateimage, sRow,       sCol,
+          mediaHandling, gapSensing, mediaType, pauseMode,  slashzero,   orient,     mirror};
 }
 
 std::string describe(const Settings& s) {
@@ -113,7 +114,9 @@ TEST(DriverOptions, every_value_word_stores_the_next_word) {
   checkRows({
       {"-sr", {"-sr", "3"}, [](Settings& s) { s.sRow = 3; }},
       {"-sc", {"-sc", "4"}, [](Settings& s) { s.sCol = 4; }},
-      {"-sfcc 35 makes # the control character", {"-sfcc", "35"}, [](Settings& s) { s.sfcc = '#'; }},
+      {"-sfcc 35 makes # the control character",
+       {"-sfcc", "35"},
+       [](Settings& s) { s.sfcc = '#'; }},
       {"-sfcc keeps the low 8 bits", {"-sfcc", "291"}, [](Settings& s) { s.sfcc = 35; }},
       {"-dir", {"-dir", "/var/x"}, [](Settings& s) { s.dir = "/var/x"; }},
       {"-speed", {"-speed", "6"}, [](Settings& s) { s.speed = 6; }},
@@ -147,13 +150,16 @@ TEST(DriverOptions, pending_value_slot_keeps_its_stated_consequences) {
          s.slew = 4;
        }},
       {"value word last has no effect", {"-intensity"}, [](Settings&) {}},
-      {"value word last after others has no effect", {"-gap", "-rotate"}, [](Settings& s) { s.gap = 1; }},
+      {"value word last after others has no effect",
+       {"-gap", "-rotate"},
+       [](Settings& s) { s.gap = 1; }},
       {"last occurrence wins", {"-speed", "3", "-speed", "9"}, [](Settings& s) { s.speed = 9; }},
       {"later word of a family wins", {"-cutlabel", "-cont"}, [](Settings& s) { s.media = 1; }},
       {"-diag and -debug do not cancel",
        {"-diag", "-debug", "-diag"},
        [](Settings& s) { s.debug = s.pcx = true; }},
-      {"a value is not an option word when it only looks like one", {"-sr", "-gapx"},
+      {"a value is not an option word when it only looks like one",
+       {"-sr", "-gapx"},
        [](Settings& s) { s.sRow = 0; }},
       {"value slot empties after one word", {"-sr", "5", "6"}, [](Settings& s) { s.sRow = 5; }},
   });
@@ -174,9 +180,13 @@ TEST(DriverOptions, words_are_matched_exactly_and_case_sensitively) {
 TEST(DriverOptions, numbers_convert_as_atoi_does) {
   checkRows({
       {"not a number gives 0", {"-rotate", "abc"}, [](Settings& s) { s.rotate = 0; }},
-      {"leading white space and sign", {"-tearoffset", " \t-12"}, [](Settings& s) { s.tearOffset = -12; }},
+      {"leading white space and sign",
+       {"-tearoffset", " \t-12"},
+       [](Settings& s) { s.tearOffset = -12; }},
       {"plus sign", {"-speed", "+5"}, [](Settings& s) { s.speed = 5; }},
-      {"digits up to the first other character", {"-speed", "12abc"}, [](Settings& s) { s.speed = 12; }},
+      {"digits up to the first other character",
+       {"-speed", "12abc"},
+       [](Settings& s) { s.speed = 12; }},
       {"fraction cut", {"-slew", "3.9"}, [](Settings& s) { s.slew = 3; }},
       {"sign alone gives 0", {"-batchsize", "-"}, [](Settings& s) { s.batchSize = 0; }},
       {"empty value gives 0", {"-intensity", ""}, [](Settings& s) { s.intensity = 0; }},
@@ -184,10 +194,14 @@ TEST(DriverOptions, numbers_convert_as_atoi_does) {
       {"hex is not read", {"-sc", "0x1F"}, [](Settings& s) { s.sCol = 0; }},
       {"largest int", {"-speed", "2147483647"}, [](Settings& s) { s.speed = INT32_MAX; }},
       {"smallest int", {"-speed", "-2147483648"}, [](Settings& s) { s.speed = INT32_MIN; }},
-      {"too large saturates alike on 32 and 64 bits", {"-speed", "4294967297"},
+      {"too large saturates alike on 32 and 64 bits",
+       {"-speed", "4294967297"},
        [](Settings& s) { s.speed = INT32_MAX; }},
-      {"too small saturates", {"-speed", "-99999999999999999999"}, [](Settings& s) { s.speed = INT32_MIN; }},
-      {"-sfcc of a negative number keeps the low 8 bits", {"-sfcc", "-1"},
+      {"too small saturates",
+       {"-speed", "-99999999999999999999"},
+       [](Settings& s) { s.speed = INT32_MIN; }},
+      {"-sfcc of a negative number keeps the low 8 bits",
+       {"-sfcc", "-1"},
        [](Settings& s) { s.sfcc = 255; }},
   });
 }
@@ -200,9 +214,12 @@ TEST(DriverOptions, capture_directory_is_stored_only_when_it_fits) {
       {"254 characters are stored whole", {"-dir", fits}, [&](Settings& s) { s.dir = fits; }},
       {"255 characters leave it empty", {"-dir", tooLong}, [](Settings&) {}},
       {"300 characters leave it empty", {"-dir", longer}, [](Settings&) {}},
-      {"a too-long later value drops an earlier one", {"-dir", "/a", "-dir", longer},
+      {"a too-long later value drops an earlier one",
+       {"-dir", "/a", "-dir", longer},
        [](Settings&) {}},
-      {"a later fitting value wins", {"-dir", longer, "-dir", "/b"}, [](Settings& s) { s.dir = "/b"; }},
+      {"a later fitting value wins",
+       {"-dir", longer, "-dir", "/b"},
+       [](Settings& s) { s.dir = "/b"; }},
   });
   // Nothing was written past the end of the area: the byte after 254 fits
   // characters is the terminator.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hardening_support.h"
+#include "job_support.h"
 
 namespace {
 
@@ -30,16 +30,18 @@ ChildSpec sharedSpec(const SharedJob& job, const std::string& work, const std::s
   runSpec.args = {"-dir", capture};
   runSpec.args.insert(runSpec.args.end(), job.args.begin(), job.args.end());
   runSpec.input = job.input;
-  runSpec.env = {{"TMPDIR", work}, {"PATH", pathFor(job.realGs ? "" : stubGsDir())},
-              {"STUB_GS_PAGES", std::to_string(job.pages)}, {"STUB_GS_COPY", copyFile}};
-  if (!job.imageFile.empty())
-    runSpec.env.push_back({"STUB_GS_SOURCE", job.imageFile});
+  runSpec.env = {{"TMPDIR", work},
+                 {"PATH", pathFor(job.realGs ? "" : stubGsDir())},
+                 {"STUB_GS_PAGES", std::to_string(job.pages)},
+                 {"STUB_GS_COPY", copyFile}};
+  if (!job.imageFile.empty()) runSpec.env.push_back({"STUB_GS_SOURCE", job.imageFile});
   return runSpec;
 }
 
 TEST(ConcurrentJobs, thirty_two_jobs_in_one_directory_match_their_runs_alone) {
   ScratchDir images("vhi");
-  const char* const words[] = {"-gap", "-cutlabel", "-peel", "-PCX", "-tearoff", "-mark", "-cutjob", "-dt"};
+  const char* const words[] = {"-gap",     "-cutlabel", "-peel",   "-PCX",
+                               "-tearoff", "-mark",     "-cutjob", "-dt"};
   std::vector<SharedJob> jobs;
   for (int i = 0; i < 32; ++i) {
     SharedJob job;
@@ -60,7 +62,8 @@ TEST(ConcurrentJobs, thirty_two_jobs_in_one_directory_match_their_runs_alone) {
   for (const SharedJob& job : jobs) {
     JobPlace place;
     ScratchDir copies("vhk");
-    alone.push_back(runChild(sharedSpec(job, place.work.path, place.capture.path, copies.path + "/c")));
+    alone.push_back(
+        runChild(sharedSpec(job, place.work.path, place.capture.path, copies.path + "/c")));
     aloneCopies.push_back(readFile(copies.path + "/c"));
     ASSERT_EQ(alone.back().exitStatus, 0) << alone.back().err;
   }

@@ -19,8 +19,8 @@
 
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
+#include "job_support.h"
 #include "state/job_settings.h"
-#include "hardening_support.h"
 
 namespace {
 
@@ -34,11 +34,11 @@ mode_t modeOf(const std::string& path) {
 int asNobody(const std::function<int()>& body) {
   uid_t uid;
   gid_t gid;
-  if (!nobodyUser(&uid, &gid) || geteuid() != 0)
-    return -1;
+  if (!nobodyUser(&uid, &gid) || geteuid() != 0) return -1;
   const pid_t pid = fork();
   if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0)
+    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
+        setresuid(uid, uid, uid) != 0)
       _exit(100);
     _exit(body());
   }
@@ -56,12 +56,15 @@ std::string hostileJob(const std::string& shared, const std::string& victimCaptu
   std::string job =
       "%!PS\n%%BoundingBox: 0 0 288 144\n"
       "/attempt { mark exch stopped { cleartomark } { cleartomark showpage } ifelse } def\n"
-      "/listed { /found false def { pop /found true def } 256 string filenameforall found { showpage } if } def\n";
+      "/listed { /found false def { pop /found true def } 256 string filenameforall found { "
+      "showpage } if } def\n";
   // A job may see its own capture file; a listing counts only when it shows
   // another's file.
-  for (const std::string& readable : {shared + "/secret.txt", victimCapture, victimPage, std::string("/etc/passwd")})
+  for (const std::string& readable :
+       {shared + "/secret.txt", victimCapture, victimPage, std::string("/etc/passwd")})
     job += "{ (" + readable + ") (r) file 16 string readstring pop pop } attempt\n";
-  for (const std::string& pattern : {shared + "/*secret*", shared + "/*VICTIM*", std::string("/tmp/*VICTIM*")})
+  for (const std::string& pattern :
+       {shared + "/*secret*", shared + "/*VICTIM*", std::string("/tmp/*VICTIM*")})
     job += "(" + pattern + ") listed\n";
   job += "{ (" + shared + "/planted) (w) file (x) writestring } attempt\n";
   job += "{ (" + victimPage + ") (w) file (x) writestring } attempt\n";
@@ -87,9 +90,9 @@ TEST(JobIsolation, a_hostile_job_can_touch_no_file_but_its_own_page_images) {
 
   const ChildResult r = runChild(jobSpec(place, {}, hostileJob(shared, victimCapture), ""));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  ParsedStream parsed;
+  std::vector<StreamPage> parsed;
   ASSERT_EQ(streamProblem(r.out, &parsed), "");
-  EXPECT_EQ(parsed.pages.size(), 1u) << "every page beyond the first is an attempt that worked";
+  EXPECT_EQ(parsed.size(), 1u) << "every page beyond the first is an attempt that worked";
   EXPECT_EQ(readFile(shared + "/vdqVICTIM/vdqVICTIM_1"), "the other customer's label");
   EXPECT_EQ(readFile(shared + "/secret.txt"), "another user's file");
   EXPECT_EQ(readFile(victimCapture), "%!PS another customer's job");
@@ -109,21 +112,18 @@ TEST(JobIsolation, page_images_live_in_a_directory_no_other_user_can_enter_whate
   EXPECT_EQ(modeOf(jobDir), 0700u);
   const std::vector<std::string> images = pageImagesIn(place.work.path);
   ASSERT_EQ(images.size(), 3u);
-  for (const std::string& image : images)
-    EXPECT_EQ(modeOf(image) & 077, 0u) << image;
+  for (const std::string& image : images) EXPECT_EQ(modeOf(image) & 077, 0u) << image;
 
   // Another user can neither read a page, plant one, nor list the directory.
   const int outcome = asNobody([&] {
-    if (open(images[0].c_str(), O_RDONLY) >= 0 || errno != EACCES)
-      return 1;
-    if (open((jobDir + "/" + jobDir.substr(jobDir.rfind('/') + 1) + "_9").c_str(), O_WRONLY | O_CREAT, 0666) >= 0)
+    if (open(images[0].c_str(), O_RDONLY) >= 0 || errno != EACCES) return 1;
+    if (open((jobDir + "/" + jobDir.substr(jobDir.rfind('/') + 1) + "_9").c_str(),
+             O_WRONLY | O_CREAT, 0666) >= 0)
       return 2;
-    if (opendir(jobDir.c_str()) != nullptr)
-      return 3;
+    if (opendir(jobDir.c_str()) != nullptr) return 3;
     return 0;
   });
-  if (outcome == -1)
-    GTEST_SKIP() << "no user nobody to try it as";
+  if (outcome == -1) GTEST_SKIP() << "no user nobody to try it as";
   EXPECT_EQ(outcome, 0);
 }
 
@@ -153,8 +153,7 @@ TEST(JobIsolation, a_job_run_by_another_user_with_umask_022_keeps_its_pages_to_i
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   const std::vector<std::string> images = pageImagesIn(shared.path);
   ASSERT_EQ(images.size(), 2u);
-  for (const std::string& image : images)
-    EXPECT_EQ(modeOf(image) & 077, 0u) << image;
+  for (const std::string& image : images) EXPECT_EQ(modeOf(image) & 077, 0u) << image;
   for (const std::string& name : listDir(shared.path)) {
     if (name.rfind("In_vdq", 0) == 0) {
       EXPECT_EQ(modeOf(shared.path + "/" + name), 0600u) << name;
@@ -174,8 +173,10 @@ TEST(JobIsolation, files_planted_at_a_log_name_are_never_written_through_or_wait
     std::function<void(const std::string&)> plant;
   };
   const Row rows[] = {
-      {"a link to another file", [&](const std::string& at) { ASSERT_EQ(symlink(victim.c_str(), at.c_str()), 0); }},
-      {"a FIFO nobody reads", [](const std::string& at) { ASSERT_EQ(mkfifo(at.c_str(), 0666), 0); }},
+      {"a link to another file",
+       [&](const std::string& at) { ASSERT_EQ(symlink(victim.c_str(), at.c_str()), 0); }},
+      {"a FIFO nobody reads",
+       [](const std::string& at) { ASSERT_EQ(mkfifo(at.c_str(), 0666), 0); }},
       {"a directory", [](const std::string& at) { ASSERT_EQ(mkdir(at.c_str(), 0777), 0); }},
       {"another user's file open to all",
        [](const std::string& at) {
@@ -220,14 +221,16 @@ TEST(JobIsolation, a_job_asking_for_more_than_a_label_printer_prints_is_refused_
       {"601 dpi", "%!PS\n<< /HWResolution [601 601] >> setpagedevice\nshowpage\n", true},
       {"a page wider than 40 inches", "%!PS\n%%BoundingBox: 0 0 2881 432\nshowpage\n", true},
       {"a page longer than 40 inches", "%!PS\n%%BoundingBox: 0 0 288 99999\nshowpage\n", true},
-      {"600 dpi and 40 inches are printed", "%!PS\n%%BoundingBox: 0 0 2880 2880\n<< /HWResolution [600 600] >>\n", false},
+      {"600 dpi and 40 inches are printed",
+       "%!PS\n%%BoundingBox: 0 0 2880 2880\n<< /HWResolution [600 600] >>\n", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.claim);
     JobPlace place;
     ScratchDir meta("vhmeta");
-    const ChildResult r = runChild(
-        jobSpec(place, {}, row.job, stubGsDir(), {{"STUB_GS_PAGES", "1"}, {"STUB_GS_ARGS", meta.path + "/args"}}));
+    const ChildResult r =
+        runChild(jobSpec(place, {}, row.job, stubGsDir(),
+                         {{"STUB_GS_PAGES", "1"}, {"STUB_GS_ARGS", meta.path + "/args"}}));
     if (row.refused) {
       EXPECT_EQ(r.exitStatus, 1);
       EXPECT_EQ(r.out, "");
@@ -255,10 +258,12 @@ TEST(JobIsolation, a_page_growing_past_the_disk_limit_stops_gs_and_fails_the_job
       "24000 24000 1 [24000 0 0 -24000 0 24000] { s } image showpage\n";
   const ChildResult r = runChild(jobSpec(place, {}, job, ""));
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_NE(r.err.find("ERROR: a page image grew past 64 MiB, so gs was stopped"), std::string::npos) << r.err;
-  ParsedStream parsed;
+  EXPECT_NE(r.err.find("ERROR: a page image grew past 64 MiB, so gs was stopped"),
+            std::string::npos)
+      << r.err;
+  std::vector<StreamPage> parsed;
   ASSERT_EQ(streamProblem(r.out, &parsed), "");
-  EXPECT_EQ(parsed.pages.size(), 0u) << "a page cut short was sent";
+  EXPECT_EQ(parsed.size(), 0u) << "a page cut short was sent";
   EXPECT_EQ(listDir(place.work.path), std::vector<std::string>{});
   EXPECT_EQ(listDir(place.capture.path), std::vector<std::string>{});
 }
@@ -278,9 +283,9 @@ TEST(JobIsolation, line_breaks_in_directory_names_never_become_postscript) {
   runSpec.env = {{"TMPDIR", tmpdir}, {"PATH", pathFor("")}};
   const ChildResult r = runChild(runSpec);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  ParsedStream parsed;
+  std::vector<StreamPage> parsed;
   ASSERT_EQ(streamProblem(r.out, &parsed), "");
-  EXPECT_EQ(parsed.pages.size(), 2u) << "a directory name ended the job";
+  EXPECT_EQ(parsed.size(), 2u) << "a directory name ended the job";
   const std::vector<std::string> captures = listDir(capdir);
   ASSERT_EQ(captures.size(), 1u);
   const std::string capture = readFile(capdir + "/" + captures[0]);
@@ -291,8 +296,7 @@ TEST(JobIsolation, line_breaks_in_directory_names_never_become_postscript) {
     if (line.find("(injected) print") != std::string::npos) {
       EXPECT_EQ(line.rfind("% ", 0), 0u) << "not a comment: " << line;
     }
-    if (end == std::string::npos)
-      break;
+    if (end == std::string::npos) break;
     at = end + 1;
   }
 }
@@ -301,14 +305,13 @@ TEST(JobIsolation, a_file_of_no_job_is_ever_removed) {
   // A fixed name in /tmp belongs to whoever made it, not to a print job.
   const std::string fixed = "/tmp/vdq_gs.log";
   const bool ours = !fileExists(fixed);
-  if (ours)
-    writeFile(fixed, "");
+  if (ours) writeFile(fixed, "");
   JobPlace place;
-  const ChildResult r = runChild(jobSpec(place, {}, postscriptJob(1), stubGsDir(), {{"STUB_GS_PAGES", "1"}}));
+  const ChildResult r =
+      runChild(jobSpec(place, {}, postscriptJob(1), stubGsDir(), {{"STUB_GS_PAGES", "1"}}));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_TRUE(fileExists(fixed));
-  if (ours)
-    unlink(fixed.c_str());
+  if (ours) unlink(fixed.c_str());
 }
 
 }  // namespace

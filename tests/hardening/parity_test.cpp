@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "hardening_support.h"
+#include "job_support.h"
 
 namespace {
 
@@ -43,19 +43,19 @@ void replaceAll(std::string* text, const std::string& from, const std::string& t
 
 // The run's base name ("vdq" and six letters or digits) and local time stamps
 // differ from run to run; everything else must not.
-std::string normalized(std::string text, const std::string& workDir, const std::string& captureDir) {
+std::string normalized(std::string text, const std::string& workDir,
+                       const std::string& captureDir) {
   replaceAll(&text, workDir, "<work>");
   replaceAll(&text, captureDir, "<capture>");
   for (size_t at = text.find("vdq"); at != std::string::npos; at = text.find("vdq", at + 1)) {
     size_t n = 0;
-    while (n < 6 && at + 3 + n < text.size() && isalnum(static_cast<unsigned char>(text[at + 3 + n])))
+    while (n < 6 && at + 3 + n < text.size() &&
+           isalnum(static_cast<unsigned char>(text[at + 3 + n])))
       ++n;
-    if (n == 6)
-      text.replace(at + 3, 6, "XXXXXX");
+    if (n == 6) text.replace(at + 3, 6, "XXXXXX");
   }
   for (size_t at = 0; at + 19 <= text.size(); ++at)
-    if (isTimeStamp(text.substr(at, 19)))
-      text.replace(at, 19, "<time>             ");
+    if (isTimeStamp(text.substr(at, 19))) text.replace(at, 19, "<time>             ");
   return text;
 }
 
@@ -64,10 +64,8 @@ Outcome runCase(const std::string& program, const ParityCase& c) {
   ScratchDir source("vhp");
   std::vector<std::pair<std::string, std::string>> env = c.env;
   std::string gsDir = stubGsDir();
-  if (c.gs == ParityCase::Real)
-    gsDir = "";
-  if (c.gs == ParityCase::Missing)
-    env.push_back({"PATH", pathWithoutGs()});
+  if (c.gs == ParityCase::Real) gsDir = "";
+  if (c.gs == ParityCase::Missing) env.push_back({"PATH", pathWithoutGs()});
   env.push_back({"STUB_GS_PAGES", std::to_string(c.pages)});
   env.push_back({"STUB_GS_ARGS", place.capture.path + "/gs-arguments"});
   if (!c.image.empty()) {
@@ -80,8 +78,9 @@ Outcome runCase(const std::string& program, const ParityCase& c) {
   Outcome o;
   o.exitStatus = r.exitStatus;
   o.signal = r.signal;
-  o.out = r.out.compare(0, 6, "Unable") == 0 ? normalized(r.out, place.work.path, place.capture.path)
-                                              : r.out;
+  o.out = r.out.compare(0, 6, "Unable") == 0
+              ? normalized(r.out, place.work.path, place.capture.path)
+              : r.out;
   o.err = normalized(r.err, place.work.path, place.capture.path);
   for (const auto& [dir, tag] : {std::pair<std::string, std::string>{place.work.path, "work/"},
                                  {place.capture.path, "capture/"}})
@@ -114,21 +113,59 @@ std::vector<ParityCase> corpus() {
   // Every option word alone, standalone words and value words with values
   // that convert oddly.
   for (const char* word :
-       {"-debug", "-raw", "-gap", "-mark", "-nogap", "-advgap", "-advnotch", "-tm", "-dt", "-cont",
-        "-cutlabel", "-cutjob", "-peel", "-tearoff", "-tearoffstrip", "-rewind", "-pauseoff",
-        "-labelpause", "-batchpause", "-noslashzero", "-slashzero", "-normOrient", "-invertOrient",
-        "-normImage", "-mirrorImage", "-PCX", "-diag", "-Debug", "--gap", "-speed"})
+       {"-debug",     "-raw",        "-gap",          "-mark",       "-nogap",
+        "-advgap",    "-advnotch",   "-tm",           "-dt",         "-cont",
+        "-cutlabel",  "-cutjob",     "-peel",         "-tearoff",    "-tearoffstrip",
+        "-rewind",    "-pauseoff",   "-labelpause",   "-batchpause", "-noslashzero",
+        "-slashzero", "-normOrient", "-invertOrient", "-normImage",  "-mirrorImage",
+        "-PCX",       "-diag",       "-Debug",        "--gap",       "-speed"})
     cases.push_back(makeCase(std::string("word ") + word, {word}, job));
-  const std::vector<std::vector<std::string>> valued = {
-      {"-sr", "5"}, {"-sc", "x"}, {"-sfcc", "35"}, {"-sfcc", "300"}, {"-sfcc", "-1"},
-      {"-speed", "6"}, {"-slew", "-3"}, {"-intensity", "12"}, {"-intensity", "-2147483649"},
-      {"-labelpercut", "3", "-cutlabel"}, {"-labelpercut", "0"}, {"-batchsize", "4", "-batchpause"},
-      {"-tearoffset", "0"}, {"-tearoffset", "5", "-cont"}, {"-rotate", "90"}, {"-rotate", "180"},
-      {"-rotate", "270"}, {"-rotate", "45"}, {"-rotate", "abc"}, {"-speed", "99999999999"},
-      {"-speed", " +12x"}, {"-dir", std::string(300, 'd')}, {"-dir", "-gap"}, {"-speed", "-debug"},
-      {"-cutlabel", "-labelpercut", "3", "-gap", "-speed", "6", "-slew", "8", "-intensity", "40",
-       "-tearoffset", "7", "-batchpause", "-batchsize", "9", "-dt", "-slashzero", "-invertOrient",
-       "-mirrorImage", "-sfcc", "35", "-cutjob"}};
+  const std::vector<std::vector<std::string>> valued = {{"-sr", "5"},
+                                                        {"-sc", "x"},
+                                                        {"-sfcc", "35"},
+                                                        {"-sfcc", "300"},
+                                                        {"-sfcc", "-1"},
+                                                        {"-speed", "6"},
+                                                        {"-slew", "-3"},
+                                                        {"-intensity", "12"},
+                                                        {"-intensity", "-2147483649"},
+                                                        {"-labelpercut", "3", "-cutlabel"},
+                                                        {"-labelpercut", "0"},
+                                                        {"-batchsize", "4", "-batchpause"},
+                                                        {"-tearoffset", "0"},
+                                                        {"-tearoffset", "5", "-cont"},
+                                                        {"-rotate", "90"},
+                                                        {"-rotate", "180"},
+                                                        {"-rotate", "270"},
+                                                        {"-rotate", "45"},
+                                                        {"-rotate", "abc"},
+                                                        {"-speed", "99999999999"},
+                                                        {"-speed", " +12x"},
+                                                        {"-dir", std::string(300, 'd')},
+                                                        {"-dir", "-gap"},
+                                                        {"-speed", "-debug"},
+                                                        {"-cutlabel",
+                                                         "-labelpercut",
+                                                         "3",
+                                                         "-gap",
+                                                         "-speed",
+                                                         "6",
+                                                         "-slew",
+                                                         "8",
+                                                         "-intensity",
+                                                         "40",
+                                                         "-tearoffset",
+                                                         "7",
+                                                         "-batchpause",
+                                                         "-batchsize",
+                                                         "9",
+                                                         "-dt",
+                                                         "-slashzero",
+                                                         "-invertOrient",
+                                                         "-mirrorImage",
+                                                         "-sfcc",
+                                                         "35",
+                                                         "-cutjob"}};
   for (const std::vector<std::string>& args : valued)
     cases.push_back(makeCase("words " + args[0] + " " + args[1], args, job));
 
@@ -138,18 +175,22 @@ std::vector<ParityCase> corpus() {
     const char* name;
     std::string bytes;
   };
-  const std::vector<Image> images = {
-      {"compressible 100000", imageBytes(0, 100000, 1)}, {"random 40000", imageBytes(1, 40000, 2)},
-      {"32768", imageBytes(0, 32768, 3)},                {"32769", imageBytes(2, 32769, 4)},
-      {"one byte", "\x0a"},                              {"mixed 300000", imageBytes(2, 300000, 5)},
-      {"zeros 65536", std::string(65536, '\0')}};
+  const std::vector<Image> images = {{"compressible 100000", imageBytes(0, 100000, 1)},
+                                     {"random 40000", imageBytes(1, 40000, 2)},
+                                     {"32768", imageBytes(0, 32768, 3)},
+                                     {"32769", imageBytes(2, 32769, 4)},
+                                     {"one byte", "\x0a"},
+                                     {"mixed 300000", imageBytes(2, 300000, 5)},
+                                     {"zeros 65536", std::string(65536, '\0')}};
   for (const Image& image : images) {
-    cases.push_back(makeCase("image " + std::string(image.name), {}, job, ParityCase::Stub, image.bytes, 2));
+    cases.push_back(
+        makeCase("image " + std::string(image.name), {}, job, ParityCase::Stub, image.bytes, 2));
     cases.push_back(makeCase("raw page " + std::string(image.name), {"-PCX"}, job, ParityCase::Stub,
-                     image.bytes, 1));
+                             image.bytes, 1));
   }
   cases.push_back(makeCase("no page image", {}, job, ParityCase::Stub, "", 0));
-  cases.push_back(makeCase("debug pages", {"-debug"}, job, ParityCase::Stub, imageBytes(2, 70000, 6), 3));
+  cases.push_back(
+      makeCase("debug pages", {"-debug"}, job, ParityCase::Stub, imageBytes(2, 70000, 6), 3));
 
   // Jobs with odd geometry and odd bytes.
   const std::vector<std::pair<const char*, std::string>> inputs = {
@@ -171,25 +212,31 @@ std::vector<ParityCase> corpus() {
 
   // gs failing in its ways.
   cases.push_back(makeCase("page 2 of 3 missing", {"-debug"}, job, ParityCase::Stub, "", 3,
-                   {{"STUB_GS_SKIP", "2"}}));
-  cases.push_back(makeCase("gs exits 3", {}, job, ParityCase::Stub, "", 2, {{"STUB_GS_EXIT", "3"}}));
+                           {{"STUB_GS_SKIP", "2"}}));
+  cases.push_back(
+      makeCase("gs exits 3", {}, job, ParityCase::Stub, "", 2, {{"STUB_GS_EXIT", "3"}}));
   cases.push_back(makeCase("gs missing", {"-debug"}, job, ParityCase::Missing));
 
   // Real Ghostscript.
   cases.push_back(makeCase("real gs", {"-gap"}, postscriptJob(2), ParityCase::Real));
   cases.push_back(makeCase("real gs 203 dpi rotated", {"-rotate", "90", "-debug"},
-                   "<< /HWResolution [203 203] >> setpagedevice\n" + postscriptJob(1),
-                   ParityCase::Real));
-  cases.push_back(makeCase("real gs raw pages", {"-PCX"}, postscriptJob(1, 144, 72), ParityCase::Real));
+                           "<< /HWResolution [203 203] >> setpagedevice\n" + postscriptJob(1),
+                           ParityCase::Real));
+  cases.push_back(
+      makeCase("real gs raw pages", {"-PCX"}, postscriptJob(1, 144, 72), ParityCase::Real));
   cases.push_back(makeCase("real gs label", {"-peel"},
-                   readFile(std::string(VORMEL_SOURCE_DIR) + "/docs/examples/label.ps"),
-                   ParityCase::Real));
+                           readFile(std::string(VORMEL_SOURCE_DIR) + "/docs/examples/label.ps"),
+                           ParityCase::Real));
   return cases;
 }
 
 bool isElf32(const std::string& path) {
   const std::string head = readFile(path).substr(0, 5);
-  return head.size() == 5 && head.compare(0, 4, "\x7f" "ELF") == 0 && head[4] == 1;
+  return head.size() == 5 &&
+         head.compare(0, 4,
+                      "\x7f"
+                      "ELF") == 0 &&
+         head[4] == 1;
 }
 
 TEST(Parity, i386_and_x86_64_programs_give_the_same_bytes_status_and_files) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run_tool.h"
+#include "job_support.h"
 #include "stream_builder.h"
 
 namespace {
@@ -156,8 +156,6 @@ void pngSize(const std::vector<uint8_t>& png, uint32_t* w, uint32_t* h) {
 class InspectCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = makeTempDir();
-    ASSERT_FALSE(dir.empty());
     StreamParts parts;
     parts.paperItems = ";CUT 3;LABELS 2;SPEED IPS 6";
     page = makePcx(300, 90, 1);
@@ -166,8 +164,8 @@ class InspectCli : public ::testing::Test {
     bad.resize(bad.size() - 20);
     writeFileBytes(dir + "/cut.prn", bad);
   }
-  void TearDown() override { removeTree(dir); }
-  std::string dir;
+  ScratchDir scratch{"vti"};
+  const std::string dir = scratch.path;
   std::vector<uint8_t> page;
 };
 
@@ -195,8 +193,8 @@ TEST_F(InspectCli, exit_status_tells_valid_invalid_and_usage_apart) {
   };
   for (const Row& row : table) {
     const std::string in = *row.stdinFile ? dir + "/" + row.stdinFile : "";
-    const ToolRun run = runTool(dir, kInspect + " " + row.args, in);
-    EXPECT_EQ(run.status, row.status) << row.args << "\n" << run.out << run.err;
+    const ChildResult run = runShell(dir, kInspect + " " + row.args, in);
+    EXPECT_EQ(run.exitStatus, row.status) << row.args << "\n" << run.out << run.err;
     EXPECT_NE(run.out.find(row.inOut), std::string::npos) << row.args << ": " << run.out;
     EXPECT_NE(run.err.find(row.inErr), std::string::npos) << row.args << ": " << run.err;
     if (row.status == 0) {
@@ -206,8 +204,8 @@ TEST_F(InspectCli, exit_status_tells_valid_invalid_and_usage_apart) {
 }
 
 TEST_F(InspectCli, extract_writes_each_page_as_pcx_and_png) {
-  const ToolRun run = runTool(dir, kInspect + " --extract out/ job.prn");
-  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const ChildResult run = runShell(dir, kInspect + " --extract out/ job.prn");
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
   EXPECT_EQ(readFileBytes(dir + "/out/page-1.pcx"), page);
   uint32_t w = 0, h = 0;
   pngSize(readFileBytes(dir + "/out/page-1.png"), &w, &h);
@@ -215,7 +213,7 @@ TEST_F(InspectCli, extract_writes_each_page_as_pcx_and_png) {
   EXPECT_EQ(h, 90u);
   // The empty second page gives an empty PCX file and no picture.
   EXPECT_TRUE(readFileBytes(dir + "/out/page-2.pcx").empty());
-  EXPECT_EQ(runTool(dir, "test -e out/page-2.png").status, 1);
+  EXPECT_EQ(runShell(dir, "test -e out/page-2.png").exitStatus, 1);
   EXPECT_NE(run.out.find("wrote out/page-1.png"), std::string::npos) << run.out;
 }
 
@@ -241,14 +239,15 @@ TEST_F(InspectCli, stream_bytes_never_reach_the_terminal_raw) {
       {"a window title sequence, CR and NUL in a paper item", "title.prn", 1,
        "Paper line: ~PAPER;\\x1B]0;owned\\x07\\r\\x00 1",
        "\"paperLine\":\"~PAPER;\\u001b]0;owned\\u0007\\u000d\\u0000 1\""},
-      {"escapes in file names", quoted("job\x1b[31m.prn") + " --extract " + quoted("out\x1b[2J"), 0,
+      {"escapes in file names",
+       shellQuoted("job\x1b[31m.prn") + " --extract " + shellQuoted("out\x1b[2J"), 0,
        "wrote out\\x1B[2J/page-1.png", "\"pngFile\":\"out\\u001b[2J/page-1.png\""},
   };
   for (const Row& row : table) {
     for (const bool json : {false, true}) {
-      const ToolRun run = runTool(dir, kInspect + (json ? " --json " : " ") + row.args);
+      const ChildResult run = runShell(dir, kInspect + (json ? " --json " : " ") + row.args);
       const std::string where = std::string(row.name) + (json ? " (JSON)" : "");
-      EXPECT_EQ(run.status, row.status) << where << "\n" << run.err;
+      EXPECT_EQ(run.exitStatus, row.status) << where << "\n" << run.err;
       EXPECT_EQ(firstRawControl(run.out), -1) << where << ": " << run.out;
       EXPECT_EQ(firstRawControl(run.err), -1) << where << ": " << run.err;
       EXPECT_NE(run.out.find(json ? row.inJson : row.inSummary), std::string::npos)
@@ -303,10 +302,10 @@ TEST_F(InspectCli, pages_that_do_not_fit_the_label_fail_the_stream) {
   for (const Row& row : table) {
     const std::vector<uint8_t> stream = buildStream(parts, row.pages);
     writeFileBytes(dir + "/label.prn", stream);
-    const ToolRun run = runTool(dir, kInspect + " label.prn");
-    const ToolRun json = runTool(dir, kInspect + " --json label.prn");
-    EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.out << run.err;
-    EXPECT_EQ(json.status, row.status) << row.name;
+    const ChildResult run = runShell(dir, kInspect + " label.prn");
+    const ChildResult json = runShell(dir, kInspect + " --json label.prn");
+    EXPECT_EQ(run.exitStatus, row.status) << row.name << "\n" << run.out << run.err;
+    EXPECT_EQ(json.exitStatus, row.status) << row.name;
     EXPECT_EQ(jsonProblem(json.out), "") << row.name << ": " << json.out;
     EXPECT_NE(json.out.find(row.jsonTail), std::string::npos) << row.name << ": " << json.out;
     if (row.badPage == 0) {
@@ -409,8 +408,9 @@ TEST_F(InspectCli, memory_stays_bounded_whatever_the_stream_announces) {
       continue;
     }
     const std::string in = row.stdinFile.empty() ? "" : dir + "/" + row.stdinFile;
-    const ToolRun run = runTool(dir, underMemoryLimit(kInspect + " " + row.args, kLimitMb), in);
-    EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.err;
+    const ChildResult run =
+        runShell(dir, underMemoryLimit(kInspect + " " + row.args, kLimitMb), in);
+    EXPECT_EQ(run.exitStatus, row.status) << row.name << "\n" << run.err;
     EXPECT_NE(run.err.find(row.inErr), std::string::npos) << row.name << ": " << run.err;
     if (row.status == 0) {
       EXPECT_NE(run.out.find("Stream is valid."), std::string::npos) << row.name;

@@ -47,7 +47,8 @@ TEST(InspectFuzzReplay, corpus_and_its_mutations_run_cleanly) {
           m[rng() % m.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
           break;
         default:
-          m.insert(m.begin() + static_cast<std::ptrdiff_t>(rng() % m.size()), static_cast<uint8_t>(rng()));
+          m.insert(m.begin() + static_cast<std::ptrdiff_t>(rng() % m.size()),
+                   static_cast<uint8_t>(rng()));
       }
       LLVMFuzzerTestOneInput(m.data(), m.size());
     }

@@ -57,7 +57,8 @@ size_t find(const std::vector<uint8_t>& s, const std::string& text, size_t from 
   return static_cast<size_t>(it - s.begin());
 }
 
-std::vector<uint8_t> replaceFirst(std::vector<uint8_t> s, const std::string& from, const std::string& to) {
+std::vector<uint8_t> replaceFirst(std::vector<uint8_t> s, const std::string& from,
+                                  const std::string& to) {
   const size_t at = find(s, from);
   s.erase(s.begin() + at, s.begin() + at + from.size());
   s.insert(s.begin() + at, to.begin(), to.end());
@@ -76,15 +77,16 @@ TEST(JobStreamParser, valid_streams_report_their_settings_and_pages) {
   full.engineLength = 4166;
   full.engineWidth = 2000;
   full.slashZero = 1;
-  full.paperItems = ";INTENSITY -5;MEDIA 4;FEED SHIFT 0;CUT 0;PAUSE 7;LABELS 3;TYPE 1;SPEED IPS 6;"
-                    "SLEW IPS 8;INVERT 1;MIRROR 0";
+  full.paperItems =
+      ";INTENSITY -5;MEDIA 4;FEED SHIFT 0;CUT 0;PAUSE 7;LABELS 3;TYPE 1;SPEED IPS 6;"
+      "SLEW IPS 8;INVERT 1;MIRROR 0";
   full.cutOnce = true;
   StreamParts raw;
   raw.rawPages = true;
   raw.slashZero = 0;
   raw.paperItems = ";CUT 3;LABELS 2;SPEED IPS 6";
 
-  const std::vector<uint8_t> big = makePcx(1600, 400, 1);    // more than one band
+  const std::vector<uint8_t> big = makePcx(1600, 400, 1);  // more than one band
   StreamParts uncompressed;
   uncompressed.uncompressedBands = true;
   struct Row {
@@ -139,10 +141,13 @@ TEST(JobStreamParser, paper_items_carry_their_meanings) {
   parts.paperItems = ";MEDIA 2;CUT 0;PAUSE 1;LABELS 1;TYPE 0;INVERT 0;MIRROR 1";
   const Parsed p = parse(buildStream(parts, {stripedPage()}));
   ASSERT_TRUE(p.ok) << p.error.message;
-  const std::vector<std::string> meanings = {
-      "media handling: tear-off", "cut count 0",          "pause after every label",
-      "media sensing: black mark sensing", "media type: thermal transfer",
-      "normal orientation",       "mirrored image"};
+  const std::vector<std::string> meanings = {"media handling: tear-off",
+                                             "cut count 0",
+                                             "pause after every label",
+                                             "media sensing: black mark sensing",
+                                             "media type: thermal transfer",
+                                             "normal orientation",
+                                             "mirrored image"};
   ASSERT_EQ(p.report.paperItems.size(), meanings.size());
   for (size_t i = 0; i < meanings.size(); ++i)
     EXPECT_EQ(p.report.paperItems[i].meaning, meanings[i]);

@@ -1,11 +1,12 @@
 // The PCX reader on images in the renderer's layout: dimensions, pixels and
 // the meaning of a set bit; and every way a header or its data can be wrong.
+#include "inspect/pcx_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "inspect/pcx_reader.h"
 #include "stream_builder.h"
 
 namespace {

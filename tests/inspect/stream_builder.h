@@ -20,9 +20,9 @@ struct StreamParts {
   uint8_t control = '~';
   int32_t engineLength = 6000;
   int32_t engineWidth = 4000;
-  int slashZero = -1;          // -1: no SLASH ZERO line
-  std::string paperItems;      // e.g. ";CUT 3;LABELS 2"; empty: empty paper line
-  bool rawPages = false;       // one line-feed-only COMP0 band per page
+  int slashZero = -1;      // -1: no SLASH ZERO line
+  std::string paperItems;  // e.g. ";CUT 3;LABELS 2"; empty: empty paper line
+  bool rawPages = false;   // one line-feed-only COMP0 band per page
   bool cutOnce = false;
   bool uncompressedBands = false;  // every band as COMP0, as when the encoder fails
 };

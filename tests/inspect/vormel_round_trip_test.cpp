@@ -10,7 +10,7 @@
 
 #include "inspect/job_stream_parser.h"
 #include "inspect/pcx_reader.h"
-#include "run_tool.h"
+#include "job_support.h"
 #include "stream_builder.h"
 
 namespace {
@@ -29,8 +29,8 @@ const std::vector<Job>& jobs() {
   static const std::vector<Job> list = {
       {"label",
        [] {
-         const std::vector<uint8_t> t = readFileBytes(std::string(VORMEL_SOURCE_DIR) +
-                                                      "/docs/examples/label.ps");
+         const std::vector<uint8_t> t =
+             readFileBytes(std::string(VORMEL_SOURCE_DIR) + "/docs/examples/label.ps");
          return std::string(t.begin(), t.end());
        }(),
        203, 6000, 4000},
@@ -82,25 +82,19 @@ const std::vector<Options>& optionRows() {
 
 class VormelRoundTrip : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = makeTempDir();
-    ASSERT_FALSE(dir.empty());
-  }
-  void TearDown() override { removeTree(dir); }
-
   // Ghostscript's own pages for `job`, rendered with the filter's command.
   std::vector<std::vector<uint8_t>> referencePages(const Job& job) {
     const std::string sub = dir + "/ref-" + job.name;
-    EXPECT_EQ(runTool(dir, "mkdir -p " + quoted(sub)).status, 0);
+    EXPECT_EQ(runShell(dir, "mkdir -p " + shellQuoted(sub)).exitStatus, 0);
     writeFileBytes(sub + "/job.ps", std::vector<uint8_t>(job.text.begin(), job.text.end()));
-    const ToolRun gs = runTool(
+    const ChildResult gs = runShell(
         sub, "gs -q -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop -r" + std::to_string(job.xRes) +
                  " -sOutputFile=ref_%d -c \"<< /Orientation 0 >> setpagedevice\" -f job.ps");
-    EXPECT_EQ(gs.status, 0) << gs.err;
+    EXPECT_EQ(gs.exitStatus, 0) << gs.err;
     std::vector<std::vector<uint8_t>> pages;
     for (int n = 1;; ++n) {
       const std::string path = sub + "/ref_" + std::to_string(n);
-      if (runTool(dir, "test -f " + quoted(path)).status != 0) break;
+      if (runShell(dir, "test -f " + shellQuoted(path)).exitStatus != 0) break;
       pages.push_back(readFileBytes(path));
     }
     return pages;
@@ -111,13 +105,14 @@ class VormelRoundTrip : public ::testing::Test {
     const std::string jobFile = dir + "/" + tag + ".ps";
     const std::string prn = dir + "/" + tag + ".prn";
     writeFileBytes(jobFile, std::vector<uint8_t>(job.text.begin(), job.text.end()));
-    const ToolRun run = runTool(dir, kVormel + " " + words, jobFile);
-    EXPECT_EQ(run.status, 0) << words << ": " << run.err;
+    const ChildResult run = runShell(dir, kVormel + " " + words, jobFile);
+    EXPECT_EQ(run.exitStatus, 0) << words << ": " << run.err;
     writeFileBytes(prn, std::vector<uint8_t>(run.out.begin(), run.out.end()));
     return prn;
   }
 
-  std::string dir;
+  ScratchDir scratch{"vti"};
+  const std::string dir = scratch.path;
 };
 
 TEST_F(VormelRoundTrip, settings_match_the_option_words_and_pages_match_ghostscript) {
@@ -134,8 +129,9 @@ TEST_F(VormelRoundTrip, settings_match_the_option_words_and_pages_match_ghostscr
       const std::string prn = runVormel(job, opt.words, tag);
       ++runs;
 
-      const ToolRun inspect = runTool(dir, kInspect + " --json --extract " + quoted(tag) + " " + quoted(prn));
-      ASSERT_EQ(inspect.status, 0) << where << ": " << inspect.err;
+      const ChildResult inspect = runShell(
+          dir, kInspect + " --json --extract " + shellQuoted(tag) + " " + shellQuoted(prn));
+      ASSERT_EQ(inspect.exitStatus, 0) << where << ": " << inspect.err;
       EXPECT_NE(inspect.out.find("\"paperLine\":\"" + std::string(opt.paperLine) + "\""),
                 std::string::npos)
           << where << ": " << inspect.out.substr(0, 600);
@@ -180,15 +176,15 @@ TEST_F(VormelRoundTrip, corrupted_real_streams_are_refused) {
   const Job& job = jobs()[0];
   const std::string prn = runVormel(job, "-cutlabel -labelpercut 3 -gap", "real");
   const std::vector<uint8_t> good = readFileBytes(prn);
-  ASSERT_EQ(runTool(dir, kInspect + " " + quoted(prn)).status, 0);
+  ASSERT_EQ(runShell(dir, kInspect + " " + shellQuoted(prn)).exitStatus, 0);
 
   // Cut at every line boundary.
   int cuts = 0;
   for (const size_t end : lineEnds(good)) {
     if (end == good.size()) continue;
     writeFileBytes(dir + "/cut.prn", std::vector<uint8_t>(good.begin(), good.begin() + end));
-    const ToolRun run = runTool(dir, kInspect + " cut.prn");
-    EXPECT_EQ(run.status, 1) << "cut at " << end;
+    const ChildResult run = runShell(dir, kInspect + " cut.prn");
+    EXPECT_EQ(run.exitStatus, 1) << "cut at " << end;
     EXPECT_NE(run.err.find("cut.prn: byte "), std::string::npos) << run.err;
     ++cuts;
   }
@@ -215,8 +211,8 @@ TEST_F(VormelRoundTrip, corrupted_real_streams_are_refused) {
     std::string bad = text;
     bad.replace(lie.at, lie.end - lie.at, std::to_string(lie.value));
     writeFileBytes(dir + "/lie.prn", std::vector<uint8_t>(bad.begin(), bad.end()));
-    const ToolRun run = runTool(dir, kInspect + " lie.prn");
-    EXPECT_EQ(run.status, lie.status) << lie.value << ": " << run.out;
+    const ChildResult run = runShell(dir, kInspect + " lie.prn");
+    EXPECT_EQ(run.exitStatus, lie.status) << lie.value << ": " << run.out;
     EXPECT_NE(run.err.find("lie.prn: byte "), std::string::npos) << run.err;
   }
 
@@ -237,8 +233,8 @@ TEST_F(VormelRoundTrip, corrupted_real_streams_are_refused) {
   std::vector<uint8_t> bad = good;
   bad[data + 20] ^= 0xFF;
   writeFileBytes(dir + "/flip.prn", bad);
-  const ToolRun run = runTool(dir, kInspect + " flip.prn");
-  EXPECT_EQ(run.status, 1) << run.out;
+  const ChildResult run = runShell(dir, kInspect + " flip.prn");
+  EXPECT_EQ(run.exitStatus, 1) << run.out;
   EXPECT_NE(run.err.find("flip.prn: byte "), std::string::npos) << run.err;
 }
 
@@ -271,8 +267,8 @@ TEST_F(VormelRoundTrip, the_label_size_holds_only_when_the_job_sets_its_page_siz
   for (const Row& row : table) {
     const Job job{row.name, row.job, 300, 0, 0};
     const std::string prn = runVormel(job, "", "size");
-    const ToolRun run = runTool(dir, kInspect + " " + quoted(prn));
-    EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.out << run.err;
+    const ChildResult run = runShell(dir, kInspect + " " + shellQuoted(prn));
+    EXPECT_EQ(run.exitStatus, row.status) << row.name << "\n" << run.out << run.err;
     EXPECT_NE(run.out.find(row.inReport), std::string::npos) << row.name << ": " << run.out;
   }
 }

@@ -3,25 +3,24 @@
 // alone, a sink that says stop gets no further band, no helper touches the
 // page once codeBands has returned, and bytes the file no longer gives are
 // coded as zeros and reported.
+#include "transfer/band_coding.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "compressor/band_compressor.h"
 #include "job_support.h"
-#include "transfer/band_coding.h"
 
 namespace {
 
@@ -38,8 +37,7 @@ bool slowSink = false;
 
 std::vector<uint8_t> bytesOf(const unsigned char* at, size_t length) {
   std::vector<uint8_t> bytes(length);
-  if (length > 0)
-    memcpy(bytes.data(), at, length);
+  if (length > 0) memcpy(bytes.data(), at, length);
   return bytes;
 }
 
@@ -48,11 +46,12 @@ bool record(const CodedBand& band) {
   s.band = bytesOf(band.band, static_cast<size_t>(band.length));
   s.length = band.length;
   s.codedLength = band.codedLength;
-  if (band.codedLength > 0)
-    s.coded = bytesOf(band.coded, static_cast<size_t>(band.codedLength));
+  if (band.codedLength > 0) s.coded = bytesOf(band.coded, static_cast<size_t>(band.codedLength));
   seen.push_back(s);
+  // A slow sink takes each band only once every helper has run as far
+  // ahead as it can and waits: the slots are all taken.
   if (slowSink)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    waitFor([] { return processIdle(getpid(), static_cast<pid_t>(syscall(SYS_gettid))); });
   return seen.size() < stopAfter;
 }
 
@@ -66,8 +65,7 @@ std::vector<Seen> expected(const std::vector<uint8_t>& page, int32_t bandSize) {
     s.band = bytesOf(page.data() + start, static_cast<size_t>(s.length));
     s.codedLength = Encode(s.length, const_cast<uint8_t*>(page.data() + start),
                            static_cast<int>(buffer.size()), buffer.data());
-    if (s.codedLength > 0)
-      s.coded.assign(buffer.begin(), buffer.begin() + s.codedLength);
+    if (s.codedLength > 0) s.coded.assign(buffer.begin(), buffer.begin() + s.codedLength);
     out.push_back(s);
   }
   return out;
@@ -82,7 +80,9 @@ std::vector<uint8_t> makePage(size_t size, uint32_t seed) {
     const size_t span = 1 + random() % 3000;
     const int kind = static_cast<int>(random() % 4);
     for (size_t i = at; i < at + span && i < size; i++)
-      page[i] = kind == 0 ? static_cast<uint8_t>(random()) : kind == 1 ? static_cast<uint8_t>(i / 7) : 0xff;
+      page[i] = kind == 0   ? static_cast<uint8_t>(random())
+                : kind == 1 ? static_cast<uint8_t>(i / 7)
+                            : 0xff;
     at += span;
   }
   return page;
@@ -94,8 +94,8 @@ bool sameBands(const std::vector<Seen>& a, const std::vector<Seen>& b, std::stri
     return false;
   }
   for (size_t i = 0; i < a.size(); i++) {
-    if (a[i].band != b[i].band || a[i].length != b[i].length || a[i].codedLength != b[i].codedLength ||
-        a[i].coded != b[i].coded) {
+    if (a[i].band != b[i].band || a[i].length != b[i].length ||
+        a[i].codedLength != b[i].codedLength || a[i].coded != b[i].coded) {
       *why = "band " + std::to_string(i) + " differs";
       return false;
     }
@@ -109,15 +109,15 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 // A page image file opened as outputFile opens it.
 struct OpenPage {
-  explicit OpenPage(const std::string& name) : path(name), fd(open(name.c_str(), O_RDONLY | O_CLOEXEC)) {
+  explicit OpenPage(const std::string& name)
+      : path(name), fd(open(name.c_str(), O_RDONLY | O_CLOEXEC)) {
     if (fd >= 0 && fstat(fd, &info) != 0) {
       close(fd);
       fd = -1;
     }
   }
   ~OpenPage() {
-    if (fd >= 0)
-      close(fd);
+    if (fd >= 0) close(fd);
   }
   OpenPage(const OpenPage&) = delete;
   OpenPage& operator=(const OpenPage&) = delete;
@@ -141,8 +141,7 @@ class BandCoding : public ::testing::Test {
   // codeBands, or false when it could not start.
   bool codeFile(const std::string& path, int32_t bandSize, BandSink sink = record) {
     OpenPage page(path);
-    if (page.fd < 0)
-      return false;
+    if (page.fd < 0) return false;
     PageBands* bands = openPageBands(page.fd, page.info, bandSize);
     return bands != nullptr && codeBands(bands, sink);
   }
@@ -160,8 +159,15 @@ TEST_F(BandCoding, every_helper_count_hands_over_the_bands_in_order_with_their_o
   struct Case {
     size_t size;
     int32_t bandSize;
-  } cases[] = {{0, 4096},     {1, 4096},         {4095, 4096},       {4096, 4096}, {4097, 4096},
-               {8192, 4096},  {3 * 4096 + 5, 4096}, {41 * 4096 + 123, 4096}, {200003, 1024},
+  } cases[] = {{0, 4096},
+               {1, 4096},
+               {4095, 4096},
+               {4096, 4096},
+               {4097, 4096},
+               {8192, 4096},
+               {3 * 4096 + 5, 4096},
+               {41 * 4096 + 123, 4096},
+               {200003, 1024},
                {5 * 32768 + 17, 32768}};
   for (int helpers = 0; helpers <= 3; helpers++) {
     setBandCodingHelpers(helpers);
@@ -177,8 +183,8 @@ TEST_F(BandCoding, every_helper_count_hands_over_the_bands_in_order_with_their_o
 }
 
 TEST_F(BandCoding, a_slow_sink_still_gets_every_band_in_order) {
-  // Helpers run ahead while the sink is busy; they must wait for free slots
-  // instead of overwriting bands not yet handed over.
+  // Helpers run ahead while the sink holds each band; they must wait for
+  // free slots instead of overwriting bands not yet handed over.
   slowSink = true;
   const std::vector<uint8_t> page = makePage(60 * 2048 + 99, 3);
   const std::string path = pagePath(page);
@@ -187,7 +193,8 @@ TEST_F(BandCoding, a_slow_sink_still_gets_every_band_in_order) {
     seen.clear();
     ASSERT_TRUE(codeFile(path, 2048));
     std::string why;
-    EXPECT_TRUE(sameBands(expected(page, 2048), seen, &why)) << "helpers " << helpers << ": " << why;
+    EXPECT_TRUE(sameBands(expected(page, 2048), seen, &why))
+        << "helpers " << helpers << ": " << why;
   }
 }
 
@@ -206,7 +213,9 @@ TEST_F(BandCoding, a_sink_that_stops_gets_no_further_band_and_the_page_is_free_a
     ASSERT_EQ(stop, seen.size());
     std::string why;
     const std::vector<Seen> all = expected(page, 1024);
-    EXPECT_TRUE(sameBands(std::vector<Seen>(all.begin(), all.begin() + static_cast<long>(stop)), seen, &why)) << why;
+    EXPECT_TRUE(sameBands(std::vector<Seen>(all.begin(), all.begin() + static_cast<long>(stop)),
+                          seen, &why))
+        << why;
 
     stopAfter = SIZE_MAX;
     const std::vector<uint8_t> next = makePage(9 * 1024, 99);

@@ -1,15 +1,14 @@
 // The whole program run the way the spooler runs it (argv, stdin, its own
-// TMPDIR, exit status, files left behind), with a stub gs first on PATH that
-// writes deterministic pages or fails on request.
+// TMPDIR, exit status, files left behind), with the stub gs first on PATH
+// writing deterministic pages. A failing gs or printer is in
+// tests/hardening/fault_survival_test.cpp.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "job_support.h"
 
@@ -17,18 +16,10 @@ namespace {
 
 const std::string kJob = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n";
 
-// What the stub page n holds: "page n" lines cut to `size` bytes.
-std::string stubPage(int n, size_t size) {
-  std::string text;
-  while (text.size() < size)
-    text += "page " + std::to_string(n) + "\n";
-  return text.substr(0, size);
-}
-
 class Cli : public ::testing::Test {
  protected:
   struct Outcome {
-    RunResult run;
+    ChildResult run;
     std::vector<std::string> gsArgs;  // as the stub received them
     std::string base;                 // base name of the run
     std::string capture;              // capture file path
@@ -36,20 +27,23 @@ class Cli : public ::testing::Test {
 
   Outcome runJob(const std::vector<std::string>& args,
                  std::vector<std::pair<std::string, std::string>> env = {},
-                 const std::string& input = kJob, StdoutMode mode = StdoutMode::File) {
-    RunSpec runSpec;
+                 const std::string& input = kJob, Output mode = Output::Collect) {
+    ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
     runSpec.args = args;
     runSpec.input = input;
     runSpec.cwd = cwd.path;
-    runSpec.stdoutMode = mode;
-    runSpec.brokenPipeAfter = 100;
+    runSpec.output = mode;
+    runSpec.readerAfter = 100;
     // One page unless the test says otherwise.
-    runSpec.env = {{"TMPDIR", work.path}, {"PATH", stubPath()}, {"STUB_GS_ARGS", argsFile}, {"STUB_GS_PAGES", "1"}};
+    runSpec.env = {{"TMPDIR", work.path},
+                   {"PATH", stubPath()},
+                   {"STUB_GS_ARGS", argsFile},
+                   {"STUB_GS_PAGES", "1"}};
     runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
     unlink(argsFile.c_str());
     Outcome outcome;
-    outcome.run = runProgram(runSpec);
+    outcome.run = runChild(runSpec);
     std::string all = readFile(argsFile);
     for (size_t at = 0, lf; (lf = all.find('\n', at)) != std::string::npos; at = lf + 1)
       outcome.gsArgs.push_back(all.substr(at, lf - at));
@@ -59,8 +53,7 @@ class Cli : public ::testing::Test {
         const size_t slash = pattern.rfind('/');
         outcome.base = pattern.substr(slash + 1, pattern.size() - slash - 1 - 3);
       }
-      if (arg.rfind("-f", 0) == 0)
-        outcome.capture = arg.substr(2);
+      if (arg.rfind("-f", 0) == 0) outcome.capture = arg.substr(2);
     }
     return outcome;
   }
@@ -68,8 +61,7 @@ class Cli : public ::testing::Test {
   // The stream from the paper line (8th line) to the end of WINDRV.
   static std::string paperLine(const std::string& stream) {
     size_t at = 0;
-    for (int line = 0; line < 7; ++line)
-      at = stream.find("\r\n", at) + 2;
+    for (int line = 0; line < 7; ++line) at = stream.find("\r\n", at) + 2;
     return stream.substr(at, stream.find("\r\n", at) - at);
   }
 
@@ -82,8 +74,8 @@ class Cli : public ::testing::Test {
 
 TEST_F(Cli, golden_stream_of_a_run_without_options) {
   const Outcome o = runJob({});
-  const std::string golden = readFile(std::string(VORMEL_SOURCE_DIR) +
-                                      "/tests/job/golden/no_options.prn");
+  const std::string golden =
+      readFile(std::string(VORMEL_SOURCE_DIR) + "/tests/job/golden/no_options.prn");
   ASSERT_FALSE(golden.empty());
   EXPECT_EQ("", describeDifference(golden, o.run.out));
   EXPECT_EQ(0, o.run.exitStatus);
@@ -98,9 +90,9 @@ TEST_F(Cli, golden_stream_of_a_run_without_options) {
 TEST_F(Cli, nothing_gs_prints_reaches_the_printer_or_standard_error) {
   const Outcome o = runJob({}, {{"STUB_GS_STDOUT", "Error: /undefined in x\n"},
                                 {"STUB_GS_STDERR", "GPL Ghostscript: noise\n"}});
-  EXPECT_EQ("", describeDifference(readFile(std::string(VORMEL_SOURCE_DIR) +
-                                            "/tests/job/golden/no_options.prn"),
-                                   o.run.out));
+  EXPECT_EQ("", describeDifference(
+                    readFile(std::string(VORMEL_SOURCE_DIR) + "/tests/job/golden/no_options.prn"),
+                    o.run.out));
   EXPECT_EQ("", o.run.err);
   EXPECT_EQ(0, o.run.exitStatus);
 }
@@ -142,8 +134,7 @@ TEST_F(Cli, option_words_reach_the_paper_line) {
   };
   for (const Row& row : rows) {
     std::string name;
-    for (const std::string& a : row.args)
-      name += a + " ";
+    for (const std::string& a : row.args) name += a + " ";
     SCOPED_TRACE(name);
     const Outcome o = runJob(row.args);
     ASSERT_EQ(0, o.run.exitStatus) << o.run.err;
@@ -152,12 +143,13 @@ TEST_F(Cli, option_words_reach_the_paper_line) {
 }
 
 TEST_F(Cli, control_character_cut_once_and_slash_zero_shape_the_fixed_lines) {
-  const Outcome o = runJob({"-sfcc", "35", "-cutjob", "-slashzero"},
-                           {{"STUB_GS_SIZE", "1"}}, "%!PS\n%%BoundingBox: 10 20 298 452\nshowpage\n");
+  const Outcome o = runJob({"-sfcc", "35", "-cutjob", "-slashzero"}, {{"STUB_GS_SIZE", "1"}},
+                           "%!PS\n%%BoundingBox: 10 20 298 452\nshowpage\n");
   EXPECT_EQ("", describeDifference(
                     "!QXR_SETUP\r\nENGINE-LENGTH;6277:WIDTH;4138\r\nWINMODE-BEGIN\r\nSAVESTATE\r\n"
                     "QXR_END\r\n#CONFIG\r\nSLASH ZERO;1\r\nEND\r\n\r\n#WINDRV\r\nREPEAT;1\r\n"
-                    "PCX1;ROW1\r\nBAND1;COMP0\r\npENDPCX\nPRINT\r\nWINDRVEND\r\n#PAPER;CUTONCE\r\n!QXR_SETUP\r\n"
+                    "PCX1;ROW1\r\nBAND1;COMP0\r\npENDPCX\nPRINT\r\nWINDRVEND\r\n#PAPER;CUTONCE\r\n!"
+                    "QXR_SETUP\r\n"
                     "WINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n",
                     o.run.out));
   EXPECT_EQ(0, o.run.exitStatus);
@@ -166,31 +158,40 @@ TEST_F(Cli, control_character_cut_once_and_slash_zero_shape_the_fixed_lines) {
 TEST_F(Cli, pages_go_out_in_order_and_are_removed) {
   const Outcome o = runJob({}, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SIZE", "70000"}});
   ASSERT_EQ(0, o.run.exitStatus) << o.run.err;
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(o.run.out, &parsed));
-  ASSERT_EQ(3u, parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+  ASSERT_EQ(3u, parsed.size());
   for (int n = 1; n <= 3; ++n) {
     const std::string want = stubPage(n, 70000);
-    EXPECT_EQ(std::vector<uint8_t>(want.begin(), want.end()), parsed.pages[n - 1].bytes);
-    EXPECT_EQ(3u, parsed.pages[n - 1].bandKinds.size());
-    EXPECT_EQ("COMP1", parsed.pages[n - 1].bandKinds[0]) << "repetitive text should shrink";
+    EXPECT_EQ(want, parsed[n - 1].bytes);
+    EXPECT_EQ(3u, parsed[n - 1].bandKinds.size());
+    EXPECT_EQ("COMP1", parsed[n - 1].bandKinds[0]) << "repetitive text should shrink";
   }
   EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
 }
 
 TEST_F(Cli, raw_page_mode_and_render_options_reach_gs_and_the_bands) {
-  const Outcome o = runJob({"-PCX", "-rotate", "270"},
-                           {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SIZE", "40000"}},
-                           "%!PS\n<< /HWResolution [203 203] >> setpagedevice\nshowpage\n");
+  const Outcome o =
+      runJob({"-PCX", "-rotate", "270"}, {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SIZE", "40000"}},
+             "%!PS\n<< /HWResolution [203 203] >> setpagedevice\nshowpage\n");
   ASSERT_EQ(0, o.run.exitStatus);
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(o.run.out, &parsed));
-  ASSERT_EQ(1u, parsed.pages.size());
-  EXPECT_EQ(std::vector<std::string>{"RAW"}, parsed.pages[0].bandKinds);
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+  ASSERT_EQ(1u, parsed.size());
+  EXPECT_EQ(std::vector<std::string>{"RAW"}, parsed[0].bandKinds);
   const std::vector<std::string> want = {
-      "-q", "-dSAFER", "-sBandListStorage=memory", "-sDEVICE=pcxmono", "-dNOPAUSE", "-dBATCH",
-      "-dEPSCrop", "-r203", "-sOutputFile=" + work.path + "/" + o.base + "/" + o.base + "_%d", "-c",
-      "<< /Orientation 3 >> setpagedevice", "-f" + o.capture};
+      "-q",
+      "-dSAFER",
+      "-sBandListStorage=memory",
+      "-sDEVICE=pcxmono",
+      "-dNOPAUSE",
+      "-dBATCH",
+      "-dEPSCrop",
+      "-r203",
+      "-sOutputFile=" + work.path + "/" + o.base + "/" + o.base + "_%d",
+      "-c",
+      "<< /Orientation 3 >> setpagedevice",
+      "-f" + o.capture};
   EXPECT_EQ(want, o.gsArgs);
 }
 
@@ -201,19 +202,28 @@ TEST_F(Cli, debug_mode_writes_every_block_in_order_and_keeps_every_file) {
   const std::string jobDir = work.path + "/" + base;
   const std::string image = jobDir + "/" + base;
   const std::string capture = cap.path + "/In_" + base + ".ps";
-  const std::string command = "gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop -r300 "
-                              "-sOutputFile=\"" + image + "_%d\" -c \"<< /Orientation 0 >> "
-                              "setpagedevice\" -f\"" + capture + "\" 2>/dev/null";
-  const std::string expected =
-      "% \n%  " + std::string(VORMEL_BIN) + " -debug -dir " + cap.path + "\n% \n"
-      "% ImageFileDirLoc=[" + jobDir + "]\n% debugDirLoc=[" + cap.path + "]\n"
-      "% ImageFileName=[/" + base + "_1]\n\n% \n" + kJob +
-      "% \n% tmpDir=[" + image + "_1]\n% \n% gsCmd=[" + command + "]\n% \n"
-      "% \n% gsCmd RC=[0]\n% \n"
-      "% \n% PROCESS COMPLETE \n% \n";
+  const std::string command =
+      "gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop -r300 "
+      "-sOutputFile=\"" +
+      image +
+      "_%d\" -c \"<< /Orientation 0 >> "
+      "setpagedevice\" -f\"" +
+      capture + "\" 2>/dev/null";
+  const std::string expected = "% \n%  " + std::string(VORMEL_BIN) + " -debug -dir " + cap.path +
+                               "\n% \n"
+                               "% ImageFileDirLoc=[" +
+                               jobDir + "]\n% debugDirLoc=[" + cap.path +
+                               "]\n"
+                               "% ImageFileName=[/" +
+                               base + "_1]\n\n% \n" + kJob + "% \n% tmpDir=[" + image +
+                               "_1]\n% \n% gsCmd=[" + command +
+                               "]\n% \n"
+                               "% \n% gsCmd RC=[0]\n% \n"
+                               "% \n% PROCESS COMPLETE \n% \n";
   EXPECT_EQ("", describeDifference(expected, readFile(capture)));
   EXPECT_EQ(std::vector<std::string>{base}, listDir(work.path));
-  EXPECT_EQ(std::vector<std::string>({"gs-messages.txt", base + "_1", base + "_2"}), listDir(jobDir));
+  EXPECT_EQ(std::vector<std::string>({"gs-messages.txt", base + "_1", base + "_2"}),
+            listDir(jobDir));
   EXPECT_EQ(std::vector<std::string>{"In_" + base + ".ps"}, listDir(cap.path));
 }
 
@@ -221,8 +231,7 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
   for (const bool debug : {false, true}) {
     SCOPED_TRACE(debug);
     std::vector<std::string> args = {"-dir", cap.path};
-    if (debug)
-      args.push_back("-debug");
+    if (debug) args.push_back("-debug");
     const Outcome o = runJob(args, {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SKIP", "2"}});
     const std::string jobDir = work.path + "/" + o.base;
     const std::string image = jobDir + "/" + o.base;
@@ -230,11 +239,10 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
     EXPECT_EQ("ERROR: page 2 of 2 could not be sent, its image cannot be read (" + image +
                   "_2); 1 page(s) not printed\n",
               o.run.err);
-    ParsedStream parsed;
-    ASSERT_EQ("", parseStream(o.run.out, &parsed));
-    ASSERT_EQ(1u, parsed.pages.size());
-    EXPECT_EQ(stubPage(1, 100), std::string(parsed.pages[0].bytes.begin(),
-                                             parsed.pages[0].bytes.end()));
+    std::vector<StreamPage> parsed;
+    ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+    ASSERT_EQ(1u, parsed.size());
+    EXPECT_EQ(stubPage(1, 100), parsed[0].bytes);
     EXPECT_EQ(0u, o.run.out.find("!QXR_SETUP\r\n"));
     const std::string end =
         "PRINT\r\nWINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
@@ -246,7 +254,8 @@ TEST_F(Cli, missing_page_2_of_3_sends_page_1_and_fails_the_job) {
     const std::string log = readFile(work.path + "/err_" + o.base + ".txt");
     if (debug) {
       EXPECT_EQ(std::vector<std::string>({"err_" + o.base + ".txt", o.base}), listDir(work.path));
-      EXPECT_EQ(std::vector<std::string>({"gs-messages.txt", o.base + "_1", o.base + "_3"}), listDir(jobDir));
+      EXPECT_EQ(std::vector<std::string>({"gs-messages.txt", o.base + "_1", o.base + "_3"}),
+                listDir(jobDir));
       const std::string tail = "% \n% " + message + "\n% \n% \n% PROCESS COMPLETE \n% \n";
       ASSERT_GE(capture.size(), tail.size());
       EXPECT_EQ(tail, capture.substr(capture.size() - tail.size()));
@@ -269,17 +278,18 @@ TEST_F(Cli, no_page_image_is_reported_with_status_1_and_files_stay_only_in_debug
   for (const bool debug : {false, true}) {
     SCOPED_TRACE(debug);
     std::vector<std::string> args = {"-dir", cap.path};
-    if (debug)
-      args.push_back("-debug");
+    if (debug) args.push_back("-debug");
     const Outcome o = runJob(args, {{"STUB_GS_PAGES", "1"}, {"STUB_GS_SKIP", "1"}});
     const std::string prefix = work.path + "/" + o.base + "/" + o.base;
     EXPECT_EQ(1, o.run.exitStatus);
     EXPECT_EQ("Unable to find image file: " + prefix + "\n", o.run.out);
-    EXPECT_EQ("ERROR: no page image was rendered (Unable to find image file: " + prefix + ")\n", o.run.err);
+    EXPECT_EQ("ERROR: no page image was rendered (Unable to find image file: " + prefix + ")\n",
+              o.run.err);
     if (debug) {
       EXPECT_EQ(std::vector<std::string>{"In_" + o.base + ".ps"}, listDir(cap.path));
       const std::string capture = readFile(cap.path + "/In_" + o.base + ".ps");
-      const std::string tail = "% \n% gsCmd RC=[0]\n% \n% \n% ERROR: Unable to find image file: " + prefix + "\n% \n";
+      const std::string tail =
+          "% \n% gsCmd RC=[0]\n% \n% \n% ERROR: Unable to find image file: " + prefix + "\n% \n";
       ASSERT_GE(capture.size(), tail.size());
       EXPECT_EQ(tail, capture.substr(capture.size() - tail.size()));
     } else {
@@ -291,94 +301,23 @@ TEST_F(Cli, no_page_image_is_reported_with_status_1_and_files_stay_only_in_debug
   }
 }
 
-TEST_F(Cli, failing_or_absent_gs_fails_the_job_and_a_page_it_wrote_still_goes_out) {
-  // gs that fails after writing its page: the page and a whole stream go out.
-  // gs that cannot be started renders nothing: no printer command at all.
-  struct Row {
-    std::vector<std::pair<std::string, std::string>> env;
-    std::string rc;
-    std::string error;
-    bool printed;
-  } rows[] = {
-      {{{"STUB_GS_EXIT", "2"}}, "512", "ERROR: gs failed with exit status 2\n", true},
-      {{{"STUB_GS_KILL", "9"}}, "35072", "ERROR: gs failed with exit status 137\n", true},
-      {{{"PATH", pathWithoutGs()}}, "32512", "ERROR: gs could not be started; nothing was printed\n", false},
-  };
-  const std::string golden =
-      readFile(std::string(VORMEL_SOURCE_DIR) + "/tests/job/golden/no_options.prn");
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.rc);
-    const Outcome o = runJob({"-debug", "-dir", cap.path}, row.env);
-    EXPECT_EQ(1, o.run.exitStatus);
-    EXPECT_EQ(row.error, o.run.err);
-    const std::vector<std::string> left = listDir(cap.path);
-    ASSERT_EQ(1u, left.size());
-    const std::string capture = readFile(cap.path + "/" + left[0]);
-    EXPECT_NE(std::string::npos, capture.find("\n% gsCmd RC=[" + row.rc + "]\n"));
-    if (row.printed) {
-      EXPECT_EQ("", describeDifference(golden, o.run.out));
-      EXPECT_NE(std::string::npos, capture.find("\n% PROCESS COMPLETE \n"));
-    } else {
-      EXPECT_EQ(0u, o.run.out.rfind("Unable to find image file: ", 0)) << o.run.out;
-      EXPECT_NE(std::string::npos, capture.find("\n% ERROR: Unable to find image file: "));
-    }
-    removeTree(cap.path);
-    mkdir(cap.path.c_str(), 0700);
-    removeTree(work.path);
-    mkdir(work.path.c_str(), 0700);
-  }
-}
-
-TEST_F(Cli, closed_or_broken_printer_connection_fails_the_job) {
-  struct Row {
-    StdoutMode mode;
-    std::string error;
-  } rows[] = {
-      {StdoutMode::Closed, "ERROR: writing to the printer failed (Bad file descriptor)\n"},
-      {StdoutMode::BrokenPipe, "ERROR: writing to the printer failed (Broken pipe)\n"},
-  };
-  // Pages of noise: more than a pipe holds, so the program is still writing
-  // when the reader has gone.
-  const std::string noise = meta.path + "/noise";
-  std::string bytes(100000, '\0');
-  uint32_t seed = 7;
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  writeFile(noise, bytes);
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.error);
-    const Outcome o = runJob({"-dir", cap.path},
-                             {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", noise}}, kJob, row.mode);
-    EXPECT_EQ(0, o.run.signal);
-    EXPECT_EQ(1, o.run.exitStatus);
-    EXPECT_EQ(row.error, o.run.err);
-    // Pages that did not reach the printer are removed with every other
-    // file of the job.
-    EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
-    EXPECT_EQ(std::vector<std::string>{}, listDir(cap.path));
-    removeTree(work.path);
-    mkdir(work.path.c_str(), 0700);
-  }
-}
-
 TEST_F(Cli, paths_with_shell_characters_render_and_run_nothing_else) {
-  const std::string tmpdir = work.path + "/a\"b$(touch pwned1)c`touch pwned2`d'e $HOME\\f;touch pwned3";
+  const std::string tmpdir =
+      work.path + "/a\"b$(touch pwned1)c`touch pwned2`d'e $HOME\\f;touch pwned3";
   ASSERT_EQ(0, mkdir(tmpdir.c_str(), 0700));
   const std::string capdir = cap.path + "/x\"$(touch pwned4)`touch pwned5`";
   ASSERT_EQ(0, mkdir(capdir.c_str(), 0700));
 
-  const Outcome o = runJob({"-debug", "-dir", capdir},
-                           {{"TMPDIR", tmpdir}, {"STUB_GS_PAGES", "2"}});
+  const Outcome o =
+      runJob({"-debug", "-dir", capdir}, {{"TMPDIR", tmpdir}, {"STUB_GS_PAGES", "2"}});
   EXPECT_EQ(0, o.run.exitStatus) << o.run.err;
   EXPECT_EQ(std::vector<std::string>{}, listDir(cwd.path));  // nothing was touched
   ASSERT_EQ(12u, o.gsArgs.size());
   EXPECT_EQ("-sOutputFile=" + tmpdir + "/" + o.base + "/" + o.base + "_%d", o.gsArgs[8]);
   EXPECT_EQ("-f" + capdir + "/In_" + o.base + ".ps", o.gsArgs[11]);
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(o.run.out, &parsed));
-  EXPECT_EQ(2u, parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(o.run.out, &parsed));
+  EXPECT_EQ(2u, parsed.size());
   // The debug block shows the command text with the paths as they are.
   const std::string capture = readFile(capdir + "/In_" + o.base + ".ps");
   EXPECT_NE(std::string::npos,

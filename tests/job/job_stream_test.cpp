@@ -1,18 +1,18 @@
 // The printer job stream around the pages, driven in-process from the job
 // settings: setup block arithmetic, CONFIG block, every paper-line rule, the
 // page loop's stop on a failed page, the trailer and the end-of-job verdict.
+#include "driver/job_stream.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "state/job_settings.h"
-#include "driver/job_stream.h"
 #include "job_support.h"
+#include "state/job_settings.h"
 #include "state/printer_output.h"
 
 namespace {
@@ -32,7 +32,7 @@ TEST_F(JobStream, setup_block_gives_the_page_in_thousandths_of_an_inch) {
       {792, 612, "ENGINE-LENGTH;11000:WIDTH;8500"},
       {452, 298, "ENGINE-LENGTH;6277:WIDTH;4138"},
       {-72, 0, "ENGINE-LENGTH;-1000:WIDTH;0"},
-      {-100, 1, "ENGINE-LENGTH;-1388:WIDTH;13"},  // truncation toward zero
+      {-100, 1, "ENGINE-LENGTH;-1388:WIDTH;13"},                     // truncation toward zero
       {2147483, 2147484, "ENGINE-LENGTH;29826152:WIDTH;-29826156"},  // 32-bit product wraps
   };
   for (const Row& row : rows) {
@@ -74,24 +74,48 @@ TEST_F(JobStream, paper_line_items_follow_each_rule_in_order) {
       {"intensity 99 is unset", [] { intensity = 99; }, ""},
       {"negative intensity", [] { intensity = -5; }, "~PAPER;INTENSITY -5"},
       {"cont", [] { mediaHandling = 1; }, "~PAPER;MEDIA 0"},
-      {"cutlabel with count", [] { mediaHandling = 2; labelCut = 3; }, "~PAPER;CUT 3"},
+      {"cutlabel with count",
+       [] {
+         mediaHandling = 2;
+         labelCut = 3;
+       },
+       "~PAPER;CUT 3"},
       {"cutlabel without count", [] { mediaHandling = 2; }, "~PAPER;MEDIA 4"},
-      {"cutlabel count 0", [] { mediaHandling = 2; labelCut = 0; }, "~PAPER;MEDIA 4;CUT 0"},
+      {"cutlabel count 0",
+       [] {
+         mediaHandling = 2;
+         labelCut = 0;
+       },
+       "~PAPER;MEDIA 4;CUT 0"},
       {"cutjob", [] { mediaHandling = 3; }, ""},
       {"peel", [] { mediaHandling = 4; }, "~PAPER;MEDIA 3"},
       {"tearoff", [] { mediaHandling = 5; }, "~PAPER;MEDIA 2"},
       {"tearoffstrip", [] { mediaHandling = 6; }, "~PAPER;MEDIA 1"},
       {"rewind", [] { mediaHandling = 7; }, "~PAPER;MEDIA 5"},
       {"tear offset alone", [] { tearOffset = 0; }, "~PAPER;FEED SHIFT 0"},
-      {"tear offset with cont", [] { mediaHandling = 1; tearOffset = 5; }, "~PAPER;MEDIA 0"},
-      {"tear offset with peel", [] { mediaHandling = 4; tearOffset = -3; },
+      {"tear offset with cont",
+       [] {
+         mediaHandling = 1;
+         tearOffset = 5;
+       },
+       "~PAPER;MEDIA 0"},
+      {"tear offset with peel",
+       [] {
+         mediaHandling = 4;
+         tearOffset = -3;
+       },
        "~PAPER;MEDIA 3;FEED SHIFT -3"},
       {"tear offset 99 is unset", [] { tearOffset = 99; }, ""},
       {"cut count 0 alone", [] { labelCut = 0; }, "~PAPER;CUT 0"},
       {"cut count without cutlabel", [] { labelCut = 4; }, ""},
       {"pauseoff", [] { pauseMode = 1; }, "~PAPER;PAUSE 0"},
       {"labelpause", [] { pauseMode = 2; }, "~PAPER;PAUSE 1"},
-      {"batchpause with size", [] { pauseMode = 3; batchSize = 7; }, "~PAPER;PAUSE 7"},
+      {"batchpause with size",
+       [] {
+         pauseMode = 3;
+         batchSize = 7;
+       },
+       "~PAPER;PAUSE 7"},
       {"batchpause without size", [] { pauseMode = 3; }, "~PAPER;PAUSE 1"},
       {"batch size alone", [] { batchSize = 7; }, ""},
       {"gap", [] { gapSensing = 1; }, "~PAPER;LABELS 2"},
@@ -109,14 +133,34 @@ TEST_F(JobStream, paper_line_items_follow_each_rule_in_order) {
       {"invertOrient", [] { orient = 2; }, "~PAPER;INVERT 1"},
       {"normImage", [] { mirror = 1; }, "~PAPER;MIRROR 0"},
       {"mirrorImage", [] { mirror = 2; }, "~PAPER;MIRROR 1"},
-      {"other control character", [] { newSFCC = '#'; gapSensing = 1; }, "#PAPER;LABELS 2"},
-      {"example job", [] { mediaHandling = 2; labelCut = 3; gapSensing = 1; printSpeed = 6; },
+      {"other control character",
+       [] {
+         newSFCC = '#';
+         gapSensing = 1;
+       },
+       "#PAPER;LABELS 2"},
+      {"example job",
+       [] {
+         mediaHandling = 2;
+         labelCut = 3;
+         gapSensing = 1;
+         printSpeed = 6;
+       },
        "~PAPER;CUT 3;LABELS 2;SPEED IPS 6"},
       {"every rule at once",
        [] {
-         intensity = 10; mediaHandling = 6; tearOffset = 2; labelCut = 0; pauseMode = 3;
-         batchSize = 4; gapSensing = 5; mediaType = 2; printSpeed = 3; slewSpeed = 9;
-         orient = 2; mirror = 2;
+         intensity = 10;
+         mediaHandling = 6;
+         tearOffset = 2;
+         labelCut = 0;
+         pauseMode = 3;
+         batchSize = 4;
+         gapSensing = 5;
+         mediaType = 2;
+         printSpeed = 3;
+         slewSpeed = 9;
+         orient = 2;
+         mirror = 2;
        },
        "~PAPER;INTENSITY 10;MEDIA 1;FEED SHIFT 2;CUT 0;PAUSE 4;LABELS 4;TYPE 1;SPEED IPS 3;"
        "SLEW IPS 9;INVERT 1;MIRROR 1"},

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "state/job_settings.h"
 #include "job_support.h"
+#include "state/job_settings.h"
 #include "transfer/band_coding.h"
 #include "transfer/page_transfer.h"
 
@@ -34,8 +34,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int null = open("/dev/null", O_WRONLY);
-  if (null < 0 || dup2(null, STDOUT_FILENO) < 0)
-    return 2;
+  if (null < 0 || dup2(null, STDOUT_FILENO) < 0) return 2;
   close(null);
 
   const char* image = argv[1];

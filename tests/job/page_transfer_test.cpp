@@ -3,7 +3,10 @@
 // large for the count, short read, no memory, printer gone), pages of any
 // size in bounded memory, a page cut short while it is sent, and pages read
 // ahead.
+#include "transfer/page_transfer.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,16 +17,13 @@
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "compressor/band_compressor.h"
-#include "state/job_settings.h"
 #include "driver/job_stream.h"
 #include "inspect/job_stream_parser.h"
 #include "job_support.h"
-#include "transfer/band_coding.h"
-#include "transfer/page_transfer.h"
+#include "state/job_settings.h"
 #include "state/printer_output.h"
+#include "transfer/band_coding.h"
 
 namespace {
 
@@ -39,8 +39,7 @@ std::string noiseBytes(size_t n, uint32_t seed = 12345) {
 
 std::string stripedBytes(size_t n) {
   std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i)
-    s[i] = static_cast<char>((i / 97) % 3 == 0 ? 0xFF : i % 7);
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i / 97) % 3 == 0 ? 0xFF : i % 7);
   return s;
 }
 
@@ -66,8 +65,7 @@ std::string expectedPage(const std::string& bytes, int* compressedBands = nullpt
                          reinterpret_cast<unsigned char*>(&coded[0]));
     if (c != -1 && c < b) {
       expected += "BAND" + std::to_string(c) + ";COMP1\r\n" + coded.substr(0, c);
-      if (compressedBands != nullptr)
-        ++*compressedBands;
+      if (compressedBands != nullptr) ++*compressedBands;
     } else {
       expected += "BAND" + std::to_string(b) + ";COMP0\r\n" + band;
     }
@@ -102,7 +100,8 @@ class PageTransfer : public ::testing::Test {
 TEST_F(PageTransfer, empty_image_is_a_frame_without_bands) {
   int result = -1;
   const std::string path = image("");
-  EXPECT_EQ("", describeDifference("REPEAT;1\r\nPCX0;ROW1\r\nENDPCX\nPRINT\r\n", send(path, &result)));
+  EXPECT_EQ("",
+            describeDifference("REPEAT;1\r\nPCX0;ROW1\r\nENDPCX\nPRINT\r\n", send(path, &result)));
   EXPECT_EQ(0, result);
   EXPECT_FALSE(fileExists(path));
 }
@@ -119,7 +118,10 @@ TEST_F(PageTransfer, incompressible_bands_go_out_as_they_are) {
   struct Row {
     size_t size;
     std::string expectedBands;  // band lengths
-  } rows[] = {{1, "1"}, {32767, "32767"}, {32768, "32768"}, {32769, "32768 1"},
+  } rows[] = {{1, "1"},
+              {32767, "32767"},
+              {32768, "32768"},
+              {32769, "32768 1"},
               {70000, "32768 32768 4464"}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.size);
@@ -145,8 +147,8 @@ TEST_F(PageTransfer, a_band_is_compressed_exactly_when_the_coder_makes_it_shorte
   // Three full bands and a short one, alternating between bytes that shrink
   // and bytes that do not; each band's header and bytes must follow Encode's
   // own result for that band, and the whole page must decode back.
-  const std::string bytes = stripedBytes(32768) + noiseBytes(32768) + stripedBytes(32768) +
-                            std::string(1000, '\x55');
+  const std::string bytes =
+      stripedBytes(32768) + noiseBytes(32768) + stripedBytes(32768) + std::string(1000, '\x55');
   int result = -1;
   const std::string out = send(image(bytes), &result);
   ASSERT_EQ(0, result);
@@ -155,12 +157,16 @@ TEST_F(PageTransfer, a_band_is_compressed_exactly_when_the_coder_makes_it_shorte
   EXPECT_EQ("", describeDifference(expectedPage(bytes, &compressedBands), out));
   EXPECT_EQ(3, compressedBands) << "striped bands and the repeated byte should shrink";
 
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(out, &parsed));
-  ASSERT_EQ(1u, parsed.pages.size());
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), parsed.pages[0].bytes);
-  EXPECT_EQ((std::vector<std::string>{"COMP1", "COMP0", "COMP1", "COMP1"}),
-            parsed.pages[0].bandKinds);
+  // The page read back by the printer's parser, inside the blocks of a job.
+  const std::string job =
+      "!QXR_SETUP\r\nENGINE-LENGTH;6000:WIDTH;4000\r\nWINMODE-BEGIN\r\n"
+      "SAVESTATE\r\nQXR_END\r\n~CONFIG\r\nEND\r\n\r\n~WINDRV\r\n" +
+      out + "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(job, &parsed));
+  ASSERT_EQ(1u, parsed.size());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), parsed[0].bytes);
+  EXPECT_EQ((std::vector<std::string>{"COMP1", "COMP0", "COMP1", "COMP1"}), parsed[0].bandKinds);
 }
 
 TEST_F(PageTransfer, a_page_of_several_mib_is_sent_as_its_bands_coded_alone_with_any_helper_count) {
@@ -185,9 +191,9 @@ TEST_F(PageTransfer, raw_page_mode_sends_one_line_feed_band_of_the_whole_image) 
   int result = -1;
   const std::string out = send(image(bytes), &result);
   EXPECT_EQ(0, result);
-  EXPECT_EQ("", describeDifference("REPEAT;1\r\nPCX80000;ROW1\r\nBAND80000;COMP0\n" + bytes +
-                                       "ENDPCX\nPRINT\r\n",
-                                   out));
+  EXPECT_EQ(
+      "", describeDifference(
+              "REPEAT;1\r\nPCX80000;ROW1\r\nBAND80000;COMP0\n" + bytes + "ENDPCX\nPRINT\r\n", out));
 }
 
 TEST_F(PageTransfer, debug_mode_keeps_the_image) {
@@ -221,8 +227,7 @@ TEST_F(PageTransfer, pages_that_cannot_be_read_whole_write_nothing_and_stay) {
   close(fd);
   mkdir((dir.path + "/vdqTEST_dir").c_str(), 0700);
 
-  for (const std::string& path :
-       {dir.path + "/vdqTEST_missing", dir.path + "/vdqTEST_dir", big}) {
+  for (const std::string& path : {dir.path + "/vdqTEST_missing", dir.path + "/vdqTEST_dir", big}) {
     SCOPED_TRACE(path);
     int result = 0;
     EXPECT_EQ("", send(path, &result));
@@ -294,16 +299,17 @@ TEST_F(PageTransfer, a_page_of_300_mb_is_sent_in_the_memory_of_a_few_bands) {
   // AddressSanitizer holds freed blocks back to catch their use; the probe
   // measures memory, not use after free.
   const char* asan = getenv("ASAN_OPTIONS");
-  const std::string asanOptions = std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=0";
+  const std::string asanOptions =
+      std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=0";
 
   const std::vector<std::string> rows[] = {{path, "3"}, {path, "0", "raw"}};
   for (const std::vector<std::string>& args : rows) {
     SCOPED_TRACE(args.size() > 2 ? "raw page mode" : "bands, 3 helpers");
-    RunSpec probe;
+    ChildSpec probe;
     probe.program = PAGE_MEMORY_PROBE;
     probe.args = args;
     probe.env = {{"ASAN_OPTIONS", asanOptions}};
-    const RunResult r = runProgram(probe);
+    const ChildResult r = runChild(probe);
     ASSERT_EQ(0, r.exitStatus) << r.err;
     int result = -1;
     long grownKiB = -1;
@@ -321,7 +327,8 @@ TEST_F(PageTransfer, a_page_whose_memory_cannot_be_had_writes_nothing_and_stays)
   const std::string bytes = mixedBytes(100000);
   for (const bool raw : {false, true}) {
     for (const int count : {0, 2}) {
-      SCOPED_TRACE(std::string(raw ? "raw page mode" : "bands") + ", helpers " + std::to_string(count));
+      SCOPED_TRACE(std::string(raw ? "raw page mode" : "bands") + ", helpers " +
+                   std::to_string(count));
       PCXraw = raw;
       setBandCodingHelpers(count);
       const std::string path = image(bytes);
@@ -365,8 +372,7 @@ std::string sendThroughStalledPrinter(const std::function<void()>& send, size_t 
   bool cutDone = false;
   for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       break;
     }
     out.append(buffer, static_cast<size_t>(n));
@@ -415,12 +421,12 @@ TEST_F(PageTransfer, a_page_cut_short_while_it_is_sent_still_gets_its_whole_fram
     std::vector<uint8_t> sent;
     JobReport report;
     StreamError error;
-    const bool valid = parseJobStream(
-        reinterpret_cast<const uint8_t*>(out.data()), out.size(), &report, &error,
-        [&sent](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
-          sent = image;
-          return true;
-        });
+    const bool valid =
+        parseJobStream(reinterpret_cast<const uint8_t*>(out.data()), out.size(), &report, &error,
+                       [&sent](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
+                         sent = image;
+                         return true;
+                       });
     ASSERT_TRUE(valid) << error.message << " at offset " << error.offset;
     EXPECT_TRUE(report.complete);
     ASSERT_EQ(1u, report.pages.size());

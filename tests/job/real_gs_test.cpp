@@ -3,6 +3,7 @@
 // the stream's fixed parts byte for byte, and every page put back together
 // from its bands (COMP1 through the band decoder) equal to the PCX file that
 // Ghostscript writes for the same command.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +11,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "job_support.h"
 
@@ -22,11 +21,9 @@ std::string findGs() {
   std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
   for (size_t at = 0; at <= dirs.size();) {
     size_t colon = dirs.find(':', at);
-    if (colon == std::string::npos)
-      colon = dirs.size();
+    if (colon == std::string::npos) colon = dirs.size();
     const std::string candidate = dirs.substr(at, colon - at) + "/gs";
-    if (access(candidate.c_str(), X_OK) == 0)
-      return candidate;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
     at = colon + 1;
   }
   return "";
@@ -35,10 +32,10 @@ std::string findGs() {
 struct JobShape {
   const char* name;
   int pages;
-  int dpi;             // the resolution request in the job, 0 for none (gs gets 300)
-  bool boundingBox;    // "%%BoundingBox: 0 0 286 430"
-  bool labelSize;      // a 4x6 inch page; otherwise gs's default page
-  int rotate;          // -rotate value, or -1 for none
+  int dpi;           // the resolution request in the job, 0 for none (gs gets 300)
+  bool boundingBox;  // "%%BoundingBox: 0 0 286 430"
+  bool labelSize;    // a 4x6 inch page; otherwise gs's default page
+  int rotate;        // -rotate value, or -1 for none
   bool debug;
   std::vector<std::string> extraArgs;
 };
@@ -47,8 +44,7 @@ struct JobShape {
 // pages are told apart and the bands hold both runs and detail.
 std::string labelJob(const JobShape& shape) {
   std::string job = "%!PS-Adobe-3.0\n";
-  if (shape.boundingBox)
-    job += "%%BoundingBox: 0 0 286 430\n";
+  if (shape.boundingBox) job += "%%BoundingBox: 0 0 286 430\n";
   job += "%%Pages: " + std::to_string(shape.pages) + "\n%%EndComments\n";
   if (shape.dpi != 0)
     job += "<< /HWResolution [" + std::to_string(shape.dpi) + " " + std::to_string(shape.dpi) +
@@ -63,9 +59,8 @@ std::string labelJob(const JobShape& shape) {
     job += "/Helvetica findfont 12 scalefont setfont\n";
     job += "20 350 moveto (Ship to: Dock " + n + ", Row " + std::to_string(page * 7) + ") show\n";
     job += "3 setlinewidth 8 8 272 416 rectstroke\n";
-    job += "0 1 " + std::to_string(20 + page * 5) +
-           " { dup 5 mul 24 add 40 moveto 3 mod 1 add " + n +
-           " add setlinewidth 0 140 rlineto stroke } for\n";
+    job += "0 1 " + std::to_string(20 + page * 5) + " { dup 5 mul 24 add 40 moveto 3 mod 1 add " +
+           n + " add setlinewidth 0 140 rlineto stroke } for\n";
     job += "showpage\n";
   }
   job += "%%EOF\n";
@@ -77,23 +72,20 @@ class RealGs : public ::testing::TestWithParam<JobShape> {};
 TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
   const JobShape& shape = GetParam();
   const std::string gs = findGs();
-  if (gs.empty())
-    GTEST_SKIP() << "Ghostscript is not installed";
+  if (gs.empty()) GTEST_SKIP() << "Ghostscript is not installed";
 
   ScratchDir work("vtgswork"), cap("vtgscap"), ref("vtgsref");
   std::vector<std::string> args = {"-dir", cap.path};
-  if (shape.rotate != -1)
-    args.insert(args.end(), {"-rotate", std::to_string(shape.rotate)});
-  if (shape.debug)
-    args.push_back("-debug");
+  if (shape.rotate != -1) args.insert(args.end(), {"-rotate", std::to_string(shape.rotate)});
+  if (shape.debug) args.push_back("-debug");
   args.insert(args.end(), shape.extraArgs.begin(), shape.extraArgs.end());
 
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
   runSpec.args = args;
   runSpec.input = labelJob(shape);
   runSpec.env = {{"TMPDIR", work.path}};
-  const RunResult run = runProgram(runSpec);
+  const ChildResult run = runChild(runSpec);
   ASSERT_EQ(0, run.exitStatus) << run.err;
   EXPECT_EQ("", run.err);
 
@@ -108,26 +100,33 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     EXPECT_EQ(std::vector<std::string>{}, listDir(cap.path));
     EXPECT_EQ(std::vector<std::string>{}, listDir(work.path));
     std::string header = "% \n%  " + std::string(VORMEL_BIN);
-    for (const std::string& arg : args)
-      header += " " + arg;
+    for (const std::string& arg : args) header += " " + arg;
     writeFile(capture, header + runSpec.input);
   }
 
   // The same command, writing into a directory of our own.
-  const int orientation = shape.rotate == 90 ? 1 : shape.rotate == 180 ? 2 : shape.rotate == 270 ? 3 : 0;
-  RunSpec render;
+  const int orientation = shape.rotate == 90    ? 1
+                          : shape.rotate == 180 ? 2
+                          : shape.rotate == 270 ? 3
+                                                : 0;
+  ChildSpec render;
   render.program = gs;
-  render.args = {"-q", "-sDEVICE=pcxmono", "-dNOPAUSE", "-dBATCH", "-dEPSCrop",
+  render.args = {"-q",
+                 "-sDEVICE=pcxmono",
+                 "-dNOPAUSE",
+                 "-dBATCH",
+                 "-dEPSCrop",
                  "-r" + std::to_string(shape.dpi != 0 ? shape.dpi : 300),
-                 "-sOutputFile=" + ref.path + "/p_%d", "-c",
+                 "-sOutputFile=" + ref.path + "/p_%d",
+                 "-c",
                  "<< /Orientation " + std::to_string(orientation) + " >> setpagedevice",
                  "-f" + capture};
-  ASSERT_EQ(0, runProgram(render).exitStatus);
+  ASSERT_EQ(0, runChild(render).exitStatus);
   ASSERT_EQ(static_cast<size_t>(shape.pages), listDir(ref.path).size());
 
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(run.out, &parsed));
-  ASSERT_EQ(static_cast<size_t>(shape.pages), parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(run.out, &parsed));
+  ASSERT_EQ(static_cast<size_t>(shape.pages), parsed.size());
 
   const bool rotated = shape.rotate == 90 || shape.rotate == 270;
   std::string expected = "!QXR_SETUP\r\n" +
@@ -141,16 +140,14 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     ASSERT_GT(pcx.size(), 128u);
     expected += "REPEAT;1\r\nPCX" + std::to_string(pcx.size()) + ";ROW1\r\n";
     const bool rawPages = !shape.extraArgs.empty() && shape.extraArgs[0] == "-PCX";
-    for (size_t at = 0; at < pcx.size(); at += rawPages ? pcx.size() : 32768)
-      expected += "<band>";
+    for (size_t at = 0; at < pcx.size(); at += rawPages ? pcx.size() : 32768) expected += "<band>";
     if (!rawPages) {
-      const std::vector<std::string>& kinds = parsed.pages[page - 1].bandKinds;
+      const std::vector<std::string>& kinds = parsed[page - 1].bandKinds;
       EXPECT_NE(kinds.end(), std::find(kinds.begin(), kinds.end(), "COMP1"))
           << "a label page should have bands that shrink";
     }
     expected += "ENDPCX\nPRINT\r\n";
-    const std::vector<uint8_t>& sent = parsed.pages[page - 1].bytes;
-    EXPECT_EQ("", describeDifference(pcx, std::string(sent.begin(), sent.end())));
+    EXPECT_EQ("", describeDifference(pcx, parsed[page - 1].bytes));
 
     // The page has the size the job asked for, at the resolution it asked for.
     const int dpi = shape.dpi != 0 ? shape.dpi : 300;
@@ -167,77 +164,76 @@ TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
     }
   }
   expected += "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
-  EXPECT_EQ("", describeDifference(expected, parsed.skeleton));
+  EXPECT_EQ("", describeDifference(expected, streamSkeleton(run.out)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Jobs, RealGs,
-    ::testing::Values(
-        JobShape{"dpi203_bbox", 3, 203, true, true, -1, false, {}},
-        JobShape{"dpi300_no_request_rotate90", 2, 0, true, true, 90, true, {}},
-        JobShape{"dpi600_bbox_rotate180", 2, 600, true, true, 180, false, {}},
-        JobShape{"dpi203_no_bbox_rotate270", 2, 203, false, true, 270, true, {}},
-        JobShape{"dpi300_letter_no_bbox", 2, 300, false, false, -1, false, {}},
-        JobShape{"dpi203_raw_page_mode", 2, 203, true, true, 0, true, {"-PCX"}}),
-    [](const ::testing::TestParamInfo<JobShape>& info) { return std::string(info.param.name); });
+    ::testing::Values(JobShape{"dpi203_bbox", 3, 203, true, true, -1, false, {}},
+                      JobShape{"dpi300_no_request_rotate90", 2, 0, true, true, 90, true, {}},
+                      JobShape{"dpi600_bbox_rotate180", 2, 600, true, true, 180, false, {}},
+                      JobShape{"dpi203_no_bbox_rotate270", 2, 203, false, true, 270, true, {}},
+                      JobShape{"dpi300_letter_no_bbox", 2, 300, false, false, -1, false, {}},
+                      JobShape{"dpi203_raw_page_mode", 2, 203, true, true, 0, true, {"-PCX"}}),
+    [](const ::testing::TestParamInfo<JobShape>& shape) { return std::string(shape.param.name); });
 
 }  // namespace
 
 namespace {
 
 TEST(RealGsPaths, shell_characters_in_both_directories_render_and_run_nothing_else) {
-  if (findGs().empty())
-    GTEST_SKIP() << "Ghostscript is not installed";
+  if (findGs().empty()) GTEST_SKIP() << "Ghostscript is not installed";
   ScratchDir work("vtgswork"), cap("vtgscap"), cwd("vtgscwd");
   const std::string tmpdir = work.path + "/t\"$(touch pwned1)`touch pwned2`'$HOME\\ x";
   const std::string capdir = cap.path + "/c\"$(touch pwned3)`touch pwned4`;touch pwned5";
   ASSERT_EQ(0, mkdir(tmpdir.c_str(), 0700));
   ASSERT_EQ(0, mkdir(capdir.c_str(), 0700));
 
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
   runSpec.args = {"-dir", capdir, "-debug"};
   runSpec.input = labelJob(JobShape{"", 2, 203, true, true, -1, true, {}});
   runSpec.env = {{"TMPDIR", tmpdir}};
   runSpec.cwd = cwd.path;
-  const RunResult run = runProgram(runSpec);
+  const ChildResult run = runChild(runSpec);
   EXPECT_EQ(0, run.exitStatus) << run.err;
   EXPECT_EQ(std::vector<std::string>{}, listDir(cwd.path));
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(run.out, &parsed));
-  ASSERT_EQ(2u, parsed.pages.size());
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(run.out, &parsed));
+  ASSERT_EQ(2u, parsed.size());
   // The images gs wrote into the odd directory are the pages that were sent.
   const std::vector<std::string> images = pageImagesIn(tmpdir);
   ASSERT_EQ(2u, images.size());
   for (int page = 0; page < 2; ++page) {
     const std::string pcx = readFile(images[page]);
-    EXPECT_EQ(pcx, std::string(parsed.pages[page].bytes.begin(), parsed.pages[page].bytes.end()));
+    EXPECT_EQ(pcx, parsed[page].bytes);
   }
   EXPECT_EQ(1u, listDir(capdir).size());
 }
 
 TEST(RealGsPaths, a_job_that_renders_no_page_sends_no_printer_command_and_says_why) {
-  if (findGs().empty())
-    GTEST_SKIP() << "Ghostscript is not installed";
+  if (findGs().empty()) GTEST_SKIP() << "Ghostscript is not installed";
   struct Row {
     const char* claim;
     std::string job;
     std::string error;
   } rows[] = {
       {"a PostScript error before the first page", "%!PS\nnosuchoperator\nshowpage\n",
-       "ERROR: Ghostscript rendered no page (Error: /undefined in nosuchoperator); nothing was printed\n"},
+       "ERROR: Ghostscript rendered no page (Error: /undefined in nosuchoperator); nothing was "
+       "printed\n"},
       {"a job without pages", "%!PS\n%%BoundingBox: 0 0 288 432\n",
        "ERROR: Ghostscript rendered no page (the job has no pages); nothing was printed\n"},
-      {"no job at all", "", "ERROR: Ghostscript rendered no page (the job has no pages); nothing was printed\n"},
+      {"no job at all", "",
+       "ERROR: Ghostscript rendered no page (the job has no pages); nothing was printed\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.claim);
     ScratchDir work("vtgswork");
-    RunSpec runSpec;
+    ChildSpec runSpec;
     runSpec.program = VORMEL_BIN;
     runSpec.input = row.job;
     runSpec.env = {{"TMPDIR", work.path}};
-    const RunResult run = runProgram(runSpec);
+    const ChildResult run = runChild(runSpec);
     EXPECT_EQ(1, run.exitStatus);
     EXPECT_EQ(row.error, run.err);
     EXPECT_EQ(0u, run.out.rfind("Unable to find image file: ", 0)) << run.out;
@@ -306,23 +302,23 @@ TEST(RealGsPaths, a_pdf_job_is_rendered_as_pdf_page_for_page) {
 }
 
 TEST(RealGsPaths, a_job_gs_rejects_fails_without_its_messages_reaching_the_printer) {
-  if (findGs().empty())
-    GTEST_SKIP() << "Ghostscript is not installed";
+  if (findGs().empty()) GTEST_SKIP() << "Ghostscript is not installed";
   ScratchDir work("vtgswork");
-  RunSpec runSpec;
+  ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;
-  runSpec.input = "%!PS\n%%BoundingBox: 0 0 288 432\n<< /PageSize [288 432] >> setpagedevice\n"
-               "20 20 moveto 100 100 lineto stroke showpage\nnosuchoperator\n";
+  runSpec.input =
+      "%!PS\n%%BoundingBox: 0 0 288 432\n<< /PageSize [288 432] >> setpagedevice\n"
+      "20 20 moveto 100 100 lineto stroke showpage\nnosuchoperator\n";
   runSpec.env = {{"TMPDIR", work.path}};
-  const RunResult run = runProgram(runSpec);
+  const ChildResult run = runChild(runSpec);
   EXPECT_EQ(1, run.exitStatus);
   // Ghostscript's own first error is named; nothing of it reaches the printer.
   EXPECT_EQ("ERROR: gs failed with exit status 1 (Error: /undefined in nosuchoperator)\n", run.err);
   EXPECT_EQ(std::string::npos, run.out.find("nosuchoperator"));
   EXPECT_EQ(0u, run.out.find("!QXR_SETUP\r\n"));
-  ParsedStream parsed;
-  ASSERT_EQ("", parseStream(run.out, &parsed));
-  EXPECT_EQ(1u, parsed.pages.size());  // the page rendered before the error
+  std::vector<StreamPage> parsed;
+  ASSERT_EQ("", streamProblem(run.out, &parsed));
+  EXPECT_EQ(1u, parsed.size());  // the page rendered before the error
 }
 
 }  // namespace

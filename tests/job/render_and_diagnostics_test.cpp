@@ -1,6 +1,7 @@
 // Rendering and diagnostics in-process: the render command text and the
 // argument vector it names, gs's status as a shell would report it, page
 // counting by prefix, the error log and the debug blocks.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,13 +10,11 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
-#include "state/job_settings.h"
 #include "driver/render.h"
 #include "job_support.h"
+#include "state/job_settings.h"
 
 namespace {
 
@@ -28,8 +27,7 @@ class Render : public ::testing::Test {
   }
   void TearDown() override {
     setenv("PATH", savedPath.c_str(), 1);
-    for (const char* name : {"STUB_GS_ARGS", "STUB_GS_EXIT", "STUB_GS_KILL"})
-      unsetenv(name);
+    for (const char* name : {"STUB_GS_ARGS", "STUB_GS_EXIT", "STUB_GS_KILL"}) unsetenv(name);
   }
   ScratchDir dir;
   std::string savedPath;
@@ -54,9 +52,10 @@ TEST_F(Render, command_text_takes_resolution_and_orientation_from_the_job) {
     std::string pieces = row.pieces;
     pieces.replace(pieces.find('P'), 1, pTmpFname);
     const std::string command = buildRenderCommand();
-    EXPECT_EQ("gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " + pieces + " -f\"" +
-                  saveFname + "\" 2>/dev/null",
-              command);
+    EXPECT_EQ(
+        "gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " +
+            pieces + " -f\"" + saveFname + "\" 2>/dev/null",
+        command);
     // Everything but the paths and the resolution piece: 159 characters.
     const size_t resolutionPiece = std::to_string(row.res).size() + 3;  // "-r%d "
     EXPECT_EQ(159u, command.size() - pTmpFname.size() - saveFname.size() - resolutionPiece);
@@ -68,15 +67,14 @@ TEST_F(Render, arguments_are_the_words_a_shell_would_make_of_the_command_text) {
   // command text must give exactly the vector gs is started with.
   xRes = 203;
   rotateimage = 90;
-  RunSpec shell;
+  ChildSpec shell;
   shell.program = "/bin/sh";
   std::string command = buildRenderCommand();
   shell.args = {"-c", "printf '%s\\n' " + command};
-  const RunResult split = runProgram(shell);
+  const ChildResult split = runChild(shell);
   ASSERT_EQ(0, split.exitStatus);
   std::string joined;
-  for (const std::string& arg : buildRenderArguments())
-    joined += arg + "\n";
+  for (const std::string& arg : buildRenderArguments()) joined += arg + "\n";
   EXPECT_EQ(split.out, joined);
 }
 
@@ -89,8 +87,7 @@ TEST_F(Render, status_is_reported_as_a_shell_would) {
   setenv("PATH", stubPath().c_str(), 1);
   EXPECT_EQ(0, renderJob());
   std::string joined;
-  for (const std::string& arg : buildRenderArguments())
-    joined += arg + "\n";
+  for (const std::string& arg : buildRenderArguments()) joined += arg + "\n";
   EXPECT_EQ(joined.substr(3), readFile(argsFile));  // the stub does not list argument 0
 
   setenv("STUB_GS_EXIT", "3", 1);

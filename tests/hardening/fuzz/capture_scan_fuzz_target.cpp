@@ -15,8 +15,8 @@
 #include "driver/job_capture.h"
 #include "driver/line_scanner.h"
 #include "driver/raw_job.h"
-#include "state/job_settings.h"
 #include "fuzz_check.h"
+#include "state/job_settings.h"
 
 namespace {
 
@@ -58,8 +58,7 @@ std::string capture(FILE* in) {
 }  // namespace
 
 int fuzzCaptureScan(const uint8_t* data, size_t size) {
-  if (size == 0)
-    return 0;
+  if (size == 0) return 0;
   std::string job;
   const uint8_t placing = data[0];
   if (placing >= 128) {
@@ -67,20 +66,17 @@ int fuzzCaptureScan(const uint8_t* data, size_t size) {
     // line of filler or after a filler line.
     const size_t before = placing % 64;
     job.assign(256 * 1024 - before, 'x');
-    if (placing & 64)
-      job.back() = '\n';
+    if (placing & 64) job.back() = '\n';
   }
   job.append(reinterpret_cast<const char*>(data + 1), size - 1);
-  const std::string expected =
-      job.empty() || job.back() == '\n' ? job : job + "\n";
+  const std::string expected = job.empty() || job.back() == '\n' ? job : job + "\n";
 
   // Line by line with the one-line scans.
   resetJobSettings();
   size_t start = 0;
   while (start < job.size()) {
     size_t end = job.find('\n', start);
-    if (end == std::string::npos)
-      end = job.size();
+    if (end == std::string::npos) end = job.size();
     const std::string line = job.substr(start, end - start);
     scanBoundingBox(line);
     scanResolution(line);

@@ -43,8 +43,12 @@ void replay(const std::vector<std::vector<uint8_t>>& inputs, int (*target)(const
     for (int i = 0; i < mutations && !input.empty(); ++i) {
       std::vector<uint8_t> m = input;
       switch (i % 3) {
-        case 0: m.resize(rng() % m.size()); break;
-        case 1: m[rng() % m.size()] ^= static_cast<uint8_t>(1 + rng() % 255); break;
+        case 0:
+          m.resize(rng() % m.size());
+          break;
+        case 1:
+          m[rng() % m.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+          break;
         default:
           m.insert(m.begin() + static_cast<std::ptrdiff_t>(rng() % m.size()),
                    static_cast<uint8_t>(rng()));

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "state/job_settings.h"
 #include "driver/options.h"
 #include "fuzz_check.h"
+#include "state/job_settings.h"
 
 namespace {
 
@@ -23,13 +23,16 @@ struct Settings {
 
 Settings parse(std::vector<std::string> words) {
   std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(&word[0]);
+  for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
   resetJobSettings();
   parseOptions(static_cast<int>(words.size()), argv.data());
   FUZZ_CHECK(memchr(debugDirLoc, '\0', kDebugDirSize) != nullptr);
-  return Settings{bDebug, bRaw, PCXraw, newSFCC, debugDirLoc,
+  return Settings{bDebug,
+                  bRaw,
+                  PCXraw,
+                  newSFCC,
+                  debugDirLoc,
                   {printSpeed, slewSpeed, intensity, labelCut, batchSize, tearOffset, rotateimage,
                    sRow, sCol, mediaHandling, gapSensing, mediaType, pauseMode, slashzero, orient,
                    mirror, pageLen, pageWid, xRes}};
@@ -48,8 +51,7 @@ int fuzzOptionWords(const uint8_t* data, size_t size) {
       word += static_cast<char>(data[i]);
     }
   }
-  if (size > 0)
-    words.push_back(word);
+  if (size > 0) words.push_back(word);
 
   const Settings first = parse(words);
   const Settings again = parse(words);
@@ -73,8 +75,7 @@ int fuzzOptionWords(const uint8_t* data, size_t size) {
     debugWord = debugWord || words[i] == "-debug" || words[i] == "-diag";
     rawWord = rawWord || words[i] == "-raw";
     pcxWord = pcxWord || words[i] == "-PCX" || words[i] == "-diag";
-    if (words[i] == "-dir" && i + 1 < words.size())
-      lastDir = &words[i + 1];
+    if (words[i] == "-dir" && i + 1 < words.size()) lastDir = &words[i + 1];
   }
   FUZZ_CHECK(bDebug == debugWord && bRaw == rawWord && PCXraw == pcxWord);
   // A value with a NUL cannot occur (words are split there); one that fits
