@@ -246,53 +246,61 @@ TEST(RealGsPaths, a_pdf_job_is_rendered_as_pdf_page_for_page) {
   // A PDF made by Ghostscript from a two-page 4 x 6 inch label, followed by
   // the two lines a print queue adds for the label size and resolution.
   const std::string gs = findGs();
-  if (gs.empty())
-    GTEST_SKIP() << "Ghostscript is not installed";
+  if (gs.empty()) GTEST_SKIP() << "Ghostscript is not installed";
   ScratchDir work("vtgswork"), ref("vtgsref");
   writeFile(ref.path + "/label.ps", labelJob(JobShape{"", 2, 0, true, true, -1, false, {}}));
-  RunSpec makePdf;
+  ChildSpec makePdf;
   makePdf.program = gs;
-  makePdf.args = {"-q", "-sDEVICE=pdfwrite", "-dNOPAUSE", "-dBATCH", "-sOutputFile=" + ref.path + "/label.pdf",
+  makePdf.args = {"-q",
+                  "-sDEVICE=pdfwrite",
+                  "-dNOPAUSE",
+                  "-dBATCH",
+                  "-sOutputFile=" + ref.path + "/label.pdf",
                   ref.path + "/label.ps"};
-  ASSERT_EQ(0, runProgram(makePdf).exitStatus);
+  ASSERT_EQ(0, runChild(makePdf).exitStatus);
   const std::string pdf = readFile(ref.path + "/label.pdf");
   ASSERT_EQ(0u, pdf.rfind("%PDF-", 0));
 
   // Option words enough to push the PDF header past the first KiB, where
   // Ghostscript no longer looks for it.
   std::vector<std::string> words;
-  for (int i = 0; i < 150; ++i)
-    words.insert(words.end(), {"-speed", "4"});
+  for (int i = 0; i < 150; ++i) words.insert(words.end(), {"-speed", "4"});
   for (const bool fromFile : {false, true}) {
     SCOPED_TRACE(fromFile ? "job from a file" : "job from a pipe");
-    RunSpec runSpec;
+    ChildSpec runSpec;
     runSpec.program = fromFile ? "/bin/sh" : VORMEL_BIN;
     const std::string job = pdf + "%%BoundingBox: 0 0 288 432\n<< /HWResolution [203 203] >>\n";
     if (fromFile) {
       writeFile(ref.path + "/job.pdf", job);
-      runSpec.args = {"-c", "job=$1; shift; exec \"$0\" \"$@\" < \"$job\"", VORMEL_BIN, ref.path + "/job.pdf"};
+      runSpec.args = {"-c", "job=$1; shift; exec \"$0\" \"$@\" < \"$job\"", VORMEL_BIN,
+                      ref.path + "/job.pdf"};
     } else {
       runSpec.input = job;
     }
     runSpec.args.insert(runSpec.args.end(), words.begin(), words.end());
     runSpec.env = {{"TMPDIR", work.path}};
-    const RunResult run = runProgram(runSpec);
+    const ChildResult run = runChild(runSpec);
     ASSERT_EQ(0, run.exitStatus) << run.err;
-    ParsedStream parsed;
-    ASSERT_EQ("", parseStream(run.out, &parsed));
-    ASSERT_EQ(2u, parsed.pages.size());
+    std::vector<StreamPage> parsed;
+    ASSERT_EQ("", streamProblem(run.out, &parsed));
+    ASSERT_EQ(2u, parsed.size());
     EXPECT_EQ(0u, run.out.find("!QXR_SETUP\r\nENGINE-LENGTH;6000:WIDTH;4000\r\n"));
     EXPECT_NE(std::string::npos, run.out.find("~PAPER;SPEED IPS 4\r\n"));
 
     // Ghostscript's own rendering of the PDF, page for page.
-    RunSpec render;
+    ChildSpec render;
     render.program = gs;
-    render.args = {"-q", "-sDEVICE=pcxmono", "-dNOPAUSE", "-dBATCH", "-r203", "-sOutputFile=" + ref.path + "/p_%d",
+    render.args = {"-q",
+                   "-sDEVICE=pcxmono",
+                   "-dNOPAUSE",
+                   "-dBATCH",
+                   "-r203",
+                   "-sOutputFile=" + ref.path + "/p_%d",
                    ref.path + "/label.pdf"};
-    ASSERT_EQ(0, runProgram(render).exitStatus);
+    ASSERT_EQ(0, runChild(render).exitStatus);
     for (int page = 0; page < 2; ++page) {
       const std::string pcx = readFile(ref.path + "/p_" + std::to_string(page + 1));
-      EXPECT_EQ("", describeDifference(pcx, std::string(parsed.pages[page].bytes.begin(), parsed.pages[page].bytes.end())));
+      EXPECT_EQ("", describeDifference(pcx, parsed[page].bytes));
       const int width = (static_cast<uint8_t>(pcx[8]) | static_cast<uint8_t>(pcx[9]) << 8) + 1;
       const int height = (static_cast<uint8_t>(pcx[10]) | static_cast<uint8_t>(pcx[11]) << 8) + 1;
       EXPECT_EQ(4 * 203, width);
