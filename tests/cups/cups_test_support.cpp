@@ -4,6 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -191,4 +194,18 @@ int countLines(const std::string& text, const std::string& line) {
     start = end + 1;
   }
   return count;
+}
+
+int freeLoopbackPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  close(s);
+  return port;
 }

@@ -62,5 +62,8 @@ bool waitProgram(pid_t pid, int timeoutSeconds, RunResult& result);
 // window of each), or "" when they are equal.
 std::string describeDifference(const std::string& expected, const std::string& actual);
 
+// A port on loopback that nothing listens on right now (0 when none can be had).
+int freeLoopbackPort();
+
 // Number of lines of `text` equal to `line` (line feeds separate lines).
 int countLines(const std::string& text, const std::string& line);

@@ -33,21 +33,6 @@ using Env = std::vector<std::pair<std::string, std::string>>;
 const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
 const char* const kTrailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
 
-// A port on loopback that nothing listens on right now.
-int freeLoopbackPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  close(s);
-  return port;
-}
-
 // The decimal number that follows `prefix` in `text` (from `from` on), or -1.
 int numberAfter(const std::string& text, const std::string& prefix, size_t from = 0) {
   const size_t at = text.find(prefix, from);
