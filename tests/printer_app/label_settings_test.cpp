@@ -78,16 +78,19 @@ TEST(LabelMedia, every_label_stock_is_offered_at_its_size) {
 TEST(LabelMedia, custom_limits_are_those_of_the_printer_descriptions) {
   const std::vector<std::string> names = labelMediaNames();
   ASSERT_GE(names.size(), 2u);
-  const pwg_media_t* low = pwgMediaForPWG(names[names.size() - 2].c_str());
-  const pwg_media_t* high = pwgMediaForPWG(names.back().c_str());
-  ASSERT_NE(low, nullptr);
-  ASSERT_NE(high, nullptr);
+  // pwgMediaForPWG answers a custom name in one static record: copy each.
+  const pwg_media_t* found = pwgMediaForPWG(names[names.size() - 2].c_str());
+  ASSERT_NE(found, nullptr);
+  const pwg_media_t low = *found;
+  found = pwgMediaForPWG(names.back().c_str());
+  ASSERT_NE(found, nullptr);
+  const pwg_media_t high = *found;
   EXPECT_EQ(names[names.size() - 2].rfind("custom_min_", 0), 0u);
   EXPECT_EQ(names.back().rfind("custom_max_", 0), 0u);
-  EXPECT_NEAR(low->width * 72.0 / 2540, kMinWidthPoints, 0.05);
-  EXPECT_NEAR(low->length * 72.0 / 2540, kMinLengthPoints, 0.05);
-  EXPECT_NEAR(high->width * 72.0 / 2540, kMaxWidthPoints, 0.05);
-  EXPECT_NEAR(high->length * 72.0 / 2540, kMaxLengthPoints, 0.05);
+  EXPECT_NEAR(low.width * 72.0 / 2540, kMinWidthPoints, 0.05);
+  EXPECT_NEAR(low.length * 72.0 / 2540, kMinLengthPoints, 0.05);
+  EXPECT_NEAR(high.width * 72.0 / 2540, kMaxWidthPoints, 0.05);
+  EXPECT_NEAR(high.length * 72.0 / 2540, kMaxLengthPoints, 0.05);
 }
 
 TEST(LabelMedia, default_is_four_by_six_inches) {

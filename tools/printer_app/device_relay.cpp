@@ -104,6 +104,9 @@ bool relayToDevice(pappl_job_t* job, pappl_device_t* device, const std::vector<s
   // out, so the printer is never left inside a command.
   PageFrames frames{};
   bool stopped = false;
+  bool streamSeen = false;  // the output began as a printer stream
+  bool withheld = false;    // it did not: nothing of it goes to the printer
+  std::string head;         // the output's first bytes, until that is known
   char buffer[65536];
   for (;;) {
     if (!stopped && papplJobIsCanceled(job)) {
@@ -116,14 +119,30 @@ bool relayToDevice(pappl_job_t* job, pappl_device_t* device, const std::vector<s
     const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    if (result.deviceFailed) continue;
-    if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
+    if (result.deviceFailed || withheld) continue;
+    // Only a printer stream reaches the printer: a message printed instead
+    // of one (a job without pages) would come out as a label of text.
+    const char* data = buffer;
+    size_t length = static_cast<size_t>(n);
+    if (!streamSeen) {
+      head.append(buffer, length);
+      const int start = checkStreamStart(head.data(), head.size());
+      if (start < 0) continue;
+      if (start == 0) {
+        withheld = true;
+        continue;
+      }
+      streamSeen = true;
+      data = head.data();
+      length = head.size();
+    }
+    if (papplDeviceWrite(device, data, length) < 0) {
       result.deviceFailed = true;
       if (!stopped) kill(pid, SIGTERM);
       stopped = true;
       continue;
     }
-    const int32_t done = scanPageFrames(frames, buffer, static_cast<size_t>(n));
+    const int32_t done = scanPageFrames(frames, data, length);
     if (done > 0) {
       papplDeviceFlush(device);
       if (countPages) papplJobSetImpressionsCompleted(job, done);

@@ -21,7 +21,8 @@ struct DeviceRelayResult {
 // input from `inputFd` and standard output on a pipe; copies everything it
 // writes to `device`; when `countPages` is set, each page is added to the
 // job's completed impressions as its "PRINT" line goes out (raster pages
-// are counted by PAPPL as they arrive). A cancelled job or a failed device write
+// are counted by PAPPL as they arrive). Output that does not begin as a
+// printer stream never reaches the device. A cancelled job or a failed device write
 // sends SIGTERM to the program (which still completes the stream it has
 // begun); after a failed write nothing more is written. Returns once the
 // program has been waited for; true when it exited with status 0 and every

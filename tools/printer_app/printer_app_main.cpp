@@ -13,6 +13,7 @@
 #include <string>
 
 #include "label_driver.h"
+#include "png_job.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ pappl_system_t* makeSystem(int numOptions, cups_option_t* options, void*) {
   papplSystemSetPrinterDrivers(system, count, drivers, chooseLabelDriver, nullptr, setUpLabelDriver, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", kLabelStreamFormat, printWithVormel, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", kLabelStreamFormat, printWithVormel, nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", kLabelStreamFormat, printPngJob, nullptr);
 
   pappl_version_t version = {};
   snprintf(version.name, sizeof version.name, "vormel-printer-app");

@@ -1,0 +1,345 @@
+// The printer application end to end: a server on a loopback port with two
+// printers on file devices, driven by ipptool as an IPP Everywhere client.
+// What each job leaves on its device is read with the stream parser and set
+// against what vormel writes for the same job, or, for raster jobs, against
+// Ghostscript's own PCX image of the same page.
+#include <gtest/gtest.h>
+
+#include <cups/cups.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cups_test_support.h"
+#include "inspect/job_stream_parser.h"
+
+namespace {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+const std::string kIppTests = std::string(VORMEL_SOURCE_DIR) + "/tests/printer_app/ipp";
+const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
+
+// The server for all tests of this file: started once, stopped at the end.
+// It runs under timeout(1), so it ends by itself should the test die.
+struct AppServer {
+  std::unique_ptr<TestDir> dir;
+  std::string app;   // the program under a name of this run: its local socket is ours alone
+  std::string host;  // 127.0.0.1:port
+  Env env;
+  pid_t pid = -1;
+  std::string problem;  // why the server is not there
+};
+AppServer* server = nullptr;
+
+std::string printerUri(const std::string& printer) { return "ipp://" + server->host + "/ipp/print/" + printer; }
+
+RunResult runIppTool(const std::string& uri, const std::string& testFile, const std::vector<std::string>& options) {
+  std::vector<std::string> argv = {IPPTOOL, "-t", "-T", "60"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(uri);
+  argv.push_back(kIppTests + "/" + testFile);
+  return runProgram(argv, {}, "", 300);
+}
+
+// ipptool ran its test file through and every test in it passed (it exits
+// with 0 also when it cannot read the file).
+bool ippPassed(const RunResult& r) {
+  return r.exitStatus == 0 && r.out.find("[PASS]") != std::string::npos &&
+         r.out.find("[FAIL]") == std::string::npos && r.err.find("ipptool:") == std::string::npos;
+}
+
+RunResult runApp(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {server->app};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProgram(argv, server->env, "", 120);
+}
+
+std::string gsRender(const std::string& job, const char* device, int dpi, const std::string& out) {
+  const RunResult r = runProgram({"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
+                                  std::string("-sDEVICE=") + device, "-r" + std::to_string(dpi),
+                                  "-sOutputFile=" + out, job},
+                                 {}, "");
+  return r.exitStatus == 0 ? std::string() : "gs " + std::string(device) + " failed: " + r.err;
+}
+
+void startServer() {
+  server = new AppServer;
+  server->dir.reset(new TestDir("papp"));
+  const std::string& d = server->dir->path;
+  for (const char* sub : {"/tmp", "/spool", "/dev203", "/dev300"}) mkdir((d + sub).c_str(), 0755);
+  server->app = d + "/vormel-printer-app-test" + std::to_string(getpid());
+  if (symlink(VORMEL_PRINTER_APP, server->app.c_str()) != 0) {
+    server->problem = "cannot link the program";
+    return;
+  }
+  server->env = {{"VORMEL_PROGRAM", VORMEL_BIN},
+                 {"VORMEL_PAGE_STREAM_PROGRAM", VORMEL_PAGE_STREAM},
+                 {"TMPDIR", d + "/tmp"}};
+  const int port = freeLoopbackPort();
+  if (port == 0) {
+    server->problem = "no free loopback port";
+    return;
+  }
+  server->host = "127.0.0.1:" + std::to_string(port);
+  server->pid = startProgram({"/usr/bin/timeout", "900", server->app, "server", "-o",
+                              "server-port=" + std::to_string(port), "-o", "listen-hostname=127.0.0.1", "-o",
+                              "spool-directory=" + d + "/spool", "-o", "log-file=" + d + "/log", "-o",
+                              "log-level=info", "-o", "state-file=" + d + "/state"},
+                             server->env, "", d + "/out", d + "/err");
+
+  // Up once it answers IPP.
+  bool up = false;
+  for (int tries = 0; tries < 240 && !up && !programEnded(server->pid); ++tries) {
+    up = runProgram({IPPTOOL, "-q", "ipp://" + server->host + "/ipp/system", kIppTests + "/system-up.test"}, {}, "",
+                    30)
+             .exitStatus == 0;
+    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  if (!up) {
+    server->problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
+    return;
+  }
+  for (const char* dpi : {"203", "300"}) {
+    const RunResult added = runApp({"add", "-d", std::string("label") + dpi, "-m", std::string("vormel_") + dpi, "-v",
+                                    "file://" + d + "/dev" + dpi});
+    if (added.exitStatus != 0) server->problem = "adding a printer failed: " + added.out + added.err;
+  }
+}
+
+// Starts the server before the first test and stops it after the last.
+class AppEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { startServer(); }
+  void TearDown() override {
+    if (server->pid > 0) {
+      runApp({"shutdown"});
+      RunResult ended;
+      waitProgram(server->pid, 60, ended);
+    }
+    delete server;
+    server = nullptr;
+  }
+};
+::testing::Environment* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+
+class PrinterApp : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(server->problem, ""); }
+};
+
+// ---- the printer's attributes ----------------------------------------------
+
+TEST_F(PrinterApp, each_model_advertises_its_resolution_label_settings_and_formats) {
+  for (const char* dpi : {"203", "300"}) {
+    const RunResult r = runIppTool(printerUri(std::string("label") + dpi), "label-attributes.test",
+                                   {"-d", std::string("dpi=") + dpi});
+    EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
+  }
+}
+
+// The sizes of the printer description, in points.
+std::vector<std::pair<double, double>> ppdSizes() {
+  std::vector<std::pair<double, double>> sizes;
+  const std::string ppd = readFile(std::string(VORMEL_PPD_DIR) + "/vormel-300dpi.ppd");
+  for (size_t at = ppd.find("*PaperDimension "); at != std::string::npos; at = ppd.find("*PaperDimension ", at + 1)) {
+    double w = 0, l = 0;
+    if (sscanf(ppd.c_str() + ppd.find('"', at), "\"%lf %lf\"", &w, &l) == 2) sizes.push_back({w, l});
+  }
+  return sizes;
+}
+
+TEST_F(PrinterApp, offers_the_label_sizes_of_the_printer_description) {
+  const RunResult r = runIppTool(printerUri("label300"), "label-attributes.test", {"-d", "dpi=300"});
+  const size_t at = r.out.find("media-supported (1setOf keyword) = ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const size_t from = at + strlen("media-supported (1setOf keyword) = ");
+  const std::string list = r.out.substr(from, r.out.find('\n', from) - from);
+  std::vector<std::pair<double, double>> offered;
+  int custom = 0;
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string name = list.substr(start, end - start);
+    start = end + 1;
+    if (name.rfind("custom_", 0) == 0) {
+      ++custom;
+      continue;
+    }
+    const pwg_media_t* media = pwgMediaForPWG(name.c_str());
+    ASSERT_NE(media, nullptr) << name;
+    offered.push_back({media->width * 72.0 / 2540, media->length * 72.0 / 2540});
+  }
+  EXPECT_EQ(custom, 2);
+
+  // One offered size for each size of the description, the same within the
+  // rounding of either (two decimals of a point, hundredths of a millimetre).
+  const std::vector<std::pair<double, double>> described = ppdSizes();
+  ASSERT_FALSE(described.empty());
+  EXPECT_EQ(offered.size(), described.size());
+  for (const auto& size : described) {
+    int matches = 0;
+    for (const auto& o : offered)
+      if (std::fabs(o.first - size.first) < 0.02 && std::fabs(o.second - size.second) < 0.02) ++matches;
+    EXPECT_EQ(matches, 1) << size.first << " x " << size.second << " pt";
+  }
+}
+
+// ---- jobs ------------------------------------------------------------------
+
+enum class Oracle { VormelStream, GhostscriptImage, Refused };
+
+struct JobRow {
+  const char* claim;
+  const char* printer;   // label203 or label300
+  int dpi;
+  const char* source;    // a PostScript job of tests/cups/jobs
+  const char* format;    // what it is sent as, made from the source when not PostScript;
+                         // "image/png;grey" is an 8-bit grey PNG, "image/png" a 1-bit one
+  const char* media;
+  const char* tracking;
+  int darkness, speed;   // print-darkness, print-speed
+  int pages;
+  const char* paperLine;
+  int32_t width, length; // label in thousandths of an inch
+  Oracle oracle;
+  const char* message;   // for a refused job: part of its job-state-message
+};
+
+const JobRow kJobRows[] = {
+    {"pdf_job_is_what_vormel_writes_for_it", "label300", 300, "three_labels.ps", "application/pdf", "oe_4x6in_4x6in",
+     "gap", 0, 0, 3, "~PAPER;INTENSITY 15;LABELS 2", 4000, 6000, Oracle::VormelStream, ""},
+    {"postscript_job_is_what_vormel_writes_for_it", "label203", 203, "label.ps", "application/postscript",
+     "om_100x150mm_100x150mm", "continuous", 0, 5080, 1, "~PAPER;INTENSITY 15;LABELS 0;SPEED IPS 2", 3930, 5902,
+     Oracle::VormelStream, ""},
+    {"one_bit_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png", "oe_4x6in_4x6in",
+     "mark", 20, 7620, 1, "~PAPER;INTENSITY 21;LABELS 1;SPEED IPS 3", 4000, 6000, Oracle::GhostscriptImage, ""},
+    {"grey_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png;grey",
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, "~PAPER;INTENSITY 15;LABELS 2", 4000, 6000, Oracle::GhostscriptImage, ""},
+    {"pwg_raster_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/pwg-raster",
+     "oe_4x6in_4x6in", "gap", -50, 0, 1, "~PAPER;INTENSITY 0;LABELS 2", 4000, 6000, Oracle::GhostscriptImage, ""},
+    {"job_without_pages_is_aborted_naming_the_cause", "label300", 300, "", "application/postscript",
+     "oe_4x6in_4x6in", "gap", 0, 0, 0, "", 0, 0, Oracle::Refused, "Ghostscript rendered no page"},
+};
+
+void PrintTo(const JobRow& row, std::ostream* os) { *os << row.claim; }
+
+struct PrintedStream {
+  bool valid = false;
+  StreamError error;
+  JobReport report;
+  std::vector<std::string> images;  // each page's image
+};
+
+PrintedStream readPrinted(const std::string& stream) {
+  PrintedStream p;
+  p.valid = parseJobStream(
+      reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), &p.report, &p.error,
+      [&p](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
+        p.images.emplace_back(image.begin(), image.end());
+        return true;
+      });
+  return p;
+}
+
+// The job file the row sends, made in `dir` from its PostScript source.
+std::string makeJobFile(const JobRow& row, const std::string& dir, std::string& problem) {
+  if (row.source[0] == '\0') {
+    writeFile(dir + "/empty.ps", "%!PS-Adobe-3.0\n%%Pages: 0\n%%EOF\n");
+    return dir + "/empty.ps";
+  }
+  const std::string source = kJobs + "/" + row.source;
+  const std::string format = row.format;
+  if (format == "application/postscript") return source;
+  const char* device = format == "application/pdf"  ? "pdfwrite"
+                       : format == "image/png"      ? "pngmono"
+                       : format == "image/png;grey" ? "pnggray"
+                                                    : "pwgraster";
+  const std::string out = dir + "/job." + device;
+  problem = gsRender(source, device, row.dpi, out);
+  return out;
+}
+
+class PrintsJob : public PrinterApp, public ::testing::WithParamInterface<JobRow> {};
+
+TEST_P(PrintsJob, device_receives_the_expected_stream) {
+  const JobRow& row = GetParam();
+  TestDir work("pjob");
+  std::string problem;
+  const std::string job = makeJobFile(row, work.path, problem);
+  ASSERT_EQ(problem, "");
+
+  const bool refused = row.oracle == Oracle::Refused;
+  std::vector<std::string> speed;
+  if (row.speed > 0) speed = {"-d", "speed=" + std::to_string(row.speed)};
+  const std::string format = std::string(row.format).substr(0, std::string(row.format).find(';'));
+  std::vector<std::string> options = {"-f", job, "-d", "format=" + format, "-d", std::string("media=") + row.media, "-d",
+       std::string("tracking=") + row.tracking, "-d", "darkness=" + std::to_string(row.darkness), "-d",
+       std::string("name=") + row.claim, "-d", "pages=" + std::to_string(row.pages), "-d",
+       refused ? "state=8" : "state=9"};
+  options.insert(options.end(), speed.begin(), speed.end());
+  const RunResult r = runIppTool(printerUri(row.printer), "print-label.test", options);
+  EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
+  const std::string device = server->dir->path + "/dev" + std::to_string(row.dpi) + "/" + row.claim + ".prn";
+  if (refused) {
+    EXPECT_NE(r.out.find(row.message), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(device), "");
+    return;
+  }
+
+  const std::string printed = readFile(device);
+  const PrintedStream p = readPrinted(printed);
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  EXPECT_EQ(p.report.pageCount, static_cast<size_t>(row.pages));
+  EXPECT_EQ(p.report.paperLine, row.paperLine);
+  EXPECT_EQ(p.report.engineWidth, row.width);
+  EXPECT_EQ(p.report.engineLength, row.length);
+
+  if (row.oracle == Oracle::VormelStream) {
+    // vormel run directly on the job, with the words and the label lines
+    // for these settings.
+    const pwg_media_t* media = pwgMediaForPWG(row.media);
+    ASSERT_NE(media, nullptr);
+    const std::string dpi = std::to_string(row.dpi);
+    const std::string input = work.path + "/vormel-input";
+    writeFile(input, readFile(job) + "\n<< /HWResolution [" + dpi + " " + dpi +
+                         "] >> setpagedevice\n%%BoundingBox: 0 0 " + std::to_string(std::lround(media->width * 72.0 / 2540)) +
+                         " " + std::to_string(std::lround(media->length * 72.0 / 2540)) + "\n");
+    std::vector<std::string> argv = {VORMEL_BIN};
+    const std::string tracking = row.tracking;
+    argv.push_back(tracking == "gap" ? "-gap" : tracking == "mark" ? "-mark" : "-nogap");
+    if (row.speed > 0) {
+      argv.push_back("-speed");
+      argv.push_back(std::to_string(std::lround(row.speed / 2540.0)));
+    }
+    argv.push_back("-intensity");
+    argv.push_back(std::to_string(std::lround(std::min(100, std::max(0, 50 + row.darkness)) * 30 / 100.0)));
+    const RunResult direct = runProgram(argv, {{"TMPDIR", work.path}}, input);
+    ASSERT_EQ(direct.exitStatus, 0) << direct.err;
+    EXPECT_EQ(describeDifference(direct.out, printed), "");
+  } else {
+    const std::string expected = work.path + "/expected.pcx";
+    ASSERT_EQ(gsRender(kJobs + "/" + row.source, "pcxmono", row.dpi, expected), "");
+    ASSERT_EQ(p.images.size(), 1u);
+    EXPECT_EQ(describeDifference(readFile(expected), p.images[0]), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, PrintsJob, ::testing::ValuesIn(kJobRows),
+                         [](const ::testing::TestParamInfo<JobRow>& info) { return info.param.claim; });
+
+TEST_F(PrinterApp, cancelled_held_job_sends_nothing_to_the_printer) {
+  const RunResult r = runIppTool(printerUri("label300"), "cancel-held-job.test",
+                                 {"-f", kJobs + "/label.ps", "-d", "format=application/postscript"});
+  EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
+  EXPECT_FALSE(fileExists(server->dir->path + "/dev300/held.prn"));
+}
+
+}  // namespace
