@@ -92,14 +92,18 @@ JobLabel readJobLabel(const pappl_pr_options_t* options) {
   return label;
 }
 
+// A job that reached the printer whole shows it connected again; one whose
+// bytes the device refused marks it offline.
 void endJobWith(pappl_job_t* job, bool ok, const DeviceRelayResult& result) {
-  if (ok) return;
+  if (ok) {
+    papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+    return;
+  }
   const std::string why = describeRelayFailure(result);
   papplJobSetMessage(job, "%s", why.c_str());
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
-  if (result.deviceFailed) {
+  if (result.deviceFailed)
     papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
-  }
 }
 
 // A temporary file or directory name under TMPDIR (or /tmp).
