@@ -65,5 +65,31 @@ std::string describeDifference(const std::string& expected, const std::string& a
 // A port on loopback that nothing listens on right now (0 when none can be had).
 int freeLoopbackPort();
 
+// A private CUPS scheduler for tests: loopback only, no browsing, no
+// authentication, file: devices allowed; its configuration, spool, cache,
+// state, logs and an "out" directory for file: devices all under `root`.
+struct SchedulerSetup {
+  std::string root;       // an existing scratch directory
+  std::string serverBin;  // the scheduler's ServerBin (backends, filters)
+  std::string dataDir;    // its DataDir
+  std::string cupsd;      // the cupsd program
+  std::string lpstat;     // the lpstat program, to see it answer
+};
+
+struct Scheduler {
+  std::string host;  // 127.0.0.1:port, for every client's -h or CUPS_SERVER
+  std::string tempDir, pageLog, errorLog;
+  std::string outDir;  // for the file: devices of the test's queues
+  pid_t pid = -1;
+};
+
+// Writes the configuration and starts cupsd in the foreground; returns ""
+// once lpstat finds it running, else why it is not (it may still run: stop
+// it with stopScheduler).
+std::string startScheduler(const SchedulerSetup& setup, Scheduler& s);
+
+// Stops the scheduler (SIGTERM, then SIGKILL after 15 s) and waits for it.
+void stopScheduler(Scheduler& s);
+
 // Number of lines of `text` equal to `line` (line feeds separate lines).
 int countLines(const std::string& text, const std::string& line);

@@ -1,7 +1,8 @@
 // The printer application end to end: a server on a loopback port with two
 // printers on file devices, driven by ipptool as an IPP Everywhere client.
 // What each job leaves on its device is read with the stream parser and set
-// against what vormel writes for the same job, or, for raster jobs, against
+// against what vormel writes for the same job (a PostScript job laid on the
+// label as the spooler front end lays it), or, for raster jobs, against
 // Ghostscript's own PCX image of the same page.
 #include <gtest/gtest.h>
 
@@ -19,6 +20,9 @@
 
 #include "cups_test_support.h"
 #include "inspect/job_stream_parser.h"
+#include "inspect/label_fit.h"
+#include "inspect/pcx_reader.h"
+#include "label_page.h"
 
 namespace {
 
@@ -249,6 +253,19 @@ PrintedStream readPrinted(const std::string& stream) {
   return p;
 }
 
+// Every page image has a resolution and lies within the announced label.
+void expectPagesFitTheLabel(const PrintedStream& p) {
+  ASSERT_EQ(p.images.size(), p.report.pageCount);
+  for (size_t i = 0; i < p.images.size(); ++i) {
+    PcxImage image;
+    std::string message;
+    ASSERT_TRUE(readPcxHeader(reinterpret_cast<const uint8_t*>(p.images[i].data()), p.images[i].size(), &image,
+                              &message))
+        << "page " << i + 1 << ": " << message;
+    for (const std::string& fault : findLabelFaults(p.report, image)) ADD_FAILURE() << "page " << i + 1 << ": " << fault;
+  }
+}
+
 // The job file the row sends, made in `dir` from its PostScript source.
 std::string makeJobFile(const JobRow& row, const std::string& dir, std::string& problem) {
   if (row.source[0] == '\0') {
@@ -301,6 +318,7 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
   EXPECT_EQ(p.report.paperLine, row.paperLine);
   EXPECT_EQ(p.report.engineWidth, row.width);
   EXPECT_EQ(p.report.engineLength, row.length);
+  expectPagesFitTheLabel(p);
 
   if (row.oracle == Oracle::VormelStream) {
     // vormel run directly on the job, with the words and the label lines
@@ -309,9 +327,16 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
     ASSERT_NE(media, nullptr);
     const std::string dpi = std::to_string(row.dpi);
     const std::string input = work.path + "/vormel-input";
-    writeFile(input, readFile(job) + "\n<< /HWResolution [" + dpi + " " + dpi +
-                         "] >> setpagedevice\n%%BoundingBox: 0 0 " + std::to_string(std::lround(media->width * 72.0 / 2540)) +
-                         " " + std::to_string(std::lround(media->length * 72.0 / 2540)) + "\n");
+    // A PostScript job is laid on the label as the spooler front end lays it.
+    LabelPage label;
+    label.width = media->width * 72.0 / 2540;
+    label.length = media->length * 72.0 / 2540;
+    label.resolution = row.dpi;
+    const bool postScript = std::string(row.format) == "application/postscript";
+    writeFile(input, (postScript ? labelProlog(label) : std::string()) + readFile(job) + "\n<< /HWResolution [" +
+                         dpi + " " + dpi + "] >> setpagedevice\n%%BoundingBox: 0 0 " +
+                         std::to_string(std::lround(label.width)) + " " + std::to_string(std::lround(label.length)) +
+                         "\n");
     std::vector<std::string> argv = {VORMEL_BIN};
     const std::string tracking = row.tracking;
     argv.push_back(tracking == "gap" ? "-gap" : tracking == "mark" ? "-mark" : "-nogap");
@@ -340,6 +365,58 @@ TEST_F(PrinterApp, cancelled_held_job_sends_nothing_to_the_printer) {
                                  {"-f", kJobs + "/label.ps", "-d", "format=application/postscript"});
   EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
   EXPECT_FALSE(fileExists(server->dir->path + "/dev300/held.prn"));
+}
+
+// ---- a CUPS queue set up driverless -----------------------------------------
+
+// A private scheduler makes a queue with "lpadmin -m everywhere" from what the
+// printer advertises, and a PostScript label printed to it with lp reaches
+// the printer as one label of the chosen size.
+TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
+  if (getuid() != 0) GTEST_SKIP() << "the private scheduler must run as root to run filters as lp";
+  for (const char* tool : {CUPSD_PROGRAM, LPADMIN_PROGRAM, LP_PROGRAM, LPSTAT_PROGRAM})
+    if (!fileExists(tool)) GTEST_SKIP() << tool << " is not installed (cups, cups-client)";
+  TestDir root("pappcups");
+  Scheduler cups;
+  const std::string why =
+      startScheduler({root.path, CUPS_SERVERBIN, CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, cups);
+  struct Stop {
+    Scheduler& s;
+    ~Stop() { stopScheduler(s); }
+  } stop{cups};
+  ASSERT_EQ(why, "");
+  const Env client = {{"CUPS_SERVER", cups.host}};
+
+  const RunResult added =
+      runProgram({LPADMIN_PROGRAM, "-p", "dq", "-E", "-v", printerUri("label300"), "-m", "everywhere"}, client, "");
+  ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
+  // The scheduler asks the printer and writes the queue's PPD; the PPD is the marker.
+  const std::string ppd = root.path + "/conf/ppd/dq.ppd";
+  for (int tries = 0; tries < 600 && readFile(ppd).find("*DefaultResolution: 300dpi") == std::string::npos; ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string description = readFile(ppd);
+  ASSERT_NE(description.find("*DefaultResolution: 300dpi"), std::string::npos) << description;
+  EXPECT_NE(description.find("*DefaultPageSize: 4x6"), std::string::npos);
+
+  const RunResult printed = runProgram(
+      {LP_PROGRAM, "-d", "dq", "-t", "driverless", "-o", "media=4x6", kJobs + "/label.ps"}, client, "");
+  ASSERT_EQ(printed.exitStatus, 0) << printed.out << printed.err;
+  // Done when the scheduler lists the job as completed.
+  bool completed = false;
+  for (int tries = 0; tries < 1200 && !completed; ++tries) {
+    completed = runProgram({LPSTAT_PROGRAM, "-W", "completed", "-o", "dq"}, client, "").out.find("dq-1") !=
+                std::string::npos;
+    if (!completed) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(completed) << readFile(cups.errorLog);
+
+  const PrintedStream p = readPrinted(readFile(server->dir->path + "/dev300/driverless.prn"));
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  EXPECT_EQ(p.report.pageCount, 1u);
+  EXPECT_EQ(p.report.paperLine, "~PAPER;INTENSITY 15;LABELS 2");
+  EXPECT_EQ(p.report.engineWidth, 4000);
+  EXPECT_EQ(p.report.engineLength, 6000);
+  expectPagesFitTheLabel(p);
 }
 
 }  // namespace

@@ -304,8 +304,11 @@ bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
   const JobLabel label = readJobLabel(options);
   papplJobDeletePrintOptions(options);
 
-  // The job, then the lines that announce the label and the resolution, as
-  // vormel's own input: vormel goes by the last of each in the job.
+  // The job, then the lines that announce the label and the resolution:
+  // vormel goes by the last of each in the job. A PostScript job also gets
+  // the spooler front end's prolog, which lays every page on the label
+  // (scaled to fit, turned when its orientation differs); a PDF job must
+  // begin as PDF, so it is rendered at its own page size.
   std::string inputPath = temporaryName("vormel-app-job");
   const int input = mkstemp(&inputPath[0]);
   if (input < 0) {
@@ -313,8 +316,10 @@ bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
     return false;
   }
   unlink(inputPath.c_str());
+  const bool postScript = strcmp(papplJobGetFormat(job), "application/postscript") == 0;
+  const std::string prolog = postScript ? labelProlog(label.page) : std::string();
   const int source = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
-  bool copied = source >= 0;
+  bool copied = source >= 0 && write(input, prolog.data(), prolog.size()) == static_cast<ssize_t>(prolog.size());
   char buffer[65536];
   ssize_t n = 0;
   while (copied && (n = read(source, buffer, sizeof buffer)) > 0) copied = write(input, buffer, n) == n;
