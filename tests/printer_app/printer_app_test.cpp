@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cups/cups.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,6 +216,7 @@ struct JobRow {
   int darkness, speed;   // print-darkness, print-speed
   int pages;
   const char* paperLine;
+  const char* words;     // the option words vormel is run with for the job
   int32_t width, length; // label in thousandths of an inch
   Oracle oracle;
   const char* message;   // for a refused job: part of its job-state-message
@@ -219,18 +224,18 @@ struct JobRow {
 
 const JobRow kJobRows[] = {
     {"pdf_job_is_what_vormel_writes_for_it", "label300", 300, "three_labels.ps", "application/pdf", "oe_4x6in_4x6in",
-     "gap", 0, 0, 3, "~PAPER;INTENSITY 15;LABELS 2", 4000, 6000, Oracle::VormelStream, ""},
+     "gap", 0, 0, 3, "~PAPER;INTENSITY 15;LABELS 2", "-gap -intensity 15", 4000, 6000, Oracle::VormelStream, ""},
     {"postscript_job_is_what_vormel_writes_for_it", "label203", 203, "label.ps", "application/postscript",
-     "om_100x150mm_100x150mm", "continuous", 0, 5080, 1, "~PAPER;INTENSITY 15;LABELS 0;SPEED IPS 2", 3930, 5902,
+     "om_100x150mm_100x150mm", "continuous", 0, 5080, 1, "~PAPER;INTENSITY 15;LABELS 0;SPEED IPS 2", "-nogap -speed 2 -intensity 15", 3930, 5902,
      Oracle::VormelStream, ""},
     {"one_bit_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png", "oe_4x6in_4x6in",
-     "mark", 20, 7620, 1, "~PAPER;INTENSITY 21;LABELS 1;SPEED IPS 3", 4000, 6000, Oracle::GhostscriptImage, ""},
+     "mark", 20, 7620, 1, "~PAPER;INTENSITY 21;LABELS 1;SPEED IPS 3", "", 4000, 6000, Oracle::GhostscriptImage, ""},
     {"grey_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png;grey",
-     "oe_4x6in_4x6in", "gap", 0, 0, 1, "~PAPER;INTENSITY 15;LABELS 2", 4000, 6000, Oracle::GhostscriptImage, ""},
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
     {"pwg_raster_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/pwg-raster",
-     "oe_4x6in_4x6in", "gap", -50, 0, 1, "~PAPER;INTENSITY 0;LABELS 2", 4000, 6000, Oracle::GhostscriptImage, ""},
+     "oe_4x6in_4x6in", "gap", -50, 0, 1, "~PAPER;INTENSITY 0;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
     {"job_without_pages_is_aborted_naming_the_cause", "label300", 300, "", "application/postscript",
-     "oe_4x6in_4x6in", "gap", 0, 0, 0, "", 0, 0, Oracle::Refused, "Ghostscript rendered no page"},
+     "oe_4x6in_4x6in", "gap", 0, 0, 0, "", "", 0, 0, Oracle::Refused, "Ghostscript rendered no page"},
 };
 
 void PrintTo(const JobRow& row, std::ostream* os) { *os << row.claim; }
@@ -251,6 +256,35 @@ PrintedStream readPrinted(const std::string& stream) {
         return true;
       });
   return p;
+}
+
+// What vormel writes for `job` on the label `mediaName` at `dpi` with the
+// option words `words` (separated by spaces): the job followed by the lines
+// announcing the label, a PostScript job laid on the label first as the
+// spooler front end lays it. Sets `problem` when vormel fails.
+std::string vormelStream(const std::string& job, bool postScript, const char* mediaName, int dpi,
+                         const std::string& words, const std::string& scratch, std::string& problem) {
+  const pwg_media_t* media = pwgMediaForPWG(mediaName);
+  if (media == nullptr) {
+    problem = std::string("unknown media ") + mediaName;
+    return std::string();
+  }
+  LabelPage label;
+  label.width = media->width * 72.0 / 2540;
+  label.length = media->length * 72.0 / 2540;
+  label.resolution = dpi;
+  const std::string input = scratch + "/vormel-input";
+  writeFile(input, (postScript ? labelProlog(label) : std::string()) + readFile(job) + "\n" + labelTrailer(label));
+  std::vector<std::string> argv = {VORMEL_BIN};
+  for (size_t at = 0; at < words.size();) {
+    size_t end = words.find(' ', at);
+    if (end == std::string::npos) end = words.size();
+    argv.push_back(words.substr(at, end - at));
+    at = end + 1;
+  }
+  const RunResult direct = runProgram(argv, {{"TMPDIR", scratch}}, input);
+  if (direct.exitStatus != 0) problem = "vormel failed: " + direct.err;
+  return direct.out;
 }
 
 // Every page image has a resolution and lies within the announced label.
@@ -321,34 +355,11 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
   expectPagesFitTheLabel(p);
 
   if (row.oracle == Oracle::VormelStream) {
-    // vormel run directly on the job, with the words and the label lines
-    // for these settings.
-    const pwg_media_t* media = pwgMediaForPWG(row.media);
-    ASSERT_NE(media, nullptr);
-    const std::string dpi = std::to_string(row.dpi);
-    const std::string input = work.path + "/vormel-input";
-    // A PostScript job is laid on the label as the spooler front end lays it.
-    LabelPage label;
-    label.width = media->width * 72.0 / 2540;
-    label.length = media->length * 72.0 / 2540;
-    label.resolution = row.dpi;
-    const bool postScript = std::string(row.format) == "application/postscript";
-    writeFile(input, (postScript ? labelProlog(label) : std::string()) + readFile(job) + "\n<< /HWResolution [" +
-                         dpi + " " + dpi + "] >> setpagedevice\n%%BoundingBox: 0 0 " +
-                         std::to_string(std::lround(label.width)) + " " + std::to_string(std::lround(label.length)) +
-                         "\n");
-    std::vector<std::string> argv = {VORMEL_BIN};
-    const std::string tracking = row.tracking;
-    argv.push_back(tracking == "gap" ? "-gap" : tracking == "mark" ? "-mark" : "-nogap");
-    if (row.speed > 0) {
-      argv.push_back("-speed");
-      argv.push_back(std::to_string(std::lround(row.speed / 2540.0)));
-    }
-    argv.push_back("-intensity");
-    argv.push_back(std::to_string(std::lround(std::min(100, std::max(0, 50 + row.darkness)) * 30 / 100.0)));
-    const RunResult direct = runProgram(argv, {{"TMPDIR", work.path}}, input);
-    ASSERT_EQ(direct.exitStatus, 0) << direct.err;
-    EXPECT_EQ(describeDifference(direct.out, printed), "");
+    std::string why;
+    const std::string expected =
+        vormelStream(job, std::string(row.format) == "application/postscript", row.media, row.dpi, row.words, work.path, why);
+    ASSERT_EQ(why, "");
+    EXPECT_EQ(describeDifference(expected, printed), "");
   } else {
     const std::string expected = work.path + "/expected.pcx";
     ASSERT_EQ(gsRender(kJobs + "/" + row.source, "pcxmono", row.dpi, expected), "");
@@ -417,6 +428,95 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
   EXPECT_EQ(p.report.engineWidth, 4000);
   EXPECT_EQ(p.report.engineLength, 6000);
   expectPagesFitTheLabel(p);
+}
+
+// ---- an AppSocket printer ----------------------------------------------------
+
+// A printer on a loopback port that takes one connection and keeps what it
+// is sent; it gives up by itself after kListenSeconds.
+constexpr int kListenSeconds = 300;
+
+struct SocketPrinter {
+  int listener = -1;
+  int port = 0;
+  std::string received;
+  std::thread thread;
+
+  // Binds a free loopback port without listening on it: until serve(),
+  // connections to it are refused, as by a printer that is switched off.
+  bool reserve() {
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+      return false;
+    port = ntohs(addr.sin_port);
+    return true;
+  }
+  // Takes the connection on a thread and reads it to its end.
+  void serve() {
+    if (listen(listener, 1) != 0) return;
+    thread = std::thread([this] {
+      pollfd ready = {listener, POLLIN, 0};
+      if (poll(&ready, 1, kListenSeconds * 1000) != 1) return;
+      const int connection = accept(listener, nullptr, nullptr);
+      if (connection < 0) return;
+      char buffer[65536];
+      for (;;) {
+        pollfd data = {connection, POLLIN, 0};
+        if (poll(&data, 1, kListenSeconds * 1000) != 1) break;
+        const ssize_t n = read(connection, buffer, sizeof buffer);
+        if (n <= 0) break;
+        received.append(buffer, static_cast<size_t>(n));
+      }
+      close(connection);
+    });
+  }
+  ~SocketPrinter() {
+    if (thread.joinable()) thread.join();
+    if (listener >= 0) close(listener);
+  }
+};
+
+// The printer is switched off when the job comes: the queue stops, and once
+// the printer answers the job goes out to it whole, as vormel writes it.
+TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
+  SocketPrinter printer;
+  ASSERT_TRUE(printer.reserve());
+  const RunResult added = runApp({"add", "-d", "sock203", "-m", "vormel_203", "-v",
+                                  "socket://127.0.0.1:" + std::to_string(printer.port)});
+  ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
+
+  const std::string job = kJobs + "/three_labels.ps";
+  RunResult submitted;
+  std::thread submit([&] {
+    submitted = runIppTool(printerUri("sock203"), "print-label.test",
+                           {"-f", job, "-d", "format=application/postscript", "-d", "media=oe_4x6in_4x6in", "-d",
+                            "tracking=gap", "-d", "darkness=0", "-d", "name=late", "-d", "pages=3", "-d", "state=9"});
+  });
+  const RunResult stopped = runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=5"});
+  EXPECT_TRUE(ippPassed(stopped)) << stopped.out;
+  printer.serve();
+  submit.join();
+  EXPECT_TRUE(ippPassed(submitted)) << submitted.out << submitted.err;
+  const RunResult idle = runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=3"});
+  EXPECT_TRUE(ippPassed(idle)) << idle.out;
+  printer.thread.join();
+
+  const PrintedStream p = readPrinted(printer.received);
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  EXPECT_EQ(p.report.pageCount, 3u);
+  EXPECT_EQ(p.report.engineWidth, 4000);
+  EXPECT_EQ(p.report.engineLength, 6000);
+  expectPagesFitTheLabel(p);
+  TestDir work("pappsock");
+  std::string why;
+  const std::string expected = vormelStream(job, true, "oe_4x6in_4x6in", 203, "-gap -intensity 15", work.path, why);
+  ASSERT_EQ(why, "");
+  EXPECT_EQ(describeDifference(expected, printer.received), "");
 }
 
 }  // namespace
