@@ -82,7 +82,7 @@ void startServer() {
   server = new AppServer;
   server->dir.reset(new TestDir("papp"));
   const std::string& d = server->dir->path;
-  for (const char* sub : {"/tmp", "/spool", "/dev203", "/dev300"}) mkdir((d + sub).c_str(), 0755);
+  for (const char* sub : {"/tmp", "/spool", "/dev203", "/dev300", "/dev600"}) mkdir((d + sub).c_str(), 0755);
   server->app = d + "/vormel-printer-app-test" + std::to_string(getpid());
   if (symlink(VORMEL_PRINTER_APP, server->app.c_str()) != 0) {
     server->problem = "cannot link the program";
@@ -115,7 +115,7 @@ void startServer() {
     server->problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
     return;
   }
-  for (const char* dpi : {"203", "300"}) {
+  for (const char* dpi : {"203", "300", "600"}) {
     const RunResult added = runApp({"add", "-d", std::string("label") + dpi, "-m", std::string("vormel_") + dpi, "-v",
                                     "file://" + d + "/dev" + dpi});
     if (added.exitStatus != 0) server->problem = "adding a printer failed: " + added.out + added.err;
@@ -146,7 +146,7 @@ class PrinterApp : public ::testing::Test {
 // ---- the printer's attributes ----------------------------------------------
 
 TEST_F(PrinterApp, each_model_advertises_its_resolution_label_settings_and_formats) {
-  for (const char* dpi : {"203", "300"}) {
+  for (const char* dpi : {"203", "300", "600"}) {
     const RunResult r = runIppTool(printerUri(std::string("label") + dpi), "label-attributes.test",
                                    {"-d", std::string("dpi=") + dpi});
     EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
@@ -518,5 +518,46 @@ TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
   ASSERT_EQ(why, "");
   EXPECT_EQ(describeDifference(expected, printer.received), "");
 }
+
+// ---- the web interface in a browser -----------------------------------------
+
+struct WebPageRow {
+  const char* claim;
+  const char* path;
+  std::vector<std::string> fragments;  // each must be in the page as the browser builds it
+};
+
+const WebPageRow kWebPages[] = {
+    {"home_page_lists_each_printer_with_its_model", "/",
+     {"label203", "label300", "Vormel Label Printer 203 dpi", "Vormel Label Printer 300 dpi"}},
+    {"media_page_offers_the_label_sizes_and_media_tracking", "/label300/media",
+     {"<option value=\"oe_4x6in_4x6in\" selected=\"\">4 x 6\"", "<option value=\"om_100x150mm_100x150mm\">",
+      "<option value=\"custom\">", "<select name=\"ready0-tracking\">", "<option value=\"gap\" selected=\"\">Gap",
+      "<option value=\"mark\">Mark", "<option value=\"continuous\">Continuous"}},
+    {"printing_defaults_page_offers_darkness_and_speed", "/label300/printing",
+     {"<select name=\"print-darkness\">", "<select name=\"print-speed\"><option value=\"0\">Auto</option>",
+      "<option value=\"12\">12 inches/sec</option>", "name=\"print-color-mode\" value=\"monochrome\" checked"}},
+};
+
+class WebInterface : public PrinterApp, public ::testing::WithParamInterface<WebPageRow> {};
+
+TEST_P(WebInterface, page_shows_the_printers_settings) {
+  if (!fileExists(CHROMIUM_PROGRAM)) GTEST_SKIP() << "chromium is not installed";
+  const WebPageRow& row = GetParam();
+  TestDir profile("pappweb");
+  // Root may run the browser only without its sandbox.
+  const RunResult page =
+      runProgram({CHROMIUM_PROGRAM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                  "--user-data-dir=" + profile.path, "--dump-dom", "http://" + server->host + row.path},
+                 {{"HOME", profile.path}}, "", 180);
+  ASSERT_EQ(page.exitStatus, 0) << page.err;
+  for (const std::string& fragment : row.fragments)
+    EXPECT_NE(page.out.find(fragment), std::string::npos) << fragment << "\n" << page.out;
+}
+
+void PrintTo(const WebPageRow& row, std::ostream* os) { *os << row.claim; }
+
+INSTANTIATE_TEST_SUITE_P(Pages, WebInterface, ::testing::ValuesIn(kWebPages),
+                         [](const ::testing::TestParamInfo<WebPageRow>& info) { return info.param.claim; });
 
 }  // namespace
