@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cmath>
 #include <memory>
 #include <set>
@@ -443,11 +445,22 @@ struct SocketPrinter {
   int port = 0;
   std::string received;
   std::thread thread;
+  // With holdAfterFirstBytes, the printer stops reading once the first
+  // bytes are in until release(): a printer that is busy with a label.
+  bool holdAfterFirstBytes = false;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool gotFirstBytes = false;
+  bool released = false;
 
   // Binds a free loopback port without listening on it: until serve(),
   // connections to it are refused, as by a printer that is switched off.
+  // The receive buffer is kept small, so that a held printer soon stops
+  // taking bytes.
   bool reserve() {
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -458,6 +471,7 @@ struct SocketPrinter {
     port = ntohs(addr.sin_port);
     return true;
   }
+
   // Takes the connection on a thread and reads it to its end.
   void serve() {
     if (listen(listener, 1) != 0) return;
@@ -472,12 +486,30 @@ struct SocketPrinter {
         if (poll(&data, 1, kListenSeconds * 1000) != 1) break;
         const ssize_t n = read(connection, buffer, sizeof buffer);
         if (n <= 0) break;
+        std::unique_lock<std::mutex> lock(mutex);
         received.append(buffer, static_cast<size_t>(n));
+        if (!gotFirstBytes) {
+          gotFirstBytes = true;
+          changed.notify_all();
+        }
+        if (holdAfterFirstBytes)
+          changed.wait_for(lock, std::chrono::seconds(kListenSeconds), [this] { return released; });
       }
       close(connection);
     });
   }
+  // Waits (at most kListenSeconds) until the first bytes have come.
+  bool waitForFirstBytes() {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(kListenSeconds), [this] { return gotFirstBytes; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
   ~SocketPrinter() {
+    release();
     if (thread.joinable()) thread.join();
     if (listener >= 0) close(listener);
   }
@@ -519,6 +551,52 @@ TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
   const std::string expected = vormelStream(job, true, "oe_4x6in_4x6in", 203, "-gap -intensity 15", work.path, why);
   ASSERT_EQ(why, "");
   EXPECT_EQ(describeDifference(expected, printer.received), "");
+}
+
+// Ten labels of noise: about a megabyte of page image each at 600 dpi,
+// which no band compresses, so the stream is far larger than what the
+// connection to the printer holds.
+const char kNoiseJob[] =
+    "%!PS\n<< /PageSize [288 432] >> setpagedevice\n1 srand /row 300 string def\n"
+    "1 1 10 { pop gsave 288 432 scale 2400 3600 1 [2400 0 0 -3600 0 3600]\n"
+    "  { 0 1 299 { row exch rand 255 and put } for row } image grestore showpage } for\n";
+
+// A job cancelled while the printer is busy taking it: vormel is stopped,
+// the page under way is finished and the stream ends with its trailer, so
+// the printer is never left inside a command; the job ends cancelled.
+TEST_F(PrinterApp, job_cancelled_while_printing_ends_its_stream_with_the_trailer) {
+  SocketPrinter printer;
+  printer.holdAfterFirstBytes = true;
+  ASSERT_TRUE(printer.reserve());
+  printer.serve();
+  const RunResult added = runApp({"add", "-d", "sock600", "-m", "vormel_600", "-v",
+                                  "socket://127.0.0.1:" + std::to_string(printer.port)});
+  ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
+
+  TestDir work("pappcancel");
+  writeFile(work.path + "/noise.ps", kNoiseJob);
+  const RunResult submitted = runIppTool(printerUri("sock600"), "submit-label.test",
+                                         {"-f", work.path + "/noise.ps", "-d", "format=application/postscript",
+                                          "-d", "name=noise"});
+  ASSERT_TRUE(ippPassed(submitted)) << submitted.out << submitted.err;
+  const size_t at = submitted.out.find("job-id (integer) = ");
+  ASSERT_NE(at, std::string::npos) << submitted.out;
+  const std::string job = std::to_string(atoi(submitted.out.c_str() + at + strlen("job-id (integer) = ")));
+  ASSERT_TRUE(printer.waitForFirstBytes());
+
+  const RunResult cancelled = runIppTool(printerUri("sock600"), "cancel-job.test", {"-d", "job=" + job});
+  EXPECT_TRUE(ippPassed(cancelled)) << cancelled.out << cancelled.err;
+  printer.release();
+  const RunResult ended = runIppTool(printerUri("sock600"), "job-state.test", {"-d", "job=" + job, "-d", "state=7"});
+  EXPECT_TRUE(ippPassed(ended)) << ended.out << ended.err;
+  printer.thread.join();
+
+  const PrintedStream p = readPrinted(printer.received);
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  EXPECT_TRUE(p.report.complete);
+  EXPECT_GE(p.report.pageCount, 1u);
+  EXPECT_LT(p.report.pageCount, 10u);
+  expectPagesFitTheLabel(p);
 }
 
 // ---- the web interface in a browser -----------------------------------------
