@@ -5,7 +5,6 @@
 #include "label_driver.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -18,7 +17,6 @@
 #include "device_relay.h"
 #include "label_page.h"
 #include "label_settings.h"
-#include "label_stocks.h"
 #include "page_frames.h"
 #include "pcx_writer.h"
 #include "vormel_location.h"
@@ -114,6 +112,8 @@ std::string temporaryName(const char* stem) {
 
 // ---- finished printer streams -------------------------------------------
 
+// Copies a job that is already a printer stream to the device as it is,
+// counting its pages as their "PRINT" lines go out.
 bool copyLabelStream(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   const int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -135,7 +135,11 @@ bool copyLabelStream(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devi
   }
   close(fd);
   papplDeviceFlush(device);
-  return ok && n == 0;
+  // PAPPL counts a raw job that went out whole as one more impression; the
+  // pages were counted here as they went out.
+  ok = ok && n == 0;
+  if (ok) papplJobSetImpressionsCompleted(job, -1);
+  return ok;
 }
 
 // ---- raster pages -----------------------------------------------------------
