@@ -22,8 +22,10 @@ struct SettingsRow {
   Words words;
 };
 
-IppLabelSettings make(MediaTracking tracking, int configured, int job, int speed) {
+IppLabelSettings make(MediaTracking tracking, int configured, int job, int speed,
+                      LabelMode mode = LabelMode::Unset) {
   IppLabelSettings s;
+  s.mode = mode;
   s.tracking = tracking;
   s.darknessConfigured = configured;
   s.printDarkness = job;
@@ -45,6 +47,14 @@ const SettingsRow kSettingsRows[] = {
     {"speed_rounds_to_nearest_inch", make(MediaTracking::Unset, -1, 0, 4000), {"-speed", "2"}},
     {"speed_below_one_inch_is_one", make(MediaTracking::Unset, -1, 0, 100), {"-speed", "1"}},
     {"speed_above_twelve_inches_is_twelve", make(MediaTracking::Unset, -1, 0, 100000), {"-speed", "12"}},
+    {"tear_off_mode_is_tear_off_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::TearOff), {"-tearoff"}},
+    {"peel_off_mode_is_peel_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::PeelOff), {"-peel"}},
+    {"cutter_mode_cuts_each_label", make(MediaTracking::Unset, -1, 0, 0, LabelMode::Cutter), {"-cutlabel"}},
+    {"delayed_cutter_mode_cuts_after_the_job", make(MediaTracking::Unset, -1, 0, 0, LabelMode::CutterDelayed),
+     {"-cutjob"}},
+    {"rewind_mode_is_rewind_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::Rewind), {"-rewind"}},
+    {"every_setting_in_vormel_order", make(MediaTracking::Mark, 100, 0, 2540, LabelMode::PeelOff),
+     {"-peel", "-mark", "-speed", "1", "-intensity", "30"}},
     {"all_settings_in_vormel_order", make(MediaTracking::Gap, 40, 0, 7620), {"-gap", "-speed", "3", "-intensity", "12"}},
 };
 

@@ -454,6 +454,52 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
   expectPagesFitTheLabel(p);
 }
 
+// ---- the printer's own settings ---------------------------------------------
+
+struct PrinterSettingsRow {
+  const char* claim;
+  const char* mode;       // label-mode-configured
+  int darkness;           // printer-darkness-configured
+  const char* paperLine;
+  bool cutOnce;           // the cut-once line after the pages
+};
+
+const PrinterSettingsRow kPrinterSettingsRows[] = {
+    {"peel_off_mode_and_full_darkness", "peel-off", 100, "~PAPER;INTENSITY 30;MEDIA 3;LABELS 2", false},
+    {"rewind_mode_and_middle_darkness", "rewind", 50, "~PAPER;INTENSITY 15;MEDIA 5;LABELS 2", false},
+    {"tear_off_mode_and_no_darkness", "tear-off", 0, "~PAPER;INTENSITY 0;MEDIA 2;LABELS 2", false},
+    {"cutter_mode_cuts_each_label", "cutter", 50, "~PAPER;INTENSITY 15;MEDIA 4;LABELS 2", false},
+    {"delayed_cutter_mode_cuts_once_after_the_job", "cutter-delayed", 50, "~PAPER;INTENSITY 15;LABELS 2", true},
+};
+
+void PrintTo(const PrinterSettingsRow& row, std::ostream* os) { *os << row.claim; }
+
+class PrinterSettings : public PrinterApp, public ::testing::WithParamInterface<PrinterSettingsRow> {};
+
+// Settings of the printer (set over IPP, as the web interface sets them)
+// reach every job's paper line.
+TEST_P(PrinterSettings, printer_settings_reach_the_paper_line) {
+  const PrinterSettingsRow& row = GetParam();
+  const std::string printer = std::string("set-") + row.claim;
+  const RunResult added = runApp({"add", "-d", printer, "-m", "vormel_203", "-v", "file://" + server->dir->path + "/dev203"});
+  ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
+  const RunResult set = runIppTool(printerUri(printer), "set-label-settings.test",
+                                   {"-d", std::string("mode=") + row.mode, "-d", "darkness=" + std::to_string(row.darkness)});
+  ASSERT_TRUE(ippPassed(set)) << set.out << set.err;
+  const RunResult r = runIppTool(printerUri(printer), "print-label.test",
+                                 {"-f", kJobs + "/label.ps", "-d", "format=application/postscript", "-d",
+                                  "media=oe_4x6in_4x6in", "-d", "tracking=gap", "-d", "darkness=0", "-d",
+                                  std::string("name=") + printer, "-d", "pages=1", "-d", "state=9"});
+  ASSERT_TRUE(ippPassed(r)) << r.out << r.err;
+  const PrintedStream p = readPrinted(readFile(server->dir->path + "/dev203/" + printer + ".prn"));
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  EXPECT_EQ(p.report.paperLine, row.paperLine);
+  EXPECT_EQ(p.report.cutOnce, row.cutOnce);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, PrinterSettings, ::testing::ValuesIn(kPrinterSettingsRows),
+                         [](const ::testing::TestParamInfo<PrinterSettingsRow>& info) { return info.param.claim; });
+
 // ---- an AppSocket printer ----------------------------------------------------
 
 // A printer on a loopback port that takes one connection and keeps what it

@@ -70,13 +70,29 @@ struct JobLabel {
   std::vector<std::string> words;
 };
 
-JobLabel readJobLabel(const pappl_pr_options_t* options) {
+// The label mode the printer is set to; PAPPL keeps it with the printer,
+// not with the job's options.
+LabelMode configuredMode(pappl_printer_t* printer) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  switch (data.mode_configured) {
+    case PAPPL_LABEL_MODE_TEAR_OFF: return LabelMode::TearOff;
+    case PAPPL_LABEL_MODE_PEEL_OFF: return LabelMode::PeelOff;
+    case PAPPL_LABEL_MODE_CUTTER: return LabelMode::Cutter;
+    case PAPPL_LABEL_MODE_CUTTER_DELAYED: return LabelMode::CutterDelayed;
+    case PAPPL_LABEL_MODE_REWIND: return LabelMode::Rewind;
+    default: return LabelMode::Unset;
+  }
+}
+
+JobLabel readJobLabel(pappl_job_t* job, const pappl_pr_options_t* options) {
   JobLabel label;
   label.page.sizeName = options->media.size_name;
   label.page.width = options->media.size_width * kPointsPerHundredthMm;
   label.page.length = options->media.size_length * kPointsPerHundredthMm;
   label.page.resolution = options->printer_resolution[0];
   IppLabelSettings settings;
+  settings.mode = configuredMode(papplJobGetPrinter(job));
   switch (options->media.tracking) {
     case PAPPL_MEDIA_TRACKING_CONTINUOUS: settings.tracking = MediaTracking::Continuous; break;
     case PAPPL_MEDIA_TRACKING_GAP: settings.tracking = MediaTracking::Gap; break;
@@ -162,7 +178,7 @@ bool startRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     return false;
   }
   raster->dir = dir;
-  raster->label = readJobLabel(options);
+  raster->label = readJobLabel(job, options);
   papplJobSetData(job, raster);
   return true;
 }
@@ -294,6 +310,11 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
   ready.tracking = PAPPL_MEDIA_TRACKING_GAP;
   data->media_default = ready;
 
+  // No label mode until one is configured: the printer keeps its own.
+  data->mode_supported = static_cast<pappl_label_mode_t>(PAPPL_LABEL_MODE_TEAR_OFF | PAPPL_LABEL_MODE_PEEL_OFF |
+                                                         PAPPL_LABEL_MODE_CUTTER | PAPPL_LABEL_MODE_CUTTER_DELAYED |
+                                                         PAPPL_LABEL_MODE_REWIND);
+  data->mode_configured = static_cast<pappl_label_mode_t>(0);
   data->speed_supported[0] = kMinSpeedInches * kSpeedUnitsPerInch;
   data->speed_supported[1] = kMaxSpeedInches * kSpeedUnitsPerInch;
   data->speed_default = 0;
@@ -305,7 +326,7 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
 
 bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
-  const JobLabel label = readJobLabel(options);
+  const JobLabel label = readJobLabel(job, options);
   papplJobDeletePrintOptions(options);
 
   // The job, then the lines that announce the label and the resolution:

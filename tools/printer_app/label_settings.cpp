@@ -26,6 +26,18 @@ const char* sensingChoice(MediaTracking tracking) {
   return nullptr;
 }
 
+const char* mediaHandlingChoice(LabelMode mode) {
+  switch (mode) {
+    case LabelMode::TearOff: return "TearOff";
+    case LabelMode::PeelOff: return "Peel";
+    case LabelMode::Cutter: return "CutLabel";
+    case LabelMode::CutterDelayed: return "CutJob";
+    case LabelMode::Rewind: return "Rewind";
+    case LabelMode::Unset: break;
+  }
+  return nullptr;
+}
+
 std::string formatSizeName(const char* prefix, const char* name, double widthPoints, double lengthPoints,
                            const char* units) {
   char text[128];
@@ -52,10 +64,12 @@ std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
     darkness = std::to_string(std::lround(percent * (kDarknessLevels - 1) / 100.0));
   }
   const char* sensing = sensingChoice(settings.tracking);
+  const char* handling = mediaHandlingChoice(settings.mode);
 
   std::vector<std::string> words;
   collectSettingWords(
       [&](const char* keyword) -> const char* {
+        if (strcmp(keyword, "MediaHandling") == 0) return handling;
         if (strcmp(keyword, "Sensing") == 0) return sensing;
         if (strcmp(keyword, "PrintSpeed") == 0) return speed.empty() ? nullptr : speed.c_str();
         if (strcmp(keyword, "Darkness") == 0) return darkness.empty() ? nullptr : darkness.c_str();

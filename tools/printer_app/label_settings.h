@@ -16,15 +16,20 @@ constexpr int kMaxSpeedInches = 12;
 
 enum class MediaTracking { Unset, Continuous, Gap, Mark };
 
+// What the printer does with a printed label (IPP label-mode-configured).
+enum class LabelMode { Unset, TearOff, PeelOff, Cutter, CutterDelayed, Rewind };
+
 struct IppLabelSettings {
+  LabelMode mode = LabelMode::Unset;
   MediaTracking tracking = MediaTracking::Unset;
   int darknessConfigured = -1;  // printer-darkness-configured, 0..100, or -1 when not set
   int printDarkness = 0;        // print-darkness, -100..100, added to the configured darkness
   int printSpeed = 0;           // print-speed in IPP units, 0 for the printer's own speed
 };
 
-// The option words for `settings`, in vormel's fixed order: the sensing word
-// for the media tracking, "-speed" with whole inches per second (rounded,
+// The option words for `settings`, in vormel's fixed order: the media
+// handling word for the label mode (tear off, peel off, cut after each label,
+// cut after the job, rewind), the sensing word for the media tracking, "-speed" with whole inches per second (rounded,
 // within 1..12), "-intensity" with the darkness level (configured plus job
 // darkness, within 0..100, scaled to 0..30 and rounded). A setting that is
 // not set gives no word.
