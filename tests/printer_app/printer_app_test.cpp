@@ -223,7 +223,8 @@ struct JobRow {
   const char* media;
   const char* tracking;
   int darkness, speed;   // print-darkness, print-speed
-  int pages;
+  int copies;
+  int pages;             // pages printed, every copy counted
   const char* paperLine;
   const char* words;     // the option words vormel is run with for the job
   int32_t width, length; // label in thousandths of an inch
@@ -233,23 +234,28 @@ struct JobRow {
 
 const JobRow kJobRows[] = {
     {"pdf_job_is_what_vormel_writes_for_it", "label300", 300, "three_labels.ps", "application/pdf", "oe_4x6in_4x6in",
-     "gap", 0, 0, 3, "~PAPER;INTENSITY 15;LABELS 2", "-gap -intensity 15", 4000, 6000, Oracle::VormelStream, ""},
+     "gap", 0, 0, 1, 3, "~PAPER;INTENSITY 15;LABELS 2", "-gap -intensity 15", 4000, 6000, Oracle::VormelStream, ""},
     {"postscript_job_is_what_vormel_writes_for_it", "label203", 203, "label.ps", "application/postscript",
-     "om_100x150mm_100x150mm", "continuous", 0, 5080, 1, "~PAPER;INTENSITY 15;LABELS 0;SPEED IPS 2", "-nogap -speed 2 -intensity 15", 3930, 5902,
+     "om_100x150mm_100x150mm", "continuous", 0, 5080, 1, 1, "~PAPER;INTENSITY 15;LABELS 0;SPEED IPS 2", "-nogap -speed 2 -intensity 15", 3930, 5902,
      Oracle::VormelStream, ""},
+    {"pdf_copies_are_whole_streams_one_after_the_other", "label300", 300, "three_labels.ps", "application/pdf",
+     "oe_4x6in_4x6in", "gap", 0, 0, 2, 6, "~PAPER;INTENSITY 15;LABELS 2", "-gap -intensity 15", 4000, 6000,
+     Oracle::VormelStream, ""},
+    {"png_copies_are_pages_of_one_stream", "label300", 300, "label.ps", "image/png;grey", "oe_4x6in_4x6in", "gap",
+     0, 0, 2, 2, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
     {"one_bit_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png", "oe_4x6in_4x6in",
-     "mark", 20, 7620, 1, "~PAPER;INTENSITY 21;LABELS 1;SPEED IPS 3", "", 4000, 6000, Oracle::GhostscriptImage, ""},
+     "mark", 20, 7620, 1, 1, "~PAPER;INTENSITY 21;LABELS 1;SPEED IPS 3", "", 4000, 6000, Oracle::GhostscriptImage, ""},
     {"grey_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png;grey",
-     "oe_4x6in_4x6in", "gap", 0, 0, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
     {"jpeg_job_is_one_label_of_the_chosen_size", "label300", 300, "label.ps", "image/jpeg", "oe_4x6in_4x6in",
-     "gap", 0, 0, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::LabelOnly, ""},
+     "gap", 0, 0, 1, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::LabelOnly, ""},
     {"pwg_raster_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/pwg-raster",
-     "oe_4x6in_4x6in", "gap", -50, 0, 1, "~PAPER;INTENSITY 0;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
+     "oe_4x6in_4x6in", "gap", -50, 0, 1, 1, "~PAPER;INTENSITY 0;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
     {"finished_printer_stream_goes_out_unchanged", "label203", 203, "three_labels.ps", "application/vnd.vormel-label",
-     "oe_4x6in_4x6in", "gap", 0, 0, 3, "~PAPER;LABELS 1;SPEED IPS 4", "-mark -speed 4", 4000, 6000, Oracle::SameBytes,
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, 3, "~PAPER;LABELS 1;SPEED IPS 4", "-mark -speed 4", 4000, 6000, Oracle::SameBytes,
      ""},
     {"job_without_pages_is_aborted_naming_the_cause", "label300", 300, "", "application/postscript",
-     "oe_4x6in_4x6in", "gap", 0, 0, 0, "", "", 0, 0, Oracle::Refused, "Ghostscript rendered no page"},
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, 0, "", "", 0, 0, Oracle::Refused, "Ghostscript rendered no page"},
 };
 
 void PrintTo(const JobRow& row, std::ostream* os) { *os << row.claim; }
@@ -353,7 +359,7 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
   const std::string format = std::string(row.format).substr(0, std::string(row.format).find(';'));
   std::vector<std::string> options = {"-f", job, "-d", "format=" + format, "-d", std::string("media=") + row.media, "-d",
        std::string("tracking=") + row.tracking, "-d", "darkness=" + std::to_string(row.darkness), "-d",
-       std::string("name=") + row.claim, "-d", "pages=" + std::to_string(row.pages), "-d",
+       std::string("name=") + row.claim, "-d", "pages=" + std::to_string(row.pages), "-d", "copies=" + std::to_string(row.copies), "-d",
        refused ? "state=8" : "state=9"};
   options.insert(options.end(), speed.begin(), speed.end());
   const RunResult r = runIppTool(printerUri(row.printer), "print-label.test", options);
@@ -365,10 +371,13 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
     return;
   }
 
+  // Copies of a PDF or PostScript job are whole streams one after the other
+  // (compared whole below); the first one is read here.
   const std::string printed = readFile(device);
-  const PrintedStream p = readPrinted(printed);
+  const int streams = row.oracle == Oracle::VormelStream ? row.copies : 1;
+  const PrintedStream p = readPrinted(printed.substr(0, printed.size() / streams));
   ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
-  EXPECT_EQ(p.report.pageCount, static_cast<size_t>(row.pages));
+  EXPECT_EQ(p.report.pageCount, static_cast<size_t>(row.pages / streams));
   EXPECT_EQ(p.report.paperLine, row.paperLine);
   EXPECT_EQ(p.report.engineWidth, row.width);
   EXPECT_EQ(p.report.engineLength, row.length);
@@ -379,7 +388,9 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
     const std::string expected =
         vormelStream(job, std::string(row.format) == "application/postscript", row.media, row.dpi, row.words, work.path, why);
     ASSERT_EQ(why, "");
-    EXPECT_EQ(describeDifference(expected, printed), "");
+    std::string copies;
+    for (int copy = 0; copy < row.copies; ++copy) copies += expected;
+    EXPECT_EQ(describeDifference(copies, printed), "");
   } else if (row.oracle == Oracle::LabelOnly) {
     // Settings, size, page count and fit are checked above.
   } else if (row.oracle == Oracle::SameBytes) {
@@ -387,8 +398,8 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
   } else {
     const std::string expected = work.path + "/expected.pcx";
     ASSERT_EQ(gsRender(kJobs + "/" + row.source, "pcxmono", row.dpi, expected), "");
-    ASSERT_EQ(p.images.size(), 1u);
-    EXPECT_EQ(describeDifference(readFile(expected), p.images[0]), "");
+    ASSERT_EQ(p.images.size(), static_cast<size_t>(row.pages));
+    for (const std::string& image : p.images) EXPECT_EQ(describeDifference(readFile(expected), image), "");
   }
 }
 
@@ -489,7 +500,7 @@ TEST_P(PrinterSettings, printer_settings_reach_the_paper_line) {
   const RunResult r = runIppTool(printerUri(printer), "print-label.test",
                                  {"-f", kJobs + "/label.ps", "-d", "format=application/postscript", "-d",
                                   "media=oe_4x6in_4x6in", "-d", "tracking=gap", "-d", "darkness=0", "-d",
-                                  std::string("name=") + printer, "-d", "pages=1", "-d", "state=9"});
+                                  std::string("name=") + printer, "-d", "pages=1", "-d", "copies=1", "-d", "state=9"});
   ASSERT_TRUE(ippPassed(r)) << r.out << r.err;
   const PrintedStream p = readPrinted(readFile(server->dir->path + "/dev203/" + printer + ".prn"));
   ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
@@ -595,7 +606,7 @@ TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
   std::thread submit([&] {
     submitted = runIppTool(printerUri("sock203"), "print-label.test",
                            {"-f", job, "-d", "format=application/postscript", "-d", "media=oe_4x6in_4x6in", "-d",
-                            "tracking=gap", "-d", "darkness=0", "-d", "name=late", "-d", "pages=3", "-d", "state=9"});
+                            "tracking=gap", "-d", "darkness=0", "-d", "name=late", "-d", "pages=3", "-d", "copies=1", "-d", "state=9"});
   });
   const RunResult stopped = runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=5"});
   EXPECT_TRUE(ippPassed(stopped)) << stopped.out;

@@ -160,13 +160,15 @@ bool copyLabelStream(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devi
 
 // ---- raster pages -----------------------------------------------------------
 
+// One raster job: its page images, page_1 .. page_<pages>, in a directory
+// of its own, written as PAPPL hands the lines.
 struct RasterJob {
-  std::string dir;    // this job's page images
-  FILE* page = nullptr;
-  unsigned pages = 0;
+  std::string dir;       // this job's page images
+  FILE* page = nullptr;  // the page being written
+  unsigned pages = 0;    // pages begun so far
   JobLabel label;
-  int32_t width = 0;  // dots of the current page
-  bool failed = false;
+  int32_t width = 0;     // dots of the current page
+  bool failed = false;   // a page image could not be written
 };
 
 bool startRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
@@ -183,12 +185,14 @@ bool startRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   return true;
 }
 
+// Pages are numbered here as they come: PAPPL hands each copy of an image
+// with the same page number.
 bool startRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
   RasterJob* raster = static_cast<RasterJob*>(papplJobGetData(job));
-  const std::string path = raster->dir + "/page_" + std::to_string(page);
+  raster->pages += 1;
+  const std::string path = raster->dir + "/page_" + std::to_string(raster->pages);
   raster->page = fopen(path.c_str(), "wbe");
   raster->width = static_cast<int32_t>(options->header.cupsWidth);
-  raster->pages = page;
   if (raster->page == nullptr ||
       writePcxHeader(raster->page, raster->width, static_cast<int32_t>(options->header.cupsHeight),
                      static_cast<int32_t>(options->header.HWResolution[0])) != 0) {
@@ -327,6 +331,7 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
 bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
   const JobLabel label = readJobLabel(job, options);
+  const int copies = options->copies > 1 ? options->copies : 1;
   papplJobDeletePrintOptions(options);
 
   // The job, then the lines that announce the label and the resolution:
@@ -360,11 +365,17 @@ bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
   const std::string program = programPath("vormel", "VORMEL_PROGRAM");
   std::vector<std::string> arguments = {program};
   arguments.insert(arguments.end(), label.words.begin(), label.words.end());
+  // Each copy is a whole job stream of its own, so copies come out collated.
   DeviceRelayResult result;
   if (program.empty()) result.startFailed = true;
-  const bool ok = !program.empty() && relayToDevice(job, device, arguments, input, true, result);
+  bool ok = !program.empty();
+  int pages = 0;
+  for (int copy = 0; ok && copy < copies; ++copy) {
+    ok = lseek(input, 0, SEEK_SET) == 0 && relayToDevice(job, device, arguments, input, true, result);
+    pages += result.pagesSent;
+  }
   close(input);
-  papplJobSetImpressions(job, result.pagesSent);
+  papplJobSetImpressions(job, pages);
   endJobWith(job, ok, result);
   return ok;
 }

@@ -22,5 +22,5 @@ bool setUpLabelDriver(pappl_system_t* system, const char* driverName, const char
 const char* chooseLabelDriver(const char* deviceInfo, const char* deviceUri, const char* deviceId, void* data);
 
 // pappl_mime_filter_cb_t for PDF and PostScript jobs: vormel renders the job
-// and its stream is copied to the device.
+// and its stream is copied to the device, once per copy asked for.
 bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void* data);
