@@ -237,8 +237,11 @@ std::string startScheduler(const SchedulerSetup& setup, Scheduler& s) {
                 "<Location />\n  Order allow,deny\n  Allow 127.0.0.1\n</Location>\n"
                 "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
 
-  s.pid = startProgram({setup.cupsd, "-f", "-c", conf + "/cupsd.conf", "-s", conf + "/cups-files.conf"}, {}, "",
-                       r + "/log/cupsd.out", r + "/log/cupsd.err");
+  // Under timeout(1), which hands SIGTERM on: the scheduler ends by itself
+  // should the test die without stopping it.
+  s.pid = startProgram({"/usr/bin/timeout", "1800", setup.cupsd, "-f", "-c", conf + "/cupsd.conf", "-s",
+                        conf + "/cups-files.conf"},
+                       {}, "", r + "/log/cupsd.out", r + "/log/cupsd.err");
   if (s.pid <= 0) return "cannot start cupsd";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (;;) {

@@ -83,7 +83,8 @@ struct Scheduler {
   pid_t pid = -1;
 };
 
-// Writes the configuration and starts cupsd in the foreground; returns ""
+// Writes the configuration and starts cupsd in the foreground (ended by
+// itself after half an hour at the latest); returns ""
 // once lpstat finds it running, else why it is not (it may still run: stop
 // it with stopScheduler).
 std::string startScheduler(const SchedulerSetup& setup, Scheduler& s);
