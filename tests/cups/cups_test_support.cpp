@@ -4,12 +4,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -191,4 +195,69 @@ int countLines(const std::string& text, const std::string& line) {
     start = end + 1;
   }
   return count;
+}
+
+int freeLoopbackPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  close(s);
+  return port;
+}
+
+std::string startScheduler(const SchedulerSetup& setup, Scheduler& s) {
+  const std::string& r = setup.root;
+  const std::string conf = r + "/conf";
+  for (const char* dir : {"/conf", "/spool", "/spool/tmp", "/cache", "/state", "/log", "/out"})
+    mkdir((r + dir).c_str(), 0755);
+  s.tempDir = r + "/spool/tmp";
+  s.pageLog = r + "/log/page_log";
+  s.errorLog = r + "/log/error_log";
+  s.outDir = r + "/out";
+  const int port = freeLoopbackPort();
+  if (port == 0) return "no free loopback port";
+  s.host = "127.0.0.1:" + std::to_string(port);
+  writeFile(conf + "/cups-files.conf",
+            "ServerRoot " + conf + "\nServerBin " + setup.serverBin + "\nDataDir " + setup.dataDir +
+                "\nRequestRoot " + r + "/spool\nTempDir " + s.tempDir + "\nCacheDir " + r +
+                "/cache\nStateDir " + r + "/state\nAccessLog " + r + "/log/access_log\nErrorLog " +
+                s.errorLog + "\nPageLog " + s.pageLog + "\nPrintcap " + r +
+                "/state/printcap\nFileDevice Yes\nUser lp\nGroup lp\nSystemGroup root\n");
+  // Loopback only, no browsing, no authentication (nobody else can reach it).
+  writeFile(conf + "/cupsd.conf",
+            "Listen 127.0.0.1:" + std::to_string(port) +
+                "\nLogLevel debug\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
+                "PreserveJobFiles No\nPreserveJobHistory Yes\n"
+                "<Location />\n  Order allow,deny\n  Allow 127.0.0.1\n</Location>\n"
+                "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+
+  // Under timeout(1), which hands SIGTERM on: the scheduler ends by itself
+  // should the test die without stopping it.
+  s.pid = startProgram({"/usr/bin/timeout", "1800", setup.cupsd, "-f", "-c", conf + "/cupsd.conf", "-s",
+                        conf + "/cups-files.conf"},
+                       {}, "", r + "/log/cupsd.out", r + "/log/cupsd.err");
+  if (s.pid <= 0) return "cannot start cupsd";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    if (runProgram({setup.lpstat, "-r"}, {{"CUPS_SERVER", s.host}}, "", 30).out.find("is running") !=
+        std::string::npos)
+      return std::string();
+    if (std::chrono::steady_clock::now() > deadline)
+      return "cupsd did not answer: " + readFile(r + "/log/cupsd.err") + readFile(s.errorLog);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+void stopScheduler(Scheduler& s) {
+  if (s.pid <= 0) return;
+  kill(s.pid, SIGTERM);
+  RunResult r;
+  if (!waitProgram(s.pid, 15, r)) kill(s.pid, SIGKILL);
+  s.pid = -1;
 }

@@ -33,21 +33,6 @@ using Env = std::vector<std::pair<std::string, std::string>>;
 const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
 const char* const kTrailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
 
-// A port on loopback that nothing listens on right now.
-int freeLoopbackPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  close(s);
-  return port;
-}
-
 // The decimal number that follows `prefix` in `text` (from `from` on), or -1.
 int numberAfter(const std::string& text, const std::string& prefix, size_t from = 0) {
   const size_t at = text.find(prefix, from);
@@ -123,30 +108,6 @@ std::string makeServerBin(Server& s, const std::string& serverBin) {
   return std::string();
 }
 
-std::string writeConfig(Server& s, const std::string& conf, const std::string& serverBin, int port) {
-  const std::string& r = s.root->path;
-  for (const char* dir : {"/spool", "/spool/tmp", "/cache", "/state", "/log", "/out"})
-    mkdir((r + dir).c_str(), 0755);
-  s.tempDir = r + "/spool/tmp";
-  s.pageLog = r + "/log/page_log";
-  s.errorLog = r + "/log/error_log";
-  s.outDir = r + "/out";
-  writeFile(conf + "/cups-files.conf",
-            "ServerRoot " + conf + "\nServerBin " + serverBin + "\nDataDir " + VORMEL_CUPS_DATADIR +
-                "\nRequestRoot " + r + "/spool\nTempDir " + s.tempDir + "\nCacheDir " + r +
-                "/cache\nStateDir " + r + "/state\nAccessLog " + r + "/log/access_log\nErrorLog " +
-                s.errorLog + "\nPageLog " + s.pageLog + "\nPrintcap " + r +
-                "/state/printcap\nFileDevice Yes\nUser lp\nGroup lp\nSystemGroup root\n");
-  // Loopback only, no browsing, no authentication (nobody else can reach it).
-  writeFile(conf + "/cupsd.conf",
-            "Listen 127.0.0.1:" + std::to_string(port) +
-                "\nLogLevel debug\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
-                "PreserveJobFiles No\nPreserveJobHistory Yes\n"
-                "<Location />\n  Order allow,deny\n  Allow 127.0.0.1\n</Location>\n"
-                "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
-  return std::string();
-}
-
 std::string startServer(Server& s) {
   if (getuid() != 0) return "skip:the private scheduler must run as root to run filters as lp";
   if (!fileExists(CUPSD_PROGRAM)) return "skip:cupsd is not installed (Debian package cups)";
@@ -157,26 +118,18 @@ std::string startServer(Server& s) {
   if (s.root->path.empty()) return "cannot make a scratch directory";
   std::string why = stageInstall(s);
   if (!why.empty()) return why;
-  const std::string serverBin = s.root->path + "/serverbin", conf = s.root->path + "/conf";
+  const std::string serverBin = s.root->path + "/serverbin";
   why = makeServerBin(s, serverBin);
   if (!why.empty()) return why;
-  mkdir(conf.c_str(), 0755);
-  const int port = freeLoopbackPort();
-  if (port == 0) return "no free loopback port";
-  s.host = "127.0.0.1:" + std::to_string(port);
-  writeConfig(s, conf, serverBin, port);
-
-  s.pid = startProgram({CUPSD_PROGRAM, "-f", "-c", conf + "/cupsd.conf", "-s", conf + "/cups-files.conf"},
-                       {}, "", s.root->path + "/log/cupsd.out", s.root->path + "/log/cupsd.err");
-  if (s.pid <= 0) return "cannot start cupsd";
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
-  for (;;) {
-    if (client({LPSTAT_PROGRAM, "-r"}).out.find("is running") != std::string::npos) break;
-    if (Clock::now() > deadline)
-      return "cupsd did not answer: " + readFile(s.root->path + "/log/cupsd.err") +
-             readFile(s.errorLog);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  Scheduler scheduler;
+  why = startScheduler({s.root->path, serverBin, VORMEL_CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, scheduler);
+  s.host = scheduler.host;
+  s.pid = scheduler.pid;
+  s.tempDir = scheduler.tempDir;
+  s.pageLog = scheduler.pageLog;
+  s.errorLog = scheduler.errorLog;
+  s.outDir = scheduler.outDir;
+  if (!why.empty()) return why;
   // vq is the 300 dpi model; vq203 and vq600 the others.
   for (const auto& queue : {std::make_pair("vq", 300), std::make_pair("vq203", 203), std::make_pair("vq600", 600)}) {
     const RunResult added = client(

@@ -74,20 +74,29 @@ bool isPlainInteger(const char* text) {
   return digits > 0 && digits <= 6 && p[digits] == '\0';
 }
 
-void collectOptionWords(ppd_file_t* ppd, std::vector<std::string>& words) {
+void collectSettingWords(const SettingChoice& choiceOf, std::vector<std::string>& words) {
   for (const SettingRow& row : kSettings) {
-    const ppd_choice_t* marked = ppdFindMarkedChoice(ppd, row.keyword);
-    if (marked == nullptr || strcmp(marked->choice, "PrinterDefault") == 0) continue;
+    const char* choice = choiceOf(row.keyword);
+    if (choice == nullptr || strcmp(choice, "PrinterDefault") == 0) continue;
 
     // A value-taking word must be followed by its number: vormel reads the
     // next word as the value whatever it is, so never pass anything else.
     if (row.valueWord != nullptr) {
-      if (!isPlainInteger(marked->choice)) continue;
+      if (!isPlainInteger(choice)) continue;
       words.emplace_back(row.valueWord);
-      words.emplace_back(marked->choice);
+      words.emplace_back(choice);
       continue;
     }
-    const char* word = findWord(row.words, marked->choice);
+    const char* word = findWord(row.words, choice);
     if (word != nullptr) words.emplace_back(word);
   }
+}
+
+void collectOptionWords(ppd_file_t* ppd, std::vector<std::string>& words) {
+  collectSettingWords(
+      [ppd](const char* keyword) -> const char* {
+        const ppd_choice_t* marked = ppdFindMarkedChoice(ppd, keyword);
+        return marked == nullptr ? nullptr : marked->choice;
+      },
+      words);
 }

@@ -5,8 +5,19 @@
 
 #include <cups/ppd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+// The choice of a printer setting by its PPD option keyword ("Darkness",
+// "Sensing", ...), or nullptr when the setting is left to the printer.
+using SettingChoice = std::function<const char*(const char* keyword)>;
+
+// Appends to `words`, in the same fixed order as collectOptionWords, the
+// option words for every setting for which `choiceOf` names a choice other
+// than "PrinterDefault", under the same rules. Used by front ends that hold
+// the settings in other terms than a PPD.
+void collectSettingWords(const SettingChoice& choiceOf, std::vector<std::string>& words);
 
 // Appends to `words`, in a fixed order, the option words for every printer
 // setting whose marked choice in `ppd` is not "PrinterDefault". Choices that

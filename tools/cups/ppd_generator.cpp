@@ -11,40 +11,16 @@
 #include <sstream>
 #include <string>
 
+#include "label_stocks.h"
+
 namespace {
 
-// Widest label the print head covers, and the custom size limits.
-constexpr double kMaxWidthPoints = 295.2;    // 4.1 in
-constexpr double kMinWidthPoints = 36;       // 0.5 in
-constexpr double kMinLengthPoints = 18;      // 0.25 in
-constexpr double kMaxLengthPoints = 2880;    // 40 in, the longest page vormel renders
-constexpr double kPointsPerInch = 72;
-constexpr double kPointsPerMm = 72 / 25.4;
-
-struct LabelStock {
-  double width, length;  // across the print head, then along the feed
-  bool metric;           // millimetres, else inches
-};
-
-// Label stocks as sold: inch sizes, then metric ones. The default is 4 x 6 in.
-const LabelStock kStocks[] = {
-    {1, 0.5, false},     {1, 1, false},      {1.25, 1, false},   {1.5, 0.5, false},
-    {1.5, 1, false},     {1.5, 1.5, false},  {2, 0.5, false},    {2, 0.75, false},
-    {2, 1, false},       {2, 1.25, false},   {2, 1.5, false},    {2, 2, false},
-    {2, 3, false},       {2, 4, false},      {2.25, 0.5, false}, {2.25, 0.75, false},
-    {2.25, 1.25, false}, {2.25, 2, false},   {2.25, 4, false},   {2.5, 1, false},
-    {2.5, 2, false},     {3, 1, false},      {3, 2, false},      {3, 3, false},
-    {3, 4, false},       {3, 5, false},      {3.5, 1, false},    {3.5, 1.125, false},
-    {4, 1, false},       {4, 1.5, false},    {4, 2, false},      {4, 2.5, false},
-    {4, 3, false},       {4, 4, false},      {4, 5, false},      {4, 6, false},
-    {4, 6.5, false},     {4, 8, false},
-    {100, 150, true},    {100, 100, true},   {100, 70, true},    {100, 50, true},
-    {100, 200, true},    {103, 199, true},   {80, 50, true},     {70, 50, true},
-    {62, 29, true},      {62, 100, true},    {60, 40, true},     {57, 32, true},
-    {50, 30, true},      {50, 25, true},     {40, 30, true},     {38, 25, true},
-    {29, 90, true},
-};
-constexpr const char* kDefaultSize = "w288h432";
+// The PPD name of the default stock.
+std::string defaultSizeName() {
+  const LabelStock& stock = defaultLabelStock();
+  return "w" + std::to_string(std::lround(stockWidthPoints(stock))) + "h" +
+         std::to_string(std::lround(stockLengthPoints(stock)));
+}
 
 // A length in points as the PPD writes it: at most two decimals, no trailing zeros.
 std::string formatPoints(double points) {
@@ -67,8 +43,7 @@ struct SizeEntry {
 };
 
 SizeEntry describeStock(const LabelStock& stock) {
-  const double scale = stock.metric ? kPointsPerMm : kPointsPerInch;
-  const double w = stock.width * scale, l = stock.length * scale;
+  const double w = stockWidthPoints(stock), l = stockLengthPoints(stock);
   SizeEntry e;
   e.name = "w" + std::to_string(std::lround(w)) + "h" + std::to_string(std::lround(l));
   e.label = formatNumber(stock.width) + " x " + formatNumber(stock.length) + (stock.metric ? " mm" : " in");
@@ -82,8 +57,10 @@ SizeEntry describeStock(const LabelStock& stock) {
 std::string writeSizeSection() {
   std::ostringstream sizes, regions, areas, dims;
   std::set<std::string> names;
-  for (const LabelStock& stock : kStocks) {
-    const SizeEntry e = describeStock(stock);
+  size_t count = 0;
+  const LabelStock* stocks = labelStocks(count);
+  for (size_t i = 0; i < count; ++i) {
+    const SizeEntry e = describeStock(stocks[i]);
     if (!names.insert(e.name).second) {
       fprintf(stderr, "vormel-ppd-generator: two label sizes are named %s\n", e.name.c_str());
       exit(1);
@@ -99,17 +76,17 @@ std::string writeSizeSection() {
          "*% within the print head's width is a custom size.\n"
          "*OpenUI *PageSize/Label Size: PickOne\n"
          "*OrderDependency: 10 AnySetup *PageSize\n"
-         "*DefaultPageSize: " << kDefaultSize << "\n"
+         "*DefaultPageSize: " << defaultSizeName() << "\n"
       << sizes.str()
       << "*CloseUI: *PageSize\n\n"
          "*OpenUI *PageRegion/Label Region: PickOne\n"
          "*OrderDependency: 10 AnySetup *PageRegion\n"
-         "*DefaultPageRegion: " << kDefaultSize << "\n"
+         "*DefaultPageRegion: " << defaultSizeName() << "\n"
       << regions.str()
       << "*CloseUI: *PageRegion\n\n"
-         "*DefaultImageableArea: " << kDefaultSize << "\n"
+         "*DefaultImageableArea: " << defaultSizeName() << "\n"
       << areas.str()
-      << "\n*DefaultPaperDimension: " << kDefaultSize << "\n"
+      << "\n*DefaultPaperDimension: " << defaultSizeName() << "\n"
       << dims.str()
       << "\n*VariablePaperSize: True\n"
          "*HWMargins: 0 0 0 0\n"

@@ -24,12 +24,17 @@ std::string ownDirectory() {
 
 }  // namespace
 
-std::string locateVormel(const char* installedPath) {
-  const char* forced = getenv("VORMEL_CUPS_PROGRAM");
+std::string locateProgram(const char* name, const char* overrideVariable, const char* installedPath) {
+  const char* forced = getenv(overrideVariable);
   if (forced != nullptr && forced[0] != '\0') return isExecutable(forced) ? std::string(forced) : std::string();
 
   const std::string dir = ownDirectory();
-  if (!dir.empty() && isExecutable(dir + "/vormel")) return dir + "/vormel";
+  const std::string beside = dir + "/" + name;
+  if (!dir.empty() && isExecutable(beside)) return beside;
   if (isExecutable(installedPath)) return installedPath;
   return std::string();
+}
+
+std::string locateVormel(const char* installedPath) {
+  return locateProgram("vormel", "VORMEL_CUPS_PROGRAM", installedPath);
 }

@@ -1,0 +1,113 @@
+// The printer application's label settings: IPP values into vormel option
+// words, and the label sizes it offers against the printer descriptions'.
+#include <gtest/gtest.h>
+
+#include <cups/cups.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "label_settings.h"
+#include "label_stocks.h"
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+struct SettingsRow {
+  const char* claim;
+  IppLabelSettings settings;
+  Words words;
+};
+
+IppLabelSettings make(MediaTracking tracking, int configured, int job, int speed,
+                      LabelMode mode = LabelMode::Unset) {
+  IppLabelSettings s;
+  s.mode = mode;
+  s.tracking = tracking;
+  s.darknessConfigured = configured;
+  s.printDarkness = job;
+  s.printSpeed = speed;
+  return s;
+}
+
+const SettingsRow kSettingsRows[] = {
+    {"nothing_set_gives_no_word", make(MediaTracking::Unset, -1, 0, 0), {}},
+    {"gap_tracking_is_gap_sensing", make(MediaTracking::Gap, -1, 0, 0), {"-gap"}},
+    {"mark_tracking_is_black_mark_sensing", make(MediaTracking::Mark, -1, 0, 0), {"-mark"}},
+    {"continuous_tracking_is_no_gap_sensing", make(MediaTracking::Continuous, -1, 0, 0), {"-nogap"}},
+    {"configured_darkness_scales_to_thirty_levels", make(MediaTracking::Unset, 50, 0, 0), {"-intensity", "15"}},
+    {"full_darkness_is_level_thirty", make(MediaTracking::Unset, 100, 0, 0), {"-intensity", "30"}},
+    {"job_darkness_adds_to_configured", make(MediaTracking::Unset, 50, 20, 0), {"-intensity", "21"}},
+    {"darkness_below_zero_stops_at_level_zero", make(MediaTracking::Unset, 10, -100, 0), {"-intensity", "0"}},
+    {"darkness_above_hundred_stops_at_level_thirty", make(MediaTracking::Unset, 90, 100, 0), {"-intensity", "30"}},
+    {"speed_in_whole_inches_per_second", make(MediaTracking::Unset, -1, 0, 5080), {"-speed", "2"}},
+    {"speed_rounds_to_nearest_inch", make(MediaTracking::Unset, -1, 0, 4000), {"-speed", "2"}},
+    {"speed_below_one_inch_is_one", make(MediaTracking::Unset, -1, 0, 100), {"-speed", "1"}},
+    {"speed_above_twelve_inches_is_twelve", make(MediaTracking::Unset, -1, 0, 100000), {"-speed", "12"}},
+    {"tear_off_mode_is_tear_off_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::TearOff), {"-tearoff"}},
+    {"peel_off_mode_is_peel_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::PeelOff), {"-peel"}},
+    {"cutter_mode_cuts_each_label", make(MediaTracking::Unset, -1, 0, 0, LabelMode::Cutter), {"-cutlabel"}},
+    {"delayed_cutter_mode_cuts_after_the_job", make(MediaTracking::Unset, -1, 0, 0, LabelMode::CutterDelayed),
+     {"-cutjob"}},
+    {"rewind_mode_is_rewind_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::Rewind), {"-rewind"}},
+    {"every_setting_in_vormel_order", make(MediaTracking::Mark, 100, 0, 2540, LabelMode::PeelOff),
+     {"-peel", "-mark", "-speed", "1", "-intensity", "30"}},
+    {"all_settings_in_vormel_order", make(MediaTracking::Gap, 40, 0, 7620), {"-gap", "-speed", "3", "-intensity", "12"}},
+};
+
+class LabelOptionWords : public ::testing::TestWithParam<SettingsRow> {};
+
+TEST_P(LabelOptionWords, settings_give_exactly_these_words) {
+  EXPECT_EQ(labelOptionWords(GetParam().settings), GetParam().words);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, LabelOptionWords, ::testing::ValuesIn(kSettingsRows),
+                         [](const ::testing::TestParamInfo<SettingsRow>& info) { return info.param.claim; });
+
+// Every stock is offered under a PWG name whose size is the stock's, within
+// a hundredth of a millimetre's rounding; the names are unique and the
+// custom limits close the list.
+TEST(LabelMedia, every_label_stock_is_offered_at_its_size) {
+  size_t count = 0;
+  const LabelStock* stocks = labelStocks(count);
+  const std::vector<std::string> names = labelMediaNames();
+  ASSERT_EQ(names.size(), count + 2);
+  std::set<std::string> unique(names.begin(), names.end());
+  EXPECT_EQ(unique.size(), names.size());
+  for (size_t i = 0; i < count; ++i) {
+    const pwg_media_t* media = pwgMediaForPWG(names[i].c_str());
+    ASSERT_NE(media, nullptr) << names[i];
+    EXPECT_NEAR(media->width * 72.0 / 2540, stockWidthPoints(stocks[i]), 0.05) << names[i];
+    EXPECT_NEAR(media->length * 72.0 / 2540, stockLengthPoints(stocks[i]), 0.05) << names[i];
+  }
+}
+
+TEST(LabelMedia, custom_limits_are_those_of_the_printer_descriptions) {
+  const std::vector<std::string> names = labelMediaNames();
+  ASSERT_GE(names.size(), 2u);
+  // pwgMediaForPWG answers a custom name in one static record: copy each.
+  const pwg_media_t* found = pwgMediaForPWG(names[names.size() - 2].c_str());
+  ASSERT_NE(found, nullptr);
+  const pwg_media_t low = *found;
+  found = pwgMediaForPWG(names.back().c_str());
+  ASSERT_NE(found, nullptr);
+  const pwg_media_t high = *found;
+  EXPECT_EQ(names[names.size() - 2].rfind("custom_min_", 0), 0u);
+  EXPECT_EQ(names.back().rfind("custom_max_", 0), 0u);
+  EXPECT_NEAR(low.width * 72.0 / 2540, kMinWidthPoints, 0.05);
+  EXPECT_NEAR(low.length * 72.0 / 2540, kMinLengthPoints, 0.05);
+  EXPECT_NEAR(high.width * 72.0 / 2540, kMaxWidthPoints, 0.05);
+  EXPECT_NEAR(high.length * 72.0 / 2540, kMaxLengthPoints, 0.05);
+}
+
+TEST(LabelMedia, default_is_four_by_six_inches) {
+  const pwg_media_t* media = pwgMediaForPWG(defaultLabelMediaName().c_str());
+  ASSERT_NE(media, nullptr);
+  EXPECT_EQ(media->width, 10160);
+  EXPECT_EQ(media->length, 15240);
+}
+
+}  // namespace

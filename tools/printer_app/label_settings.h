@@ -1,0 +1,44 @@
+// The label printer's settings in IPP terms (media tracking, darkness, speed)
+// turned into vormel option words, and the label sizes the printer offers as
+// media names. Used by the printer application's driver.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Darkness levels the printers take: 0 to kDarknessLevels - 1.
+constexpr int kDarknessLevels = 31;
+// One inch per second in IPP speed units (hundredths of millimetres per second).
+constexpr int kSpeedUnitsPerInch = 2540;
+// Print speeds the printers take, in inches per second.
+constexpr int kMinSpeedInches = 1;
+constexpr int kMaxSpeedInches = 12;
+
+enum class MediaTracking { Unset, Continuous, Gap, Mark };
+
+// What the printer does with a printed label (IPP label-mode-configured).
+enum class LabelMode { Unset, TearOff, PeelOff, Cutter, CutterDelayed, Rewind };
+
+struct IppLabelSettings {
+  LabelMode mode = LabelMode::Unset;
+  MediaTracking tracking = MediaTracking::Unset;
+  int darknessConfigured = -1;  // printer-darkness-configured, 0..100, or -1 when not set
+  int printDarkness = 0;        // print-darkness, -100..100, added to the configured darkness
+  int printSpeed = 0;           // print-speed in IPP units, 0 for the printer's own speed
+};
+
+// The option words for `settings`, in vormel's fixed order: the media
+// handling word for the label mode (tear off, peel off, cut after each label,
+// cut after the job, rewind), the sensing word for the media tracking, "-speed" with whole inches per second (rounded,
+// within 1..12), "-intensity" with the darkness level (configured plus job
+// darkness, within 0..100, scaled to 0..30 and rounded). A setting that is
+// not set gives no word.
+std::vector<std::string> labelOptionWords(const IppLabelSettings& settings);
+
+// The PWG media name of every label stock, in the order of the stock list,
+// each naming its size in the stock's own unit; then the custom size limits
+// as "custom_min_..." and "custom_max_..." names.
+std::vector<std::string> labelMediaNames();
+
+// The media name of the default label stock (4 x 6 in).
+std::string defaultLabelMediaName();
