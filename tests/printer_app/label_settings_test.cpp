@@ -65,7 +65,7 @@ TEST_P(LabelOptionWords, settings_give_exactly_these_words) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, LabelOptionWords, ::testing::ValuesIn(kSettingsRows),
-                         [](const ::testing::TestParamInfo<SettingsRow>& info) { return info.param.claim; });
+                         [](const ::testing::TestParamInfo<SettingsRow>& row) { return row.param.claim; });
 
 // Every stock is offered under a PWG name whose size is the stock's, within
 // a hundredth of a millimetre's rounding; the names are unique and the

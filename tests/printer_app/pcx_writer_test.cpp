@@ -86,7 +86,7 @@ TEST_P(PcxWriterMatchesGhostscript, same_bytes_as_ghostscript_pcxmono) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, PcxWriterMatchesGhostscript, ::testing::ValuesIn(kPages),
-                         [](const ::testing::TestParamInfo<PageRow>& info) { return info.param.claim; });
+                         [](const ::testing::TestParamInfo<PageRow>& row) { return row.param.claim; });
 
 // Rows whose byte count is even already get no extra byte; the others get one.
 TEST(PcxRowSize, rows_are_whole_bytes_rounded_up_to_an_even_count) {

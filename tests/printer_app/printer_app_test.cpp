@@ -404,7 +404,7 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, PrintsJob, ::testing::ValuesIn(kJobRows),
-                         [](const ::testing::TestParamInfo<JobRow>& info) { return info.param.claim; });
+                         [](const ::testing::TestParamInfo<JobRow>& row) { return row.param.claim; });
 
 TEST_F(PrinterApp, cancelled_held_job_sends_nothing_to_the_printer) {
   const RunResult r = runIppTool(printerUri("label300"), "cancel-held-job.test",
@@ -509,7 +509,7 @@ TEST_P(PrinterSettings, printer_settings_reach_the_paper_line) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, PrinterSettings, ::testing::ValuesIn(kPrinterSettingsRows),
-                         [](const ::testing::TestParamInfo<PrinterSettingsRow>& info) { return info.param.claim; });
+                         [](const ::testing::TestParamInfo<PrinterSettingsRow>& row) { return row.param.claim; });
 
 // ---- an AppSocket printer ----------------------------------------------------
 
@@ -715,6 +715,6 @@ TEST_P(WebInterface, page_shows_the_printers_settings) {
 void PrintTo(const WebPageRow& row, std::ostream* os) { *os << row.claim; }
 
 INSTANTIATE_TEST_SUITE_P(Pages, WebInterface, ::testing::ValuesIn(kWebPages),
-                         [](const ::testing::TestParamInfo<WebPageRow>& info) { return info.param.claim; });
+                         [](const ::testing::TestParamInfo<WebPageRow>& row) { return row.param.claim; });
 
 }  // namespace
