@@ -2,6 +2,7 @@
 // print, and writes the PostScript that lays each page on the label. Called
 // by the front end's main before vormel starts.
 #include "label_page.h"
+#include "label_stocks.h"
 
 #include <cups/cups.h>
 
@@ -15,18 +16,9 @@ namespace {
 // Two sizes closer than this (points) are the same label.
 constexpr double kSizeTolerance = 0.75;
 
-// A number as PostScript and PPDs write it: at most two decimals, no trailing zeros.
-std::string formatNumber(double value) {
-  char text[48];
-  snprintf(text, sizeof text, "%.2f", value);
-  std::string s = text;
-  s.erase(s.find_last_not_of('0') + 1);
-  if (s.back() == '.') s.pop_back();
-  return s;
-}
 
 std::string formatInches(double width, double length) {
-  return formatNumber(width / 72) + " x " + formatNumber(length / 72) + " in";
+  return formatSize(width / 72) + " x " + formatSize(length / 72) + " in";
 }
 
 bool sameSize(double w1, double l1, double w2, double l2) {
@@ -132,9 +124,9 @@ bool checkCustomLimits(ppd_file_t* ppd, const LabelPage& page, std::string& prob
       page.length <= high[1] + 0.01)
     return true;
   problem = "the custom label size " + formatInches(page.width, page.length) +
-            " is outside what this printer takes: " + formatNumber(low[0] / 72) + " to " +
-            formatNumber(high[0] / 72) + " in wide, " + formatNumber(low[1] / 72) + " to " +
-            formatNumber(high[1] / 72) + " in long";
+            " is outside what this printer takes: " + formatSize(low[0] / 72) + " to " +
+            formatSize(high[0] / 72) + " in wide, " + formatSize(low[1] / 72) + " to " +
+            formatSize(high[1] / 72) + " in long";
   return false;
 }
 
@@ -197,7 +189,7 @@ int labelLengthDots(const LabelPage& page) { return int(page.length * page.resol
 
 std::string labelProlog(const LabelPage& page) {
   const std::string res = std::to_string(page.resolution);
-  const std::string size = "[" + formatNumber(page.width) + " " + formatNumber(page.length) + "]";
+  const std::string size = "[" + formatSize(page.width) + " " + formatSize(page.length) + "]";
   std::string text = "% vormel-cups: every page on the label " + size + " at " + res + " dpi\n";
   // vormel reads the render resolution from this line; it must stay in this form.
   text += "<< /HWResolution [" + res + " " + res + "] >> setpagedevice\n";

@@ -1,6 +1,8 @@
 // The list of label stocks and their sizes in points.
 #include "label_stocks.h"
 
+#include <cstdio>
+
 namespace {
 
 const LabelStock kStocks[] = {
@@ -37,4 +39,13 @@ double stockWidthPoints(const LabelStock& stock) {
 
 double stockLengthPoints(const LabelStock& stock) {
   return stock.length * (stock.metric ? kPointsPerMm : kPointsPerInch);
+}
+
+std::string formatSize(double value) {
+  char text[48];
+  snprintf(text, sizeof text, "%.2f", value);
+  std::string s = text;
+  s.erase(s.find_last_not_of('0') + 1);
+  if (s.back() == '.') s.pop_back();
+  return s;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Widest label the print head covers, and the custom size limits, in points.
 constexpr double kMaxWidthPoints = 295.2;    // 4.1 in
@@ -27,3 +28,7 @@ const LabelStock& defaultLabelStock();
 // A stock's size in points.
 double stockWidthPoints(const LabelStock& stock);
 double stockLengthPoints(const LabelStock& stock);
+
+// A size as PPDs and PostScript write it: at most two decimals, no trailing
+// zeros (288, 283.46, 4.1).
+std::string formatSize(double value);

@@ -2,6 +2,7 @@
 // self-test label, which then prints through vormel like any job. Called by
 // the front end's main.
 #include "maintenance.h"
+#include "label_stocks.h"
 
 #include <unistd.h>
 
@@ -28,14 +29,6 @@ std::string psString(const std::string& text) {
   return out + ")";
 }
 
-std::string formatNumber(double value) {
-  char text[48];
-  snprintf(text, sizeof text, "%.2f", value);
-  std::string s = text;
-  s.erase(s.find_last_not_of('0') + 1);
-  if (s.back() == '.') s.pop_back();
-  return s;
-}
 
 }  // namespace
 
@@ -86,14 +79,14 @@ std::string selfTestJob(const LabelPage& page, const std::string& queue,
   const std::vector<std::string> lines = {
       "vormel self-test",
       "Queue: " + (queue.empty() ? std::string("-") : queue),
-      "Label: " + formatNumber(page.width / 72) + " x " + formatNumber(page.length / 72) + " in (" +
+      "Label: " + formatSize(page.width / 72) + " x " + formatSize(page.length / 72) + " in (" +
           page.sizeName + ")",
       std::to_string(page.resolution) + " dpi, " + std::to_string(labelWidthDots(page)) + " x " +
           std::to_string(labelLengthDots(page)) + " dots",
       "Rotation: " + std::to_string(page.rotation),
       "Settings: " + settings,
   };
-  const std::string w = formatNumber(page.width), l = formatNumber(page.length);
+  const std::string w = formatSize(page.width), l = formatSize(page.length);
 
   std::string text = "%!PS-Adobe-3.0\n%%Title: Self-test label\n%%Pages: 1\n%%EndComments\n";
   text += "%%Page: 1 1\n<< /PageSize [" + w + " " + l + "] >> setpagedevice\n";

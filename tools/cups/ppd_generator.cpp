@@ -22,16 +22,6 @@ std::string defaultSizeName() {
          std::to_string(std::lround(stockLengthPoints(stock)));
 }
 
-// A length in points as the PPD writes it: at most two decimals, no trailing zeros.
-std::string formatPoints(double points) {
-  char text[32];
-  snprintf(text, sizeof text, "%.2f", points);
-  std::string s = text;
-  s.erase(s.find_last_not_of('0') + 1);
-  if (s.back() == '.') s.pop_back();
-  return s;
-}
-
 std::string formatNumber(double value) {
   char text[32];
   snprintf(text, sizeof text, "%g", value);
@@ -47,8 +37,8 @@ SizeEntry describeStock(const LabelStock& stock) {
   SizeEntry e;
   e.name = "w" + std::to_string(std::lround(w)) + "h" + std::to_string(std::lround(l));
   e.label = formatNumber(stock.width) + " x " + formatNumber(stock.length) + (stock.metric ? " mm" : " in");
-  e.width = formatPoints(w);
-  e.length = formatPoints(l);
+  e.width = formatSize(w);
+  e.length = formatSize(l);
   return e;
 }
 
@@ -90,14 +80,14 @@ std::string writeSizeSection() {
       << dims.str()
       << "\n*VariablePaperSize: True\n"
          "*HWMargins: 0 0 0 0\n"
-         "*MaxMediaWidth: \"" << formatPoints(kMaxWidthPoints) << "\"\n"
-         "*MaxMediaHeight: \"" << formatPoints(kMaxLengthPoints) << "\"\n"
+         "*MaxMediaWidth: \"" << formatSize(kMaxWidthPoints) << "\"\n"
+         "*MaxMediaHeight: \"" << formatSize(kMaxLengthPoints) << "\"\n"
          "*NonUIOrderDependency: 10 AnySetup *CustomPageSize\n"
          "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]/ImageableArea null>>setpagedevice\"\n"
-         "*ParamCustomPageSize Width: 1 points " << formatPoints(kMinWidthPoints) << " "
-      << formatPoints(kMaxWidthPoints) << "\n"
-         "*ParamCustomPageSize Height: 2 points " << formatPoints(kMinLengthPoints) << " "
-      << formatPoints(kMaxLengthPoints) << "\n"
+         "*ParamCustomPageSize Width: 1 points " << formatSize(kMinWidthPoints) << " "
+      << formatSize(kMaxWidthPoints) << "\n"
+         "*ParamCustomPageSize Height: 2 points " << formatSize(kMinLengthPoints) << " "
+      << formatSize(kMaxLengthPoints) << "\n"
          "*ParamCustomPageSize WidthOffset: 3 points 0 0\n"
          "*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
          "*ParamCustomPageSize Orientation: 5 int 0 0\n";
