@@ -131,34 +131,30 @@ bool programEnded(pid_t pid) {
   return info.si_pid == pid;
 }
 
-bool waitProgram(pid_t pid, int timeoutSeconds, RunResult& result) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+bool waitProgram(pid_t pid, RunResult& result) {
   int status = 0;
-  for (;;) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) break;
-    if (r < 0) return false;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  pid_t r;
+  while ((r = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
+  if (r != pid) return false;
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.signalNumber = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return true;
 }
 
+void pollUntil(const std::function<bool()>& done) {
+  while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 RunResult runProgram(const std::vector<std::string>& argv,
                      const std::vector<std::pair<std::string, std::string>>& env,
-                     const std::string& inputPath, int timeoutSeconds) {
+                     const std::string& inputPath) {
   RunResult result;
   TestDir dir("vcrun");
   const std::string outPath = dir.path + "/out", errPath = dir.path + "/err";
   const pid_t pid = startProgram(argv, env, inputPath, outPath, errPath);
   if (pid < 0) return result;
-  waitProgram(pid, timeoutSeconds, result);
+  waitProgram(pid, result);
   result.out = readFile(outPath);
   result.err = readFile(errPath);
   return result;
@@ -243,21 +239,21 @@ std::string startScheduler(const SchedulerSetup& setup, Scheduler& s) {
                         conf + "/cups-files.conf"},
                        {}, "", r + "/log/cupsd.out", r + "/log/cupsd.err");
   if (s.pid <= 0) return "cannot start cupsd";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  for (;;) {
-    if (runProgram({setup.lpstat, "-r"}, {{"CUPS_SERVER", s.host}}, "", 30).out.find("is running") !=
-        std::string::npos)
-      return std::string();
-    if (std::chrono::steady_clock::now() > deadline)
-      return "cupsd did not answer: " + readFile(r + "/log/cupsd.err") + readFile(s.errorLog);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  // Up once it answers; a scheduler that ended instead never will.
+  std::string failure;
+  pollUntil([&] {
+    if (runProgram({setup.lpstat, "-r"}, {{"CUPS_SERVER", s.host}}, "").out.find("is running") != std::string::npos)
+      return true;
+    if (programEnded(s.pid)) failure = "cupsd did not answer: " + readFile(r + "/log/cupsd.err") + readFile(s.errorLog);
+    return !failure.empty();
+  });
+  return failure;
 }
 
 void stopScheduler(Scheduler& s) {
   if (s.pid <= 0) return;
   kill(s.pid, SIGTERM);
   RunResult r;
-  if (!waitProgram(s.pid, 15, r)) kill(s.pid, SIGKILL);
+  waitProgram(s.pid, r);
   s.pid = -1;
 }

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,11 +33,11 @@ struct RunResult {
 };
 
 // Runs `argv` (argv[0] is the program path) with `env` added to the current
-// environment, standard input from `inputPath` ("" for /dev/null), and
-// waits at most `timeoutSeconds` before killing it.
+// environment, standard input from `inputPath` ("" for /dev/null), and waits
+// for it to end. CTest's timeout is the only bound on the wait.
 RunResult runProgram(const std::vector<std::string>& argv,
                      const std::vector<std::pair<std::string, std::string>>& env,
-                     const std::string& inputPath, int timeoutSeconds = 60);
+                     const std::string& inputPath);
 
 // Starts `argv` in the background like runProgram, with standard output and
 // error going to the given files. Returns its pid.
@@ -54,9 +55,14 @@ pid_t startProgramWithOutputFd(const std::vector<std::string>& argv,
 // Whether `pid`, a child of the test, has ended (it is left to waitProgram).
 bool programEnded(pid_t pid);
 
-// Waits for `pid` at most `timeoutSeconds`; kills it after that. Fills the
-// status fields of `result`. Returns false on timeout.
-bool waitProgram(pid_t pid, int timeoutSeconds, RunResult& result);
+// Waits for `pid` to end and fills the status fields of `result`. Returns
+// false when `pid` is not a child of the test.
+bool waitProgram(pid_t pid, RunResult& result);
+
+// Asks `done` again and again, with a short pause between, until it holds:
+// the one way the tests wait for a state the spooler reaches (a job's state,
+// a file appearing). CTest's timeout is the only bound on the wait.
+void pollUntil(const std::function<bool()>& done);
 
 // Text of the first difference between two byte strings (offset and a hex
 // window of each), or "" when they are equal.

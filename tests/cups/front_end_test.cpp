@@ -61,11 +61,8 @@ struct FrontEnd {
 // before that. Only the test's own timeout bounds the wait.
 template <typename Ready>
 bool waitFor(pid_t pid, Ready ready) {
-  while (!ready()) {
-    if (programEnded(pid)) return ready();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  pollUntil([&] { return ready() || programEnded(pid); });
+  return ready();
 }
 
 int countErrorLines(const std::string& text) {
@@ -501,7 +498,7 @@ TEST(FrontEnd, every_cancel_signal_is_passed_on_and_vormel_finishes_its_trailer)
         << readFile(err);
     kill(pid, signalNumber);
     RunResult r;
-    ASSERT_TRUE(waitProgram(pid, 250, r)) << "front end did not end after signal " << signalNumber;
+    ASSERT_TRUE(waitProgram(pid, r)) << "front end did not end after signal " << signalNumber;
     EXPECT_EQ(r.exitStatus, 1) << signalNumber;
     EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "not passed on: " << signalNumber;
     EXPECT_TRUE(endsWith(readFile(out), kTrailer)) << signalNumber;
@@ -531,7 +528,7 @@ TEST(FrontEnd, cancel_while_the_printer_is_stalled_stops_vormel_and_ends_the_fro
   ASSERT_TRUE(waitFor(pid, printerFull)) << readFile(err);
   kill(pid, SIGTERM);
   RunResult r;
-  const bool ended = waitProgram(pid, 250, r);
+  const bool ended = waitProgram(pid, r);
   close(printer[1]);
   std::string stream;
   char buffer[65536];

@@ -27,7 +27,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Env = std::vector<std::pair<std::string, std::string>>;
 
 const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
@@ -66,7 +65,7 @@ struct Server {
 Server* server = nullptr;
 
 RunResult client(const std::vector<std::string>& argv) {
-  return runProgram(argv, {{"CUPS_SERVER", server->host}}, "", 30);
+  return runProgram(argv, {{"CUPS_SERVER", server->host}}, "");
 }
 
 // Installs the project into a staging directory, exactly as cmake --install
@@ -74,7 +73,7 @@ RunResult client(const std::vector<std::string>& argv) {
 std::string stageInstall(Server& s) {
   s.stage = s.root->path + "/stage";
   const RunResult r =
-      runProgram({CMAKE_COMMAND, "--install", VORMEL_BUILD_DIR}, {{"DESTDIR", s.stage}}, "", 120);
+      runProgram({CMAKE_COMMAND, "--install", VORMEL_BUILD_DIR}, {{"DESTDIR", s.stage}}, "");
   if (r.exitStatus != 0) return "cmake --install failed: " + r.out + r.err;
   const std::string filter = s.stage + VORMEL_INSTALLED_FILTER;
   const std::string ppds = s.stage + VORMEL_INSTALLED_PPD_DIR;
@@ -153,7 +152,7 @@ void stopServer(Server& s) {
   if (s.pid > 0) {
     kill(s.pid, SIGTERM);
     RunResult r;
-    if (!waitProgram(s.pid, 15, r)) kill(s.pid, SIGKILL);
+    if (!waitProgram(s.pid, r)) kill(s.pid, SIGKILL);
     s.pid = -1;
   }
 }
@@ -195,16 +194,13 @@ class PrintQueue : public ::testing::Test {
   // is cancelled and the queue enabled again afterwards.
   static void expectRefused(const std::string& jobId, const std::string& message) {
     const std::string queue = queueOf(jobId);
-    const auto deadline = Clock::now() + std::chrono::seconds(90);
     std::string status;
     // The job's status message is the marker that the filter has ended.
-    for (;;) {
+    pollUntil([&] {
       status = client({LPSTAT_PROGRAM, "-l", "-o", queue}).out;
       const size_t at = status.find(jobId + " ");
-      if (at != std::string::npos && status.find(message, at) != std::string::npos) break;
-      if (Clock::now() > deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+      return at != std::string::npos && status.find(message, at) != std::string::npos;
+    });
     EXPECT_NE(status.find(message), std::string::npos) << jobId << "\n" << status;
     EXPECT_FALSE(client({LPSTAT_PROGRAM, "-W", "completed", "-o", queue}).out.find(jobId + " ") != std::string::npos)
         << jobId << " completed";
@@ -215,20 +211,18 @@ class PrintQueue : public ::testing::Test {
     EXPECT_TRUE(waitGone(jobId)) << jobId;
   }
 
-  // Waits (bounded) until `jobId` has left the queue, however it ended.
-  static bool waitGone(const std::string& jobId, int seconds = 90) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(jobId)}).out.find(jobId + " ") !=
-           std::string::npos) {
-      if (Clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+  // Waits until `jobId` has left the queue, however it ended.
+  static bool waitGone(const std::string& jobId) {
+    pollUntil([&] {
+      return client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(jobId)}).out.find(jobId + " ") ==
+             std::string::npos;
+    });
     return true;
   }
 
-  // Waits (bounded) until `jobId` has left the queue; true when it completed.
-  static bool waitDone(const std::string& jobId, int seconds = 90) {
-    return waitGone(jobId, seconds) &&
+  // Waits until `jobId` has left the queue; true when it completed.
+  static bool waitDone(const std::string& jobId) {
+    return waitGone(jobId) &&
            client({LPSTAT_PROGRAM, "-W", "completed", "-o", queueOf(jobId)}).out.find(jobId + " ") !=
                std::string::npos;
   }
@@ -250,7 +244,7 @@ class PrintQueue : public ::testing::Test {
     writeFile(dir.path + "/job.ps", jobText);
     std::vector<std::string> argv = {server->vormel};
     argv.insert(argv.end(), words.begin(), words.end());
-    const RunResult r = runProgram(argv, {{"TMPDIR", dir.path}}, dir.path + "/job.ps", 120);
+    const RunResult r = runProgram(argv, {{"TMPDIR", dir.path}}, dir.path + "/job.ps");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     // Never compare two empty or broken streams with each other.
     EXPECT_EQ(r.out.rfind("!QXR_SETUP\r\n", 0), 0u) << r.err;
@@ -458,7 +452,7 @@ TEST_F(PrintQueue, landscape_job_with_its_own_page_size_is_turned_onto_the_label
   const std::string ps2write = server->root->path + "/landscape_ps2write.ps";
   const RunResult made = runProgram({"/usr/bin/env", "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ps2write",
                                      "-sOutputFile=" + ps2write, kJobs + "/landscape_6x4.ps"},
-                                    {}, "", 120);
+                                    {}, "");
   ASSERT_EQ(made.exitStatus, 0) << made.err;
   chmod(ps2write.c_str(), 0644);
   for (const std::string& job : {kJobs + "/landscape_6x4.ps", ps2write}) {
@@ -483,7 +477,7 @@ std::string convertWithGs(const std::string& device, const std::string& source, 
                                    "-sDEVICE=" + device, "-sOutputFile=" + out};
   argv.insert(argv.end(), extra.begin(), extra.end());
   argv.push_back(source);
-  const RunResult made = runProgram(argv, {}, "", 120);
+  const RunResult made = runProgram(argv, {}, "");
   EXPECT_EQ(made.exitStatus, 0) << device << " " << source << "\n" << made.err;
   chmod(out.c_str(), 0644);
   return made.exitStatus == 0 ? out : std::string();
@@ -739,12 +733,12 @@ TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
   const std::string id = print(path, {}, "vq600");
   ASSERT_FALSE(id.empty());
   // Cancel once vormel is at work (its files have appeared in the spooler's TempDir).
-  const auto deadline = Clock::now() + std::chrono::seconds(60);
-  std::vector<std::string> during = listDir(server->tempDir);
-  while (during == before && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::vector<std::string> during;
+  pollUntil([&] {
     during = listDir(server->tempDir);
-  }
+    return during != before ||
+           client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(id)}).out.find(id + " ") == std::string::npos;
+  });
   ASSERT_NE(during, before) << "vormel never started";
   // The capture file of the run is named after the base name of its page images.
   std::vector<std::string> captures;
@@ -753,12 +747,10 @@ TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
       captures.push_back("/tmp/In_" + name.substr(0, name.find('_')) + ".ps");
   EXPECT_EQ(client({CANCEL_PROGRAM, id}).exitStatus, 0);
 
-  const auto gone = Clock::now() + std::chrono::seconds(40);
-  while ((listDir(server->tempDir) != before ||
-          client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(id)}).out.find(id + " ") !=
-              std::string::npos) &&
-         Clock::now() < gone)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The scheduler lists the job as ended before its filters have finished:
+  // the job's files going is the marker that vormel has ended.
+  waitGone(id);
+  pollUntil([&] { return listDir(server->tempDir) == before; });
   EXPECT_EQ(listDir(server->tempDir), before) << "job files left behind";
   for (const std::string& capture : captures) EXPECT_FALSE(fileExists(capture)) << capture;
   const std::string got = deviceOf(id);

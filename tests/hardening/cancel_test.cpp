@@ -108,20 +108,20 @@ TEST_P(Cancel, ends_the_run_cleanly) {
   const std::string image = imageBytes(2, 1 << 20, 11);  // partly random: coded at length
   writeFile(meta.path + "/page", image);
 
-  ChildSpec spec =
+  ChildSpec runSpec =
       jobSpec(place, row.debug ? std::vector<std::string>{"-debug"} : std::vector<std::string>{},
               kJobStart + "showpage\n", stubGsDir(),
               {{"STUB_GS_PIDFILE", pidFile},
                {"STUB_GS_GATE", gate.dir()},
                {"VORMEL_SEQUENTIAL", row.sequential ? "1" : kUnset}});
-  auto set = [&spec](const std::string& name, const std::string& value) {
-    spec.env.emplace_back(name, value);
+  auto set = [&runSpec](const std::string& name, const std::string& value) {
+    runSpec.env.emplace_back(name, value);
   };
   switch (row.stage) {
     case Stage::AtStart:
     case Stage::ReadingJob:
-      spec.input = kJobStart;
-      spec.holdInputOpen = true;
+      runSpec.input = kJobStart;
+      runSpec.holdInputOpen = true;
       set("STUB_GS_PAGES", "1");
       break;
     case Stage::GsStarted:
@@ -142,13 +142,13 @@ TEST_P(Cancel, ends_the_run_cleanly) {
     case Stage::GsPausedByFilter:
       set("STUB_GS_PAGES", row.stage == Stage::SendingPage ? "12" : "40");
       set("STUB_GS_SOURCE", meta.path + "/page");
-      spec.output = Output::ReaderPauses;
-      spec.readerAfter = kStallAt;
+      runSpec.output = Output::ReaderPauses;
+      runSpec.readerAfter = kStallAt;
       break;
   }
 
   Child child;
-  ASSERT_TRUE(startChild(spec, &child));
+  ASSERT_TRUE(startChild(runSpec, &child));
   const pid_t pid = child.pid;
   bool reached = true;
   switch (row.stage) {

@@ -321,11 +321,11 @@ TEST_P(FailingPrinter, fails_the_job_and_removes_every_file) {
   ScratchDir source("vts");
   writeFile(source.path + "/page", imageBytes(1, 100000, 5));
   JobPlace place;
-  ChildSpec spec = jobSpec(place, {}, kJob, stubGsDir(),
-                           {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", source.path + "/page"}});
-  spec.output = row.output;
-  spec.readerAfter = row.readerAfter;
-  const ChildResult r = runChild(spec);
+  ChildSpec runSpec = jobSpec(place, {}, kJob, stubGsDir(),
+                              {{"STUB_GS_PAGES", "3"}, {"STUB_GS_SOURCE", source.path + "/page"}});
+  runSpec.output = row.output;
+  runSpec.readerAfter = row.readerAfter;
+  const ChildResult r = runChild(runSpec);
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, row.err);

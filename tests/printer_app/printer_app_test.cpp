@@ -57,7 +57,7 @@ RunResult runIppTool(const std::string& uri, const std::string& testFile, const 
   argv.insert(argv.end(), options.begin(), options.end());
   argv.push_back(uri);
   argv.push_back(kIppTests + "/" + testFile);
-  return runProgram(argv, {}, "", 300);
+  return runProgram(argv, {}, "");
 }
 
 // ipptool ran its test file through and every test in it passed (it exits
@@ -70,7 +70,7 @@ bool ippPassed(const RunResult& r) {
 RunResult runApp(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {server->app};
   argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, server->env, "", 120);
+  return runProgram(argv, server->env, "");
 }
 
 std::string gsRender(const std::string& job, const char* device, int dpi, const std::string& out) {
@@ -108,12 +108,11 @@ void startServer() {
 
   // Up once it answers IPP.
   bool up = false;
-  for (int tries = 0; tries < 240 && !up && !programEnded(server->pid); ++tries) {
-    up = runProgram({IPPTOOL, "-q", "ipp://" + server->host + "/ipp/system", kIppTests + "/system-up.test"}, {}, "",
-                    30)
+  pollUntil([&] {
+    up = runProgram({IPPTOOL, "-q", "ipp://" + server->host + "/ipp/system", kIppTests + "/system-up.test"}, {}, "")
              .exitStatus == 0;
-    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
+    return up || programEnded(server->pid);
+  });
   if (!up) {
     server->problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
     return;
@@ -134,7 +133,7 @@ class AppEnvironment : public ::testing::Environment {
       // timeout(1) hands SIGTERM on; the server shuts down on it at once.
       kill(server->pid, SIGTERM);
       RunResult ended;
-      waitProgram(server->pid, 60, ended);
+      waitProgram(server->pid, ended);
     }
     delete server;
     server = nullptr;
@@ -438,8 +437,7 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
   ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
   // The scheduler asks the printer and writes the queue's PPD; the PPD is the marker.
   const std::string ppd = root.path + "/conf/ppd/dq.ppd";
-  for (int tries = 0; tries < 600 && readFile(ppd).find("*DefaultResolution: 300dpi") == std::string::npos; ++tries)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  pollUntil([&] { return readFile(ppd).find("*DefaultResolution: 300dpi") != std::string::npos; });
   const std::string description = readFile(ppd);
   ASSERT_NE(description.find("*DefaultResolution: 300dpi"), std::string::npos) << description;
   EXPECT_NE(description.find("*DefaultPageSize: 4x6"), std::string::npos);
@@ -448,12 +446,12 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
       {LP_PROGRAM, "-d", "dq", "-t", "driverless", "-o", "media=4x6", kJobs + "/label.ps"}, client, "");
   ASSERT_EQ(printed.exitStatus, 0) << printed.out << printed.err;
   // Done when the scheduler lists the job as completed.
-  bool completed = false;
-  for (int tries = 0; tries < 1200 && !completed; ++tries) {
-    completed = runProgram({LPSTAT_PROGRAM, "-W", "completed", "-o", "dq"}, client, "").out.find("dq-1") !=
-                std::string::npos;
-    if (!completed) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  pollUntil([&] {
+    return runProgram({LPSTAT_PROGRAM, "-W", "not-completed", "-o", "dq"}, client, "").out.find("dq-1") ==
+           std::string::npos;
+  });
+  const bool completed =
+      runProgram({LPSTAT_PROGRAM, "-W", "completed", "-o", "dq"}, client, "").out.find("dq-1") != std::string::npos;
   ASSERT_TRUE(completed) << readFile(cups.errorLog);
 
   const PrintedStream p = readPrinted(readFile(server->dir->path + "/dev300/driverless.prn"));
@@ -706,7 +704,7 @@ TEST_P(WebInterface, page_shows_the_printers_settings) {
   const RunResult page =
       runProgram({CHROMIUM_PROGRAM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                   "--user-data-dir=" + profile.path, "--dump-dom", "http://" + server->host + row.path},
-                 {{"HOME", profile.path}}, "", 180);
+                 {{"HOME", profile.path}}, "");
   ASSERT_EQ(page.exitStatus, 0) << page.err;
   for (const std::string& fragment : row.fragments)
     EXPECT_NE(page.out.find(fragment), std::string::npos) << fragment << "\n" << page.out;

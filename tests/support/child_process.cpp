@@ -42,17 +42,17 @@ void writeAll(int fd, const std::string& bytes) {
   }
 }
 
-// Our environment with the spec's entries set or removed.
-std::vector<std::string> childEnvironment(const ChildSpec& spec) {
+// Our environment with the run's entries set or removed.
+std::vector<std::string> childEnvironment(const ChildSpec& runSpec) {
   std::vector<std::string> entries;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     bool replaced = false;
-    for (const auto& [name, value] : spec.env)
+    for (const auto& [name, value] : runSpec.env)
       replaced = replaced || entry.compare(0, name.size() + 1, name + "=") == 0;
     if (!replaced) entries.push_back(entry);
   }
-  for (const auto& [name, value] : spec.env) {
+  for (const auto& [name, value] : runSpec.env) {
     // The last entry for a name wins.
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [&name = name](const std::string& entry) {
@@ -106,31 +106,31 @@ void Child::resumeOutput() {
   resumed.notify_all();
 }
 
-bool startChild(const ChildSpec& spec, Child* child) {
+bool startChild(const ChildSpec& runSpec, Child* child) {
   // A child that dies early must not take the test with it through the
   // standard input pipe.
   signal(SIGPIPE, SIG_IGN);
   int inPipe[2] = {-1, -1};
   int outPipe[2] = {-1, -1};
   int inFileFd = -1;
-  if (!spec.inputFile.empty()) {
-    inFileFd = open(spec.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (!runSpec.inputFile.empty()) {
+    inFileFd = open(runSpec.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (inFileFd < 0) return false;
   } else if (pipe2(inPipe, O_CLOEXEC) != 0) {
     return false;
   }
-  if (spec.output != Output::Closed && pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  if (runSpec.output != Output::Closed && pipe2(outPipe, O_CLOEXEC) != 0) return false;
   char errName[] = "/tmp/vterrXXXXXX";
   const int errFd = mkostemp(errName, O_CLOEXEC);
   if (errFd < 0) return false;
   child->errFile = errName;
 
-  std::vector<std::string> envText = childEnvironment(spec);
+  std::vector<std::string> envText = childEnvironment(runSpec);
   std::vector<char*> envp;
   for (std::string& entry : envText) envp.push_back(&entry[0]);
   envp.push_back(nullptr);
-  std::vector<std::string> argText{spec.argv0.empty() ? spec.program : spec.argv0};
-  argText.insert(argText.end(), spec.args.begin(), spec.args.end());
+  std::vector<std::string> argText{runSpec.argv0.empty() ? runSpec.program : runSpec.argv0};
+  argText.insert(argText.end(), runSpec.args.begin(), runSpec.args.end());
   std::vector<char*> argv;
   for (std::string& arg : argText) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
@@ -140,26 +140,27 @@ bool startChild(const ChildSpec& spec, Child* child) {
   if (pid < 0) return false;
   if (pid == 0) {
     dup2(inFileFd >= 0 ? inFileFd : inPipe[0], 0);
-    if (spec.output == Output::Closed)
+    if (runSpec.output == Output::Closed)
       close(1);
     else
       dup2(outPipe[1], 1);
     dup2(errFd, 2);
     signal(SIGPIPE, SIG_DFL);
-    if (spec.uid != 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(spec.gid) != 0 || setuid(spec.uid) != 0) _exit(124);
+    if (runSpec.uid != 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(runSpec.gid) != 0 || setuid(runSpec.uid) != 0)
+        _exit(124);
     }
-    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) _exit(125);
-    execve(spec.program.c_str(), argv.data(), envp.data());
+    if (!runSpec.cwd.empty() && chdir(runSpec.cwd.c_str()) != 0) _exit(125);
+    execve(runSpec.program.c_str(), argv.data(), envp.data());
     _exit(126);
   }
   close(errFd);
   child->pid = pid;
-  if (spec.output != Output::Closed) {
+  if (runSpec.output != Output::Closed) {
     close(outPipe[1]);
     child->outFd = outPipe[0];
-    const Output mode = spec.output;
-    const size_t after = spec.readerAfter;
+    const Output mode = runSpec.output;
+    const size_t after = runSpec.readerAfter;
     child->reader = std::thread([child, mode, after] { readOutput(child, mode, after); });
   } else {
     child->readerDone = true;
@@ -171,9 +172,9 @@ bool startChild(const ChildSpec& spec, Child* child) {
   close(inPipe[0]);
   child->inFd = inPipe[1];
   const int inFd = child->inFd;
-  const bool hold = spec.holdInputOpen;
-  std::function<void(int)> writerFn = spec.inputWriter;
-  const std::string input = spec.input;
+  const bool hold = runSpec.holdInputOpen;
+  std::function<void(int)> writerFn = runSpec.inputWriter;
+  const std::string input = runSpec.input;
   child->writer = std::thread([child, writerFn, input, inFd, hold] {
     if (writerFn)
       writerFn(inFd);
@@ -211,11 +212,11 @@ ChildResult finishChild(Child* child) {
   return result;
 }
 
-ChildResult runChild(const ChildSpec& spec) {
+ChildResult runChild(const ChildSpec& runSpec) {
   Child child;
-  if (!startChild(spec, &child)) {
+  if (!startChild(runSpec, &child)) {
     ChildResult failed;
-    failed.err = "could not start " + spec.program;
+    failed.err = "could not start " + runSpec.program;
     return failed;
   }
   return finishChild(&child);
@@ -229,13 +230,13 @@ std::string shellQuoted(const std::string& text) {
 
 ChildResult runShell(const std::string& dir, const std::string& command,
                      const std::string& stdinFile) {
-  ChildSpec spec;
-  spec.program = "/bin/sh";
-  spec.args = {"-c", command};
-  spec.cwd = dir;
-  spec.env = {{"TMPDIR", dir}};
-  spec.inputFile = stdinFile.empty() ? "/dev/null" : stdinFile;
-  return runChild(spec);
+  ChildSpec runSpec;
+  runSpec.program = "/bin/sh";
+  runSpec.args = {"-c", command};
+  runSpec.cwd = dir;
+  runSpec.env = {{"TMPDIR", dir}};
+  runSpec.inputFile = stdinFile.empty() ? "/dev/null" : stdinFile;
+  return runChild(runSpec);
 }
 
 bool waitFor(const std::function<bool()>& condition, pid_t watched) {

@@ -75,11 +75,11 @@ struct Child {
   void resumeOutput();
 };
 
-bool startChild(const ChildSpec& spec, Child* child);
+bool startChild(const ChildSpec& runSpec, Child* child);
 // Closes a held standard input, resumes a paused reader, waits for the child
 // and both threads.
 ChildResult finishChild(Child* child);
-ChildResult runChild(const ChildSpec& spec);
+ChildResult runChild(const ChildSpec& runSpec);
 
 // `command` run by /bin/sh in `dir`, with TMPDIR=`dir` and `stdinFile` (""
 // for none) as standard input.

@@ -23,15 +23,15 @@ std::vector<std::string> JobPlace::left() const {
 
 ChildSpec jobSpec(const JobPlace& place, const std::vector<std::string>& args,
                   const std::string& input, const std::string& gsDir, const Env& env) {
-  ChildSpec spec;
-  spec.program = vormelBin();
-  spec.argv0 = "vormel";
-  spec.args = {"-dir", place.capture.path};
-  spec.args.insert(spec.args.end(), args.begin(), args.end());
-  spec.input = input;
-  spec.env = {{"TMPDIR", place.work.path}, {"PATH", pathFor(gsDir)}};
-  spec.env.insert(spec.env.end(), env.begin(), env.end());
-  return spec;
+  ChildSpec runSpec;
+  runSpec.program = vormelBin();
+  runSpec.argv0 = "vormel";
+  runSpec.args = {"-dir", place.capture.path};
+  runSpec.args.insert(runSpec.args.end(), args.begin(), args.end());
+  runSpec.input = input;
+  runSpec.env = {{"TMPDIR", place.work.path}, {"PATH", pathFor(gsDir)}};
+  runSpec.env.insert(runSpec.env.end(), env.begin(), env.end());
+  return runSpec;
 }
 
 std::string postscriptJob(int pages, int width, int length) {
