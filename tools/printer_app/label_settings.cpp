@@ -18,30 +18,41 @@ constexpr double kHundredthsMmPerPoint = 2540.0 / 72.0;
 
 const char* sensingChoice(MediaTracking tracking) {
   switch (tracking) {
-    case MediaTracking::Continuous: return "NoGap";
-    case MediaTracking::Gap: return "Gap";
-    case MediaTracking::Mark: return "Mark";
-    case MediaTracking::Unset: break;
+    case MediaTracking::Continuous:
+      return "NoGap";
+    case MediaTracking::Gap:
+      return "Gap";
+    case MediaTracking::Mark:
+      return "Mark";
+    case MediaTracking::Unset:
+      break;
   }
   return nullptr;
 }
 
 const char* mediaHandlingChoice(LabelMode mode) {
   switch (mode) {
-    case LabelMode::TearOff: return "TearOff";
-    case LabelMode::PeelOff: return "Peel";
-    case LabelMode::Cutter: return "CutLabel";
-    case LabelMode::CutterDelayed: return "CutJob";
-    case LabelMode::Rewind: return "Rewind";
-    case LabelMode::Unset: break;
+    case LabelMode::TearOff:
+      return "TearOff";
+    case LabelMode::PeelOff:
+      return "Peel";
+    case LabelMode::Cutter:
+      return "CutLabel";
+    case LabelMode::CutterDelayed:
+      return "CutJob";
+    case LabelMode::Rewind:
+      return "Rewind";
+    case LabelMode::Unset:
+      break;
   }
   return nullptr;
 }
 
-std::string formatSizeName(const char* prefix, const char* name, double widthPoints, double lengthPoints,
-                           const char* units) {
+std::string formatSizeName(const char* prefix, const char* name, double widthPoints,
+                           double lengthPoints, const char* units) {
   char text[128];
-  pwgFormatSizeName(text, sizeof text, prefix, name, static_cast<int>(std::lround(widthPoints * kHundredthsMmPerPoint)),
+  pwgFormatSizeName(text, sizeof text, prefix, name,
+                    static_cast<int>(std::lround(widthPoints * kHundredthsMmPerPoint)),
                     static_cast<int>(std::lround(lengthPoints * kHundredthsMmPerPoint)), units);
   return text;
 }
@@ -79,12 +90,15 @@ std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
   return words;
 }
 
+bool darknessChosen(bool jobAsks, int configured, int jobDefault) {
+  return jobAsks || configured != kInitialDarknessConfigured || jobDefault != 0;
+}
+
 std::vector<std::string> labelMediaNames() {
   size_t count = 0;
   const LabelStock* stocks = labelStocks(count);
   std::vector<std::string> names;
-  for (size_t i = 0; i < count; ++i)
-    names.push_back(stockMediaName(stocks[i]));
+  for (size_t i = 0; i < count; ++i) names.push_back(stockMediaName(stocks[i]));
   names.push_back(formatSizeName("custom", "min", kMinWidthPoints, kMinLengthPoints, "in"));
   names.push_back(formatSizeName("custom", "max", kMaxWidthPoints, kMaxLengthPoints, "in"));
   return names;

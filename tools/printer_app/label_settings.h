@@ -10,6 +10,8 @@
 constexpr int kDarknessLevels = 31;
 // One inch per second in IPP speed units (hundredths of millimetres per second).
 constexpr int kSpeedUnitsPerInch = 2540;
+// The printer darkness the application starts with (printer-darkness-configured).
+constexpr int kInitialDarknessConfigured = 50;
 // Print speeds the printers take, in inches per second.
 constexpr int kMinSpeedInches = 1;
 constexpr int kMaxSpeedInches = 12;
@@ -29,11 +31,19 @@ struct IppLabelSettings {
 
 // The option words for `settings`, in vormel's fixed order: the media
 // handling word for the label mode (tear off, peel off, cut after each label,
-// cut after the job, rewind), the sensing word for the media tracking, "-speed" with whole inches per second (rounded,
-// within 1..12), "-intensity" with the darkness level (configured plus job
+// cut after the job, rewind), the sensing word for the media tracking, "-speed" with whole inches
+// per second (rounded, within 1..12), "-intensity" with the darkness level (configured plus job
 // darkness, within 0..100, scaled to 0..30 and rounded). A setting that is
 // not set gives no word.
 std::vector<std::string> labelOptionWords(const IppLabelSettings& settings);
+
+// Whether anyone chose a darkness for a job: the job asked for print-darkness
+// (`jobAsks`), or the printer's owner moved printer-darkness-configured
+// (`configured`) away from where the application starts it or set a
+// print-darkness-default (`jobDefault`) other than 0. When nobody did, no
+// darkness word is sent and the printer keeps its own setting, as the
+// spooler front end does for the printer-default choice.
+bool darknessChosen(bool jobAsks, int configured, int jobDefault);
 
 // The PWG media name of every label stock, in the order of the stock list,
 // each naming its size in the stock's own unit; then the custom size limits
