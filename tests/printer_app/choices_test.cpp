@@ -204,4 +204,32 @@ TEST_F(LabelChoices, letter_pdf_page_is_scaled_to_fit_the_label_and_centred) {
   EXPECT_TRUE(blackIn(97, 100));
 }
 
+// ---- media type and print orientation ----------------------------------------
+
+// The printer's own settings until its owner chooses: then each choice goes
+// out as the spooler front end's word for it (TYPE 1 is direct thermal,
+// TYPE 0 thermal transfer, INVERT 1 inverted print).
+TEST_F(LabelChoices, media_type_and_orientation_chosen_for_the_printer_reach_the_paper_line) {
+  TestDir work("pchoice-vendor");
+  const std::string job = makePdf(kJobs + "/label.ps", work.path, "label");
+  struct Case {
+    const char* type;
+    const char* orientation;
+    const char* paperLine;
+  };
+  for (const Case& c : {Case{"direct-thermal", "inverted", "~PAPER;LABELS 2;TYPE 1;INVERT 1"},
+                        Case{"thermal-transfer", "normal", "~PAPER;LABELS 2;TYPE 0;INVERT 0"},
+                        Case{"printer-default", "printer-default", "~PAPER;LABELS 2"}}) {
+    std::string out;
+    ASSERT_TRUE(runIppTest(
+        appPrinterUri(*server, "label203"), "set-vendor-defaults.test",
+        {"-d", std::string("type=") + c.type, "-d", std::string("orientation=") + c.orientation},
+        out))
+        << out;
+    const Printed p = parse(printPdf(job, std::string("vendor_") + c.type, ""));
+    ASSERT_TRUE(p.valid) << c.type << ": byte " << p.error.offset << ": " << p.error.message;
+    EXPECT_EQ(p.report.paperLine, c.paperLine) << c.type;
+  }
+}
+
 }  // namespace

@@ -31,6 +31,12 @@ namespace {
 
 constexpr double kPointsPerHundredthMm = 72.0 / 2540.0;
 
+// Settings of the printer that IPP has no attribute for, as PAPPL vendor
+// attributes: a job may ask for one, the printer keeps a default for each
+// (saved with its state) that its owner sets in the web interface.
+constexpr char kMediaTypeAttribute[] = "label-media-type";
+constexpr char kOrientationAttribute[] = "label-print-orientation";
+
 pappl_pr_driver_t kDrivers[] = {
     {"vormel_203", "Vormel Label Printer 203 dpi",
      "MFG:Vormel;MDL:Label Printer 203 dpi;CMD:VORMEL;", nullptr},
@@ -107,6 +113,19 @@ MediaTracking mediaTracking(pappl_media_tracking_t tracking) {
   }
 }
 
+// The job's choice for the vendor attribute `name`, else the printer's
+// default for it ("name-default" of its driver attributes `printerAttributes`).
+// PAPPL puts only the job's own choice into the print options.
+std::string vendorChoice(const pappl_pr_options_t* options, ipp_t* printerAttributes,
+                         const char* name) {
+  const char* chosen = cupsGetOption(name, options->num_vendor, options->vendor);
+  if (chosen != nullptr) return chosen;
+  ipp_attribute_t* fallback = ippFindAttribute(
+      printerAttributes, (std::string(name) + "-default").c_str(), IPP_TAG_KEYWORD);
+  const char* value = fallback != nullptr ? ippGetString(fallback, 0, nullptr) : nullptr;
+  return value != nullptr ? value : "";
+}
+
 JobLabel readJobLabel(pappl_job_t* job, const pappl_pr_options_t* options) {
   JobLabel label;
   label.page.sizeName = options->media.size_name;
@@ -125,6 +144,12 @@ JobLabel readJobLabel(pappl_job_t* job, const pappl_pr_options_t* options) {
   settings.darknessConfigured = chosen ? options->darkness_configured : -1;
   settings.printDarkness = options->print_darkness;
   settings.printSpeed = options->print_speed;
+  ipp_t* printerAttributes = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+  settings.ribbon =
+      ribbonUseFor(vendorChoice(options, printerAttributes, kMediaTypeAttribute).c_str());
+  settings.orientation =
+      printOrientationFor(vendorChoice(options, printerAttributes, kOrientationAttribute).c_str());
+  ippDelete(printerAttributes);
   label.words = labelOptionWords(settings);
   return label;
 }
@@ -336,7 +361,7 @@ const char* chooseLabelDriver(const char*, const char*, const char* deviceId, vo
 }
 
 bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, const char*,
-                      pappl_pr_driver_data_t* data, ipp_t**, void*) {
+                      pappl_pr_driver_data_t* data, ipp_t** attributes, void*) {
   const int dpi = modelResolution(driverName);
   if (dpi == 0) return false;
 
@@ -399,6 +424,20 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
   data->darkness_supported = kDarknessLevels;
   data->darkness_configured = kInitialDarknessConfigured;
   data->darkness_default = 0;
+
+  data->num_vendor = 2;
+  data->vendor[0] = kMediaTypeAttribute;
+  data->vendor[1] = kOrientationAttribute;
+  if (*attributes == nullptr) *attributes = ippNew();
+  const std::string mediaType = kMediaTypeAttribute, orientation = kOrientationAttribute;
+  ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (mediaType + "-supported").c_str(),
+                3, nullptr, kLabelMediaTypeKeywords);
+  ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (mediaType + "-default").c_str(),
+               nullptr, kLabelMediaTypeKeywords[0]);
+  ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (orientation + "-supported").c_str(),
+                3, nullptr, kLabelPrintOrientationKeywords);
+  ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (orientation + "-default").c_str(),
+               nullptr, kLabelPrintOrientationKeywords[0]);
   return true;
 }
 

@@ -48,6 +48,30 @@ const char* mediaHandlingChoice(LabelMode mode) {
   return nullptr;
 }
 
+const char* mediaTypeChoice(RibbonUse ribbon) {
+  switch (ribbon) {
+    case RibbonUse::ThermalTransfer:
+      return "ThermalTransfer";
+    case RibbonUse::DirectThermal:
+      return "DirectThermal";
+    case RibbonUse::Unset:
+      break;
+  }
+  return nullptr;
+}
+
+const char* orientationChoice(PrintOrientation orientation) {
+  switch (orientation) {
+    case PrintOrientation::Normal:
+      return "Normal";
+    case PrintOrientation::Inverted:
+      return "Inverted";
+    case PrintOrientation::Unset:
+      break;
+  }
+  return nullptr;
+}
+
 std::string formatSizeName(const char* prefix, const char* name, double widthPoints,
                            double lengthPoints, const char* units) {
   char text[128];
@@ -64,6 +88,24 @@ std::string stockMediaName(const LabelStock& stock) {
 
 }  // namespace
 
+const char* const kLabelMediaTypeKeywords[3] = {"printer-default", "thermal-transfer",
+                                                "direct-thermal"};
+const char* const kLabelPrintOrientationKeywords[3] = {"printer-default", "normal", "inverted"};
+
+RibbonUse ribbonUseFor(const char* keyword) {
+  if (keyword == nullptr) return RibbonUse::Unset;
+  if (strcmp(keyword, kLabelMediaTypeKeywords[1]) == 0) return RibbonUse::ThermalTransfer;
+  if (strcmp(keyword, kLabelMediaTypeKeywords[2]) == 0) return RibbonUse::DirectThermal;
+  return RibbonUse::Unset;
+}
+
+PrintOrientation printOrientationFor(const char* keyword) {
+  if (keyword == nullptr) return PrintOrientation::Unset;
+  if (strcmp(keyword, kLabelPrintOrientationKeywords[1]) == 0) return PrintOrientation::Normal;
+  if (strcmp(keyword, kLabelPrintOrientationKeywords[2]) == 0) return PrintOrientation::Inverted;
+  return PrintOrientation::Unset;
+}
+
 std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
   std::string speed, darkness;
   if (settings.printSpeed > 0) {
@@ -76,12 +118,16 @@ std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
   }
   const char* sensing = sensingChoice(settings.tracking);
   const char* handling = mediaHandlingChoice(settings.mode);
+  const char* mediaType = mediaTypeChoice(settings.ribbon);
+  const char* orientation = orientationChoice(settings.orientation);
 
   std::vector<std::string> words;
   collectSettingWords(
       [&](const char* keyword) -> const char* {
         if (strcmp(keyword, "MediaHandling") == 0) return handling;
         if (strcmp(keyword, "Sensing") == 0) return sensing;
+        if (strcmp(keyword, "MediaType") == 0) return mediaType;
+        if (strcmp(keyword, "PrintOrientation") == 0) return orientation;
         if (strcmp(keyword, "PrintSpeed") == 0) return speed.empty() ? nullptr : speed.c_str();
         if (strcmp(keyword, "Darkness") == 0) return darkness.empty() ? nullptr : darkness.c_str();
         return nullptr;
