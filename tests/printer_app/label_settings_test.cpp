@@ -1,15 +1,15 @@
 // The printer application's label settings: IPP values into vormel option
 // words, and the label sizes it offers against the printer descriptions'.
-#include <gtest/gtest.h>
+#include "label_settings.h"
 
 #include <cups/cups.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "label_settings.h"
 #include "label_stocks.h"
 
 namespace {
@@ -33,29 +33,67 @@ IppLabelSettings make(MediaTracking tracking, int configured, int job, int speed
   return s;
 }
 
+IppLabelSettings withRibbon(IppLabelSettings s, RibbonUse ribbon, PrintOrientation orientation) {
+  s.ribbon = ribbon;
+  s.orientation = orientation;
+  return s;
+}
+
 const SettingsRow kSettingsRows[] = {
     {"nothing_set_gives_no_word", make(MediaTracking::Unset, -1, 0, 0), {}},
     {"gap_tracking_is_gap_sensing", make(MediaTracking::Gap, -1, 0, 0), {"-gap"}},
     {"mark_tracking_is_black_mark_sensing", make(MediaTracking::Mark, -1, 0, 0), {"-mark"}},
-    {"continuous_tracking_is_no_gap_sensing", make(MediaTracking::Continuous, -1, 0, 0), {"-nogap"}},
-    {"configured_darkness_scales_to_thirty_levels", make(MediaTracking::Unset, 50, 0, 0), {"-intensity", "15"}},
+    {"continuous_tracking_is_no_gap_sensing",
+     make(MediaTracking::Continuous, -1, 0, 0),
+     {"-nogap"}},
+    {"configured_darkness_scales_to_thirty_levels",
+     make(MediaTracking::Unset, 50, 0, 0),
+     {"-intensity", "15"}},
     {"full_darkness_is_level_thirty", make(MediaTracking::Unset, 100, 0, 0), {"-intensity", "30"}},
-    {"job_darkness_adds_to_configured", make(MediaTracking::Unset, 50, 20, 0), {"-intensity", "21"}},
-    {"darkness_below_zero_stops_at_level_zero", make(MediaTracking::Unset, 10, -100, 0), {"-intensity", "0"}},
-    {"darkness_above_hundred_stops_at_level_thirty", make(MediaTracking::Unset, 90, 100, 0), {"-intensity", "30"}},
+    {"job_darkness_adds_to_configured",
+     make(MediaTracking::Unset, 50, 20, 0),
+     {"-intensity", "21"}},
+    {"darkness_below_zero_stops_at_level_zero",
+     make(MediaTracking::Unset, 10, -100, 0),
+     {"-intensity", "0"}},
+    {"darkness_above_hundred_stops_at_level_thirty",
+     make(MediaTracking::Unset, 90, 100, 0),
+     {"-intensity", "30"}},
     {"speed_in_whole_inches_per_second", make(MediaTracking::Unset, -1, 0, 5080), {"-speed", "2"}},
     {"speed_rounds_to_nearest_inch", make(MediaTracking::Unset, -1, 0, 4000), {"-speed", "2"}},
     {"speed_below_one_inch_is_one", make(MediaTracking::Unset, -1, 0, 100), {"-speed", "1"}},
-    {"speed_above_twelve_inches_is_twelve", make(MediaTracking::Unset, -1, 0, 100000), {"-speed", "12"}},
-    {"tear_off_mode_is_tear_off_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::TearOff), {"-tearoff"}},
-    {"peel_off_mode_is_peel_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::PeelOff), {"-peel"}},
-    {"cutter_mode_cuts_each_label", make(MediaTracking::Unset, -1, 0, 0, LabelMode::Cutter), {"-cutlabel"}},
-    {"delayed_cutter_mode_cuts_after_the_job", make(MediaTracking::Unset, -1, 0, 0, LabelMode::CutterDelayed),
+    {"speed_above_twelve_inches_is_twelve",
+     make(MediaTracking::Unset, -1, 0, 100000),
+     {"-speed", "12"}},
+    {"tear_off_mode_is_tear_off_handling",
+     make(MediaTracking::Unset, -1, 0, 0, LabelMode::TearOff),
+     {"-tearoff"}},
+    {"peel_off_mode_is_peel_handling",
+     make(MediaTracking::Unset, -1, 0, 0, LabelMode::PeelOff),
+     {"-peel"}},
+    {"cutter_mode_cuts_each_label",
+     make(MediaTracking::Unset, -1, 0, 0, LabelMode::Cutter),
+     {"-cutlabel"}},
+    {"delayed_cutter_mode_cuts_after_the_job",
+     make(MediaTracking::Unset, -1, 0, 0, LabelMode::CutterDelayed),
      {"-cutjob"}},
-    {"rewind_mode_is_rewind_handling", make(MediaTracking::Unset, -1, 0, 0, LabelMode::Rewind), {"-rewind"}},
-    {"every_setting_in_vormel_order", make(MediaTracking::Mark, 100, 0, 2540, LabelMode::PeelOff),
+    {"rewind_mode_is_rewind_handling",
+     make(MediaTracking::Unset, -1, 0, 0, LabelMode::Rewind),
+     {"-rewind"}},
+    {"every_setting_in_vormel_order",
+     make(MediaTracking::Mark, 100, 0, 2540, LabelMode::PeelOff),
      {"-peel", "-mark", "-speed", "1", "-intensity", "30"}},
-    {"all_settings_in_vormel_order", make(MediaTracking::Gap, 40, 0, 7620), {"-gap", "-speed", "3", "-intensity", "12"}},
+    {"all_settings_in_vormel_order",
+     make(MediaTracking::Gap, 40, 0, 7620),
+     {"-gap", "-speed", "3", "-intensity", "12"}},
+    {"media_type_and_orientation_between_sensing_and_speed",
+     withRibbon(make(MediaTracking::Gap, 40, 0, 7620), RibbonUse::DirectThermal,
+                PrintOrientation::Inverted),
+     {"-gap", "-dt", "-invertOrient", "-speed", "3", "-intensity", "12"}},
+    {"thermal_transfer_and_normal_orientation",
+     withRibbon(make(MediaTracking::Unset, -1, 0, 0), RibbonUse::ThermalTransfer,
+                PrintOrientation::Normal),
+     {"-tm", "-normOrient"}},
 };
 
 class LabelOptionWords : public ::testing::TestWithParam<SettingsRow> {};
@@ -65,7 +103,32 @@ TEST_P(LabelOptionWords, settings_give_exactly_these_words) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, LabelOptionWords, ::testing::ValuesIn(kSettingsRows),
-                         [](const ::testing::TestParamInfo<SettingsRow>& row) { return row.param.claim; });
+                         [](const ::testing::TestParamInfo<SettingsRow>& row) {
+                           return row.param.claim;
+                         });
+
+// The attribute keywords map to the settings; "printer-default" and unknown
+// keywords leave the printer its own.
+TEST(VendorSettings, keywords_name_the_settings_and_anything_else_is_unset) {
+  EXPECT_EQ(ribbonUseFor("direct-thermal"), RibbonUse::DirectThermal);
+  EXPECT_EQ(ribbonUseFor("thermal-transfer"), RibbonUse::ThermalTransfer);
+  EXPECT_EQ(printOrientationFor("inverted"), PrintOrientation::Inverted);
+  EXPECT_EQ(printOrientationFor("normal"), PrintOrientation::Normal);
+  for (const char* other : {"printer-default", "", "Direct-Thermal", "inverted "}) {
+    EXPECT_EQ(ribbonUseFor(other), RibbonUse::Unset) << other;
+    EXPECT_EQ(printOrientationFor(other), PrintOrientation::Unset) << other;
+  }
+  EXPECT_EQ(ribbonUseFor(nullptr), RibbonUse::Unset);
+}
+
+// A darkness is chosen by the job, or by the owner moving either printer
+// value away from where the application starts them.
+TEST(DarknessChoice, darkness_is_chosen_by_the_job_or_a_changed_printer_value) {
+  EXPECT_FALSE(darknessChosen(false, kInitialDarknessConfigured, 0));
+  EXPECT_TRUE(darknessChosen(true, kInitialDarknessConfigured, 0));
+  EXPECT_TRUE(darknessChosen(false, kInitialDarknessConfigured + 1, 0));
+  EXPECT_TRUE(darknessChosen(false, kInitialDarknessConfigured, -10));
+}
 
 // Every stock is offered under a PWG name whose size is the stock's, within
 // a hundredth of a millimetre's rounding; the names are unique and the

@@ -5,6 +5,7 @@
 #include "label_driver.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "device_relay.h"
 #include "label_page.h"
 #include "label_settings.h"
+#include "maintenance.h"
 #include "page_frames.h"
 #include "pcx_writer.h"
 #include "vormel_location.h"
@@ -29,10 +31,19 @@ namespace {
 
 constexpr double kPointsPerHundredthMm = 72.0 / 2540.0;
 
+// Settings of the printer that IPP has no attribute for, as PAPPL vendor
+// attributes: a job may ask for one, the printer keeps a default for each
+// (saved with its state) that its owner sets in the web interface.
+constexpr char kMediaTypeAttribute[] = "label-media-type";
+constexpr char kOrientationAttribute[] = "label-print-orientation";
+
 pappl_pr_driver_t kDrivers[] = {
-    {"vormel_203", "Vormel Label Printer 203 dpi", "MFG:Vormel;MDL:Label Printer 203 dpi;CMD:VORMEL;", nullptr},
-    {"vormel_300", "Vormel Label Printer 300 dpi", "MFG:Vormel;MDL:Label Printer 300 dpi;CMD:VORMEL;", nullptr},
-    {"vormel_600", "Vormel Label Printer 600 dpi", "MFG:Vormel;MDL:Label Printer 600 dpi;CMD:VORMEL;", nullptr},
+    {"vormel_203", "Vormel Label Printer 203 dpi",
+     "MFG:Vormel;MDL:Label Printer 203 dpi;CMD:VORMEL;", nullptr},
+    {"vormel_300", "Vormel Label Printer 300 dpi",
+     "MFG:Vormel;MDL:Label Printer 300 dpi;CMD:VORMEL;", nullptr},
+    {"vormel_600", "Vormel Label Printer 600 dpi",
+     "MFG:Vormel;MDL:Label Printer 600 dpi;CMD:VORMEL;", nullptr},
 };
 
 // The media names live as long as the program: the driver data points into them.
@@ -50,8 +61,8 @@ int modelResolution(const char* driverName) {
 // A program of the package: named by `overrideVariable` (tests, unusual
 // installations), beside this program, installed, or else on PATH.
 std::string programPath(const char* name, const char* overrideVariable) {
-  const std::string found =
-      locateProgram(name, overrideVariable, (std::string(VORMEL_INSTALLED_BINDIR) + "/" + name).c_str());
+  const std::string found = locateProgram(
+      name, overrideVariable, (std::string(VORMEL_INSTALLED_BINDIR) + "/" + name).c_str());
   const char* path = getenv("PATH");
   if (!found.empty() || path == nullptr) return found;
   for (const char* at = path;; ++at) {
@@ -72,17 +83,47 @@ struct JobLabel {
 
 // The label mode the printer is set to; PAPPL keeps it with the printer,
 // not with the job's options.
-LabelMode configuredMode(pappl_printer_t* printer) {
-  pappl_pr_driver_data_t data;
-  papplPrinterGetDriverData(printer, &data);
+LabelMode configuredMode(const pappl_pr_driver_data_t& data) {
   switch (data.mode_configured) {
-    case PAPPL_LABEL_MODE_TEAR_OFF: return LabelMode::TearOff;
-    case PAPPL_LABEL_MODE_PEEL_OFF: return LabelMode::PeelOff;
-    case PAPPL_LABEL_MODE_CUTTER: return LabelMode::Cutter;
-    case PAPPL_LABEL_MODE_CUTTER_DELAYED: return LabelMode::CutterDelayed;
-    case PAPPL_LABEL_MODE_REWIND: return LabelMode::Rewind;
-    default: return LabelMode::Unset;
+    case PAPPL_LABEL_MODE_TEAR_OFF:
+      return LabelMode::TearOff;
+    case PAPPL_LABEL_MODE_PEEL_OFF:
+      return LabelMode::PeelOff;
+    case PAPPL_LABEL_MODE_CUTTER:
+      return LabelMode::Cutter;
+    case PAPPL_LABEL_MODE_CUTTER_DELAYED:
+      return LabelMode::CutterDelayed;
+    case PAPPL_LABEL_MODE_REWIND:
+      return LabelMode::Rewind;
+    default:
+      return LabelMode::Unset;
   }
+}
+
+MediaTracking mediaTracking(pappl_media_tracking_t tracking) {
+  switch (tracking) {
+    case PAPPL_MEDIA_TRACKING_CONTINUOUS:
+      return MediaTracking::Continuous;
+    case PAPPL_MEDIA_TRACKING_GAP:
+      return MediaTracking::Gap;
+    case PAPPL_MEDIA_TRACKING_MARK:
+      return MediaTracking::Mark;
+    default:
+      return MediaTracking::Unset;
+  }
+}
+
+// The job's choice for the vendor attribute `name`, else the printer's
+// default for it ("name-default" of its driver attributes `printerAttributes`).
+// PAPPL puts only the job's own choice into the print options.
+std::string vendorChoice(const pappl_pr_options_t* options, ipp_t* printerAttributes,
+                         const char* name) {
+  const char* chosen = cupsGetOption(name, options->num_vendor, options->vendor);
+  if (chosen != nullptr) return chosen;
+  ipp_attribute_t* fallback = ippFindAttribute(
+      printerAttributes, (std::string(name) + "-default").c_str(), IPP_TAG_KEYWORD);
+  const char* value = fallback != nullptr ? ippGetString(fallback, 0, nullptr) : nullptr;
+  return value != nullptr ? value : "";
 }
 
 JobLabel readJobLabel(pappl_job_t* job, const pappl_pr_options_t* options) {
@@ -91,17 +132,24 @@ JobLabel readJobLabel(pappl_job_t* job, const pappl_pr_options_t* options) {
   label.page.width = options->media.size_width * kPointsPerHundredthMm;
   label.page.length = options->media.size_length * kPointsPerHundredthMm;
   label.page.resolution = options->printer_resolution[0];
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
   IppLabelSettings settings;
-  settings.mode = configuredMode(papplJobGetPrinter(job));
-  switch (options->media.tracking) {
-    case PAPPL_MEDIA_TRACKING_CONTINUOUS: settings.tracking = MediaTracking::Continuous; break;
-    case PAPPL_MEDIA_TRACKING_GAP: settings.tracking = MediaTracking::Gap; break;
-    case PAPPL_MEDIA_TRACKING_MARK: settings.tracking = MediaTracking::Mark; break;
-    default: break;
-  }
-  settings.darknessConfigured = options->darkness_configured;
+  settings.mode = configuredMode(data);
+  settings.tracking = mediaTracking(options->media.tracking);
+  // Without a darkness chosen by the job or the printer's owner the printer
+  // keeps its own.
+  const bool chosen = darknessChosen(papplJobGetAttribute(job, "print-darkness") != nullptr,
+                                     options->darkness_configured, data.darkness_default);
+  settings.darknessConfigured = chosen ? options->darkness_configured : -1;
   settings.printDarkness = options->print_darkness;
   settings.printSpeed = options->print_speed;
+  ipp_t* printerAttributes = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+  settings.ribbon =
+      ribbonUseFor(vendorChoice(options, printerAttributes, kMediaTypeAttribute).c_str());
+  settings.orientation =
+      printOrientationFor(vendorChoice(options, printerAttributes, kOrientationAttribute).c_str());
+  ippDelete(printerAttributes);
   label.words = labelOptionWords(settings);
   return label;
 }
@@ -124,6 +172,14 @@ void endJobWith(pappl_job_t* job, bool ok, const DeviceRelayResult& result) {
 std::string temporaryName(const char* stem) {
   const char* dir = getenv("TMPDIR");
   return std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/" + stem + "-XXXXXX";
+}
+
+// The PostScript line before a PDF job of `bytes` bytes that reads the job
+// that follows it into memory, where Ghostscript's PDF interpreter can seek
+// in it; the "runpdf" after the job prints it.
+std::string pdfEmbedding(off_t bytes) {
+  return "currentfile << /EODCount " + std::to_string(bytes) +
+         " /EODString () >> /SubFileDecode filter /ReusableStreamDecode filter\n";
 }
 
 // ---- finished printer streams -------------------------------------------
@@ -167,8 +223,8 @@ struct RasterJob {
   FILE* page = nullptr;  // the page being written
   unsigned pages = 0;    // pages begun so far
   JobLabel label;
-  int32_t width = 0;     // dots of the current page
-  bool failed = false;   // a page image could not be written
+  int32_t width = 0;    // dots of the current page
+  bool failed = false;  // a page image could not be written
 };
 
 bool startRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
@@ -187,7 +243,8 @@ bool startRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
 
 // Pages are numbered here as they come: PAPPL hands each copy of an image
 // with the same page number.
-bool startRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
+bool startRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*,
+                     unsigned page) {
   RasterJob* raster = static_cast<RasterJob*>(papplJobGetData(job));
   raster->pages += 1;
   const std::string path = raster->dir + "/page_" + std::to_string(raster->pages);
@@ -204,7 +261,8 @@ bool startRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 }
 
 // PAPPL hands every line as one bit per dot, a set bit for black.
-bool writeRasterLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char* line) {
+bool writeRasterLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
+                     const unsigned char* line) {
   RasterJob* raster = static_cast<RasterJob*>(papplJobGetData(job));
   if (!raster->failed && writePcxRow(raster->page, line, raster->width) != 0) raster->failed = true;
   return !raster->failed;
@@ -231,7 +289,9 @@ bool endRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
   if (ok) {
     const std::string program = programPath("vormel-page-stream", "VORMEL_PAGE_STREAM_PROGRAM");
     const LabelPage& page = raster->label.page;
-    std::vector<std::string> arguments = {program, raster->dir, std::to_string(raster->pages),
+    std::vector<std::string> arguments = {program,
+                                          raster->dir,
+                                          std::to_string(raster->pages),
                                           std::to_string(std::lround(page.width)),
                                           std::to_string(std::lround(page.length)),
                                           std::to_string(page.resolution)};
@@ -246,6 +306,44 @@ bool endRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
   removePageDirectory(*raster);
   delete raster;
   return ok;
+}
+
+// ---- test page ---------------------------------------------------------------
+
+// pappl_pr_testpage_cb_t: the self-test label of the spooler front end, on
+// the printer's default label with its default settings, written to a
+// temporary file that PAPPL prints as a PostScript job. Returns its name in
+// `buffer`, or nullptr when it cannot be written.
+const char* writeTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  LabelPage page;
+  page.sizeName = data.media_default.size_name;
+  page.width = data.media_default.size_width * kPointsPerHundredthMm;
+  page.length = data.media_default.size_length * kPointsPerHundredthMm;
+  page.resolution = data.x_default;
+  IppLabelSettings settings;
+  settings.mode = configuredMode(data);
+  settings.tracking = mediaTracking(data.media_default.tracking);
+  settings.darknessConfigured =
+      darknessChosen(false, data.darkness_configured, data.darkness_default)
+          ? data.darkness_configured
+          : -1;
+  settings.printDarkness = data.darkness_default;
+  settings.printSpeed = data.speed_default;
+  const std::string text =
+      selfTestJob(page, papplPrinterGetName(printer), labelOptionWords(settings));
+
+  std::string path = temporaryName("vormel-app-test-page") + ".ps";
+  const int fd = mkstemps(&path[0], 3);
+  if (fd < 0) return nullptr;
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (close(fd) != 0 || !written || path.size() >= bufsize) {
+    unlink(path.c_str());
+    return nullptr;
+  }
+  snprintf(buffer, bufsize, "%s", path.c_str());
+  return buffer;
 }
 
 }  // namespace
@@ -263,7 +361,7 @@ const char* chooseLabelDriver(const char*, const char*, const char* deviceId, vo
 }
 
 bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, const char*,
-                      pappl_pr_driver_data_t* data, ipp_t**, void*) {
+                      pappl_pr_driver_data_t* data, ipp_t** attributes, void*) {
   const int dpi = modelResolution(driverName);
   if (dpi == 0) return false;
 
@@ -273,6 +371,7 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
   data->rwriteline_cb = writeRasterLine;
   data->rendpage_cb = endRasterPage;
   data->rendjob_cb = endRasterJob;
+  data->testpage_cb = writeTestPage;
   data->format = kLabelStreamFormat;
 
   snprintf(data->make_and_model, sizeof data->make_and_model, "Vormel Label Printer %d dpi", dpi);
@@ -300,8 +399,8 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
   data->source[0] = "main-roll";
   data->num_type = 1;
   data->type[0] = "labels";
-  data->tracking_supported =
-      static_cast<pappl_media_tracking_t>(PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK);
+  data->tracking_supported = static_cast<pappl_media_tracking_t>(
+      PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK);
 
   pappl_media_col_t& ready = data->media_ready[0];
   const std::string defaultName = defaultLabelMediaName();
@@ -315,16 +414,30 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
   data->media_default = ready;
 
   // No label mode until one is configured: the printer keeps its own.
-  data->mode_supported = static_cast<pappl_label_mode_t>(PAPPL_LABEL_MODE_TEAR_OFF | PAPPL_LABEL_MODE_PEEL_OFF |
-                                                         PAPPL_LABEL_MODE_CUTTER | PAPPL_LABEL_MODE_CUTTER_DELAYED |
-                                                         PAPPL_LABEL_MODE_REWIND);
+  data->mode_supported = static_cast<pappl_label_mode_t>(
+      PAPPL_LABEL_MODE_TEAR_OFF | PAPPL_LABEL_MODE_PEEL_OFF | PAPPL_LABEL_MODE_CUTTER |
+      PAPPL_LABEL_MODE_CUTTER_DELAYED | PAPPL_LABEL_MODE_REWIND);
   data->mode_configured = static_cast<pappl_label_mode_t>(0);
   data->speed_supported[0] = kMinSpeedInches * kSpeedUnitsPerInch;
   data->speed_supported[1] = kMaxSpeedInches * kSpeedUnitsPerInch;
   data->speed_default = 0;
   data->darkness_supported = kDarknessLevels;
-  data->darkness_configured = 50;
+  data->darkness_configured = kInitialDarknessConfigured;
   data->darkness_default = 0;
+
+  data->num_vendor = 2;
+  data->vendor[0] = kMediaTypeAttribute;
+  data->vendor[1] = kOrientationAttribute;
+  if (*attributes == nullptr) *attributes = ippNew();
+  const std::string mediaType = kMediaTypeAttribute, orientation = kOrientationAttribute;
+  ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (mediaType + "-supported").c_str(),
+                3, nullptr, kLabelMediaTypeKeywords);
+  ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (mediaType + "-default").c_str(),
+               nullptr, kLabelMediaTypeKeywords[0]);
+  ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (orientation + "-supported").c_str(),
+                3, nullptr, kLabelPrintOrientationKeywords);
+  ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (orientation + "-default").c_str(),
+               nullptr, kLabelPrintOrientationKeywords[0]);
   return true;
 }
 
@@ -337,8 +450,10 @@ bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
   // The job, then the lines that announce the label and the resolution:
   // vormel goes by the last of each in the job. A PostScript job also gets
   // the spooler front end's prolog, which lays every page on the label
-  // (scaled to fit, turned when its orientation differs); a PDF job must
-  // begin as PDF, so it is rendered at its own page size.
+  // (scaled to fit, turned when its orientation differs). A PDF job is laid
+  // on the label by the same prolog: it goes into a PostScript job whole, as
+  // data the job reads back from itself and hands to Ghostscript's PDF
+  // interpreter, so that no file beyond vormel's own is read.
   std::string inputPath = temporaryName("vormel-app-job");
   const int input = mkstemp(&inputPath[0]);
   if (input < 0) {
@@ -346,16 +461,28 @@ bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
     return false;
   }
   unlink(inputPath.c_str());
-  const bool postScript = strcmp(papplJobGetFormat(job), "application/postscript") == 0;
-  const std::string prolog = postScript ? labelProlog(label.page) : std::string();
+  const char* format = papplJobGetFormat(job);
+  const bool pdf = strcmp(format, "application/pdf") == 0;
   const int source = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
-  bool copied = source >= 0 && write(input, prolog.data(), prolog.size()) == static_cast<ssize_t>(prolog.size());
+  struct stat info;
+  std::string prolog, epilog;
+  if (pdf || strcmp(format, "application/postscript") == 0) prolog = labelProlog(label.page);
+  if (pdf && source >= 0 && fstat(source, &info) == 0) {
+    // Ghostscript takes a file that does not begin as PostScript for PDF
+    // when it finds the PDF header near its start.
+    prolog = "%!PS\n" + prolog + pdfEmbedding(info.st_size);
+    epilog = "\nrunpdf";
+  }
+  bool copied = source >= 0 && (!pdf || !epilog.empty()) &&
+                write(input, prolog.data(), prolog.size()) == static_cast<ssize_t>(prolog.size());
   char buffer[65536];
   ssize_t n = 0;
-  while (copied && (n = read(source, buffer, sizeof buffer)) > 0) copied = write(input, buffer, n) == n;
+  while (copied && (n = read(source, buffer, sizeof buffer)) > 0)
+    copied = write(input, buffer, n) == n;
   if (source >= 0) close(source);
-  const std::string trailer = "\n" + labelTrailer(label.page);
-  copied = copied && n == 0 && write(input, trailer.data(), trailer.size()) == static_cast<ssize_t>(trailer.size());
+  const std::string trailer = epilog + "\n" + labelTrailer(label.page);
+  copied = copied && n == 0 &&
+           write(input, trailer.data(), trailer.size()) == static_cast<ssize_t>(trailer.size());
   if (!copied || lseek(input, 0, SEEK_SET) != 0) {
     close(input);
     papplJobSetMessage(job, "the job could not be copied for the renderer");
@@ -371,7 +498,8 @@ bool printWithVormel(pappl_job_t* job, pappl_device_t* device, void*) {
   bool ok = !program.empty();
   int pages = 0;
   for (int copy = 0; ok && copy < copies; ++copy) {
-    ok = lseek(input, 0, SEEK_SET) == 0 && relayToDevice(job, device, arguments, input, true, result);
+    ok = lseek(input, 0, SEEK_SET) == 0 &&
+         relayToDevice(job, device, arguments, input, true, result);
     pages += result.pagesSent;
   }
   close(input);

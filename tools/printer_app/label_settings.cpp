@@ -18,30 +18,65 @@ constexpr double kHundredthsMmPerPoint = 2540.0 / 72.0;
 
 const char* sensingChoice(MediaTracking tracking) {
   switch (tracking) {
-    case MediaTracking::Continuous: return "NoGap";
-    case MediaTracking::Gap: return "Gap";
-    case MediaTracking::Mark: return "Mark";
-    case MediaTracking::Unset: break;
+    case MediaTracking::Continuous:
+      return "NoGap";
+    case MediaTracking::Gap:
+      return "Gap";
+    case MediaTracking::Mark:
+      return "Mark";
+    case MediaTracking::Unset:
+      break;
   }
   return nullptr;
 }
 
 const char* mediaHandlingChoice(LabelMode mode) {
   switch (mode) {
-    case LabelMode::TearOff: return "TearOff";
-    case LabelMode::PeelOff: return "Peel";
-    case LabelMode::Cutter: return "CutLabel";
-    case LabelMode::CutterDelayed: return "CutJob";
-    case LabelMode::Rewind: return "Rewind";
-    case LabelMode::Unset: break;
+    case LabelMode::TearOff:
+      return "TearOff";
+    case LabelMode::PeelOff:
+      return "Peel";
+    case LabelMode::Cutter:
+      return "CutLabel";
+    case LabelMode::CutterDelayed:
+      return "CutJob";
+    case LabelMode::Rewind:
+      return "Rewind";
+    case LabelMode::Unset:
+      break;
   }
   return nullptr;
 }
 
-std::string formatSizeName(const char* prefix, const char* name, double widthPoints, double lengthPoints,
-                           const char* units) {
+const char* mediaTypeChoice(RibbonUse ribbon) {
+  switch (ribbon) {
+    case RibbonUse::ThermalTransfer:
+      return "ThermalTransfer";
+    case RibbonUse::DirectThermal:
+      return "DirectThermal";
+    case RibbonUse::Unset:
+      break;
+  }
+  return nullptr;
+}
+
+const char* orientationChoice(PrintOrientation orientation) {
+  switch (orientation) {
+    case PrintOrientation::Normal:
+      return "Normal";
+    case PrintOrientation::Inverted:
+      return "Inverted";
+    case PrintOrientation::Unset:
+      break;
+  }
+  return nullptr;
+}
+
+std::string formatSizeName(const char* prefix, const char* name, double widthPoints,
+                           double lengthPoints, const char* units) {
   char text[128];
-  pwgFormatSizeName(text, sizeof text, prefix, name, static_cast<int>(std::lround(widthPoints * kHundredthsMmPerPoint)),
+  pwgFormatSizeName(text, sizeof text, prefix, name,
+                    static_cast<int>(std::lround(widthPoints * kHundredthsMmPerPoint)),
                     static_cast<int>(std::lround(lengthPoints * kHundredthsMmPerPoint)), units);
   return text;
 }
@@ -52,6 +87,24 @@ std::string stockMediaName(const LabelStock& stock) {
 }
 
 }  // namespace
+
+const char* const kLabelMediaTypeKeywords[3] = {"printer-default", "thermal-transfer",
+                                                "direct-thermal"};
+const char* const kLabelPrintOrientationKeywords[3] = {"printer-default", "normal", "inverted"};
+
+RibbonUse ribbonUseFor(const char* keyword) {
+  if (keyword == nullptr) return RibbonUse::Unset;
+  if (strcmp(keyword, kLabelMediaTypeKeywords[1]) == 0) return RibbonUse::ThermalTransfer;
+  if (strcmp(keyword, kLabelMediaTypeKeywords[2]) == 0) return RibbonUse::DirectThermal;
+  return RibbonUse::Unset;
+}
+
+PrintOrientation printOrientationFor(const char* keyword) {
+  if (keyword == nullptr) return PrintOrientation::Unset;
+  if (strcmp(keyword, kLabelPrintOrientationKeywords[1]) == 0) return PrintOrientation::Normal;
+  if (strcmp(keyword, kLabelPrintOrientationKeywords[2]) == 0) return PrintOrientation::Inverted;
+  return PrintOrientation::Unset;
+}
 
 std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
   std::string speed, darkness;
@@ -65,12 +118,16 @@ std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
   }
   const char* sensing = sensingChoice(settings.tracking);
   const char* handling = mediaHandlingChoice(settings.mode);
+  const char* mediaType = mediaTypeChoice(settings.ribbon);
+  const char* orientation = orientationChoice(settings.orientation);
 
   std::vector<std::string> words;
   collectSettingWords(
       [&](const char* keyword) -> const char* {
         if (strcmp(keyword, "MediaHandling") == 0) return handling;
         if (strcmp(keyword, "Sensing") == 0) return sensing;
+        if (strcmp(keyword, "MediaType") == 0) return mediaType;
+        if (strcmp(keyword, "PrintOrientation") == 0) return orientation;
         if (strcmp(keyword, "PrintSpeed") == 0) return speed.empty() ? nullptr : speed.c_str();
         if (strcmp(keyword, "Darkness") == 0) return darkness.empty() ? nullptr : darkness.c_str();
         return nullptr;
@@ -79,12 +136,15 @@ std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
   return words;
 }
 
+bool darknessChosen(bool jobAsks, int configured, int jobDefault) {
+  return jobAsks || configured != kInitialDarknessConfigured || jobDefault != 0;
+}
+
 std::vector<std::string> labelMediaNames() {
   size_t count = 0;
   const LabelStock* stocks = labelStocks(count);
   std::vector<std::string> names;
-  for (size_t i = 0; i < count; ++i)
-    names.push_back(stockMediaName(stocks[i]));
+  for (size_t i = 0; i < count; ++i) names.push_back(stockMediaName(stocks[i]));
   names.push_back(formatSizeName("custom", "min", kMinWidthPoints, kMinLengthPoints, "in"));
   names.push_back(formatSizeName("custom", "max", kMaxWidthPoints, kMaxLengthPoints, "in"));
   return names;

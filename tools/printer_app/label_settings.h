@@ -10,6 +10,8 @@
 constexpr int kDarknessLevels = 31;
 // One inch per second in IPP speed units (hundredths of millimetres per second).
 constexpr int kSpeedUnitsPerInch = 2540;
+// The printer darkness the application starts with (printer-darkness-configured).
+constexpr int kInitialDarknessConfigured = 50;
 // Print speeds the printers take, in inches per second.
 constexpr int kMinSpeedInches = 1;
 constexpr int kMaxSpeedInches = 12;
@@ -19,21 +21,48 @@ enum class MediaTracking { Unset, Continuous, Gap, Mark };
 // What the printer does with a printed label (IPP label-mode-configured).
 enum class LabelMode { Unset, TearOff, PeelOff, Cutter, CutterDelayed, Rewind };
 
+// The printer's ribbon use and print orientation: its own setting unless
+// chosen (vendor attributes label-media-type and label-print-orientation).
+enum class RibbonUse { Unset, ThermalTransfer, DirectThermal };
+enum class PrintOrientation { Unset, Normal, Inverted };
+
+// The keywords of those attributes, "printer-default" first.
+extern const char* const
+    kLabelMediaTypeKeywords[3];  // printer-default, thermal-transfer, direct-thermal
+extern const char* const kLabelPrintOrientationKeywords[3];  // printer-default, normal, inverted
+
+// The setting a keyword of those lists stands for; Unset for
+// "printer-default" and for a keyword not in the list.
+RibbonUse ribbonUseFor(const char* keyword);
+PrintOrientation printOrientationFor(const char* keyword);
+
 struct IppLabelSettings {
   LabelMode mode = LabelMode::Unset;
   MediaTracking tracking = MediaTracking::Unset;
   int darknessConfigured = -1;  // printer-darkness-configured, 0..100, or -1 when not set
   int printDarkness = 0;        // print-darkness, -100..100, added to the configured darkness
   int printSpeed = 0;           // print-speed in IPP units, 0 for the printer's own speed
+  RibbonUse ribbon = RibbonUse::Unset;
+  PrintOrientation orientation = PrintOrientation::Unset;
 };
 
 // The option words for `settings`, in vormel's fixed order: the media
 // handling word for the label mode (tear off, peel off, cut after each label,
-// cut after the job, rewind), the sensing word for the media tracking, "-speed" with whole inches per second (rounded,
-// within 1..12), "-intensity" with the darkness level (configured plus job
+// cut after the job, rewind), the sensing word for the media tracking, the
+// media type word ("-tm", "-dt"), the orientation word ("-normOrient",
+// "-invertOrient"), "-speed" with whole inches
+// per second (rounded, within 1..12), "-intensity" with the darkness level (configured plus job
 // darkness, within 0..100, scaled to 0..30 and rounded). A setting that is
 // not set gives no word.
 std::vector<std::string> labelOptionWords(const IppLabelSettings& settings);
+
+// Whether anyone chose a darkness for a job: the job asked for print-darkness
+// (`jobAsks`), or the printer's owner moved printer-darkness-configured
+// (`configured`) away from where the application starts it or set a
+// print-darkness-default (`jobDefault`) other than 0. When nobody did, no
+// darkness word is sent and the printer keeps its own setting, as the
+// spooler front end does for the printer-default choice.
+bool darknessChosen(bool jobAsks, int configured, int jobDefault);
 
 // The PWG media name of every label stock, in the order of the stock list,
 // each naming its size in the stock's own unit; then the custom size limits

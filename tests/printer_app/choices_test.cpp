@@ -1,0 +1,235 @@
+// The printer application's choices on the way to the printer: a darkness
+// goes out only when the job or the printer's owner chose one, and a PDF page
+// of another size is fitted to the label. A server of its own on a loopback
+// port with one 203 dpi printer on a file device, driven by ipptool; what
+// the device receives is read with the stream parser.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app_server.h"
+#include "cups_test_support.h"
+#include "inspect/job_stream_parser.h"
+#include "inspect/pcx_reader.h"
+#include "label_page.h"
+
+namespace {
+
+const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
+constexpr const char* kLabel = "oe_4x6in_4x6in";
+
+AppServer* server = nullptr;
+
+class ServerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    server = new AppServer;
+    startAppServer(*server, "pchoice", {203});
+  }
+  void TearDown() override {
+    stopAppServer(*server);
+    delete server;
+    server = nullptr;
+  }
+};
+::testing::Environment* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
+
+// Prints `job` (a PDF) as `name` on the 4 x 6 in label, with print-darkness
+// when `darkness` is given; returns what the device received.
+std::string printPdf(const std::string& job, const std::string& name, const std::string& darkness) {
+  std::vector<std::string> options = {
+      "-f", job,           "-d", "format=application/pdf", "-d", std::string("media=") + kLabel,
+      "-d", "name=" + name};
+  if (!darkness.empty()) {
+    options.push_back("-d");
+    options.push_back("darkness=" + darkness);
+  }
+  std::string out;
+  EXPECT_TRUE(runIppTest(appPrinterUri(*server, "label203"), "print-choices.test", options, out))
+      << out;
+  return readFile(server->dir->path + "/dev203/" + name + ".prn");
+}
+
+struct Printed {
+  bool valid = false;
+  StreamError error;
+  JobReport report;
+  std::vector<std::string> images;
+};
+
+Printed parse(const std::string& stream) {
+  Printed p;
+  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(),
+                           &p.report, &p.error,
+                           [&p](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
+                             p.images.emplace_back(image.begin(), image.end());
+                             return true;
+                           });
+  return p;
+}
+
+// A PDF of the PostScript job `source` made by Ghostscript in `dir`.
+std::string makePdf(const std::string& source, const std::string& dir, const std::string& name) {
+  const std::string out = dir + "/" + name + ".pdf";
+  const RunResult r = runProgram({"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
+                                  "-sDEVICE=pdfwrite", "-sOutputFile=" + out, source},
+                                 {}, "");
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  return out;
+}
+
+// What vormel writes for the PDF `job` on the 4 x 6 in label at 203 dpi
+// with the option words `words`: the job as it is, then the lines that
+// announce the label.
+std::string vormelStream(const std::string& job, const std::vector<std::string>& words,
+                         const std::string& dir) {
+  LabelPage label;
+  label.width = 288;
+  label.length = 432;
+  label.resolution = 203;
+  const std::string input = dir + "/vormel-input";
+  writeFile(input, readFile(job) + "\n" + labelTrailer(label));
+  std::vector<std::string> argv = {VORMEL_BIN};
+  argv.insert(argv.end(), words.begin(), words.end());
+  const RunResult r = runProgram(argv, {{"TMPDIR", dir}}, input);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  return r.out;
+}
+
+class LabelChoices : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(server->problem, ""); }
+};
+
+// ---- darkness ---------------------------------------------------------------
+
+TEST_F(LabelChoices, job_without_darkness_leaves_the_printer_its_own_and_is_what_vormel_writes) {
+  TestDir work("pchoice-dark");
+  const std::string job = makePdf(kJobs + "/three_labels.ps", work.path, "three");
+  const std::string printed = printPdf(job, "no_darkness", "");
+  const Printed p = parse(printed);
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  EXPECT_EQ(p.report.paperLine, "~PAPER;LABELS 2");
+  EXPECT_EQ(p.report.pageCount, 3u);
+  // A PDF page of the label's own size comes out as vormel renders the PDF.
+  EXPECT_EQ(describeDifference(vormelStream(job, {"-gap"}, work.path), printed), "");
+}
+
+TEST_F(LabelChoices, job_darkness_is_sent_added_to_the_printer_darkness) {
+  TestDir work("pchoice-dark");
+  const std::string job = makePdf(kJobs + "/label.ps", work.path, "label");
+  struct Case {
+    const char* darkness;
+    const char* paperLine;
+  };
+  // The printer's darkness is 50 of 100; 50 + 20 is 21 of 30 levels.
+  for (const Case& c :
+       {Case{"20", "~PAPER;INTENSITY 21;LABELS 2"}, Case{"0", "~PAPER;INTENSITY 15;LABELS 2"},
+        Case{"-100", "~PAPER;INTENSITY 0;LABELS 2"}}) {
+    const Printed p = parse(printPdf(
+        job, std::string("darkness_") + (c.darkness[0] == '-' ? "minus" : c.darkness), c.darkness));
+    ASSERT_TRUE(p.valid) << c.darkness << ": byte " << p.error.offset << ": " << p.error.message;
+    EXPECT_EQ(p.report.paperLine, c.paperLine) << c.darkness;
+  }
+}
+
+// ---- PDF pages fitted to the label ------------------------------------------
+
+// Rows of `image` (decoded) in which at least one dot is black.
+std::vector<bool> blackRows(const PcxImage& image) {
+  std::vector<bool> rows(static_cast<size_t>(image.height), false);
+  const uint8_t white = image.oneIsWhite ? 0xff : 0x00;
+  const int32_t fullBytes = image.width / 8;
+  for (int32_t y = 0; y < image.height; ++y) {
+    const uint8_t* line = image.lines.data() + static_cast<size_t>(y) * image.bytesPerLine;
+    for (int32_t x = 0; x < fullBytes && !rows[y]; ++x) rows[y] = line[x] != white;
+  }
+  return rows;
+}
+
+TEST_F(LabelChoices, letter_pdf_page_is_scaled_to_fit_the_label_and_centred) {
+  TestDir work("pchoice-fit");
+  // A letter page framed 20 points inside its edges.
+  writeFile(work.path + "/letter.ps",
+            "%!PS\n<< /PageSize [612 792] >> setpagedevice\n10 setlinewidth 20 20 572 752 "
+            "rectstroke showpage\n");
+  const std::string job = makePdf(work.path + "/letter.ps", work.path, "letter");
+  const Printed p = parse(printPdf(job, "letter", ""));
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  ASSERT_EQ(p.images.size(), 1u);
+  EXPECT_EQ(p.report.engineWidth, 4000);
+  EXPECT_EQ(p.report.engineLength, 6000);
+
+  PcxImage image;
+  std::string message;
+  ASSERT_TRUE(readPcx(reinterpret_cast<const uint8_t*>(p.images[0].data()), p.images[0].size(),
+                      &image, &message))
+      << message;
+  EXPECT_EQ(image.width, 812);
+  EXPECT_EQ(image.height, 1218);
+
+  // The page is 8.5 in wide on a 4 in label: scaled by 4 / 8.5 it is
+  // 11 * 4 / 8.5 = 5.18 in long, 1051 of the label's 1218 rows, with 83 or
+  // 84 blank rows above and below. The frame lies 20 points inside the page,
+  // so its top and bottom lines are black a few rows inside those bands.
+  const std::vector<bool> rows = blackRows(image);
+  int first = -1, last = -1;
+  for (int y = 0; y < image.height; ++y)
+    if (rows[y]) {
+      if (first < 0) first = y;
+      last = y;
+    }
+  ASSERT_GE(first, 0) << "the label is blank";
+  const double scale = 4.0 / 8.5 * 203 / 72;  // dots per point of the page
+  const double top = (1218 - 792 * scale) / 2;
+  EXPECT_NEAR(first, top + 15 * scale, 3);
+  EXPECT_NEAR(last, top + 777 * scale, 3);
+  // Scaled to fit, the page is as wide as the label: the frame's sides,
+  // 15 to 25 points in from the page's edges, are dots 20 to 33 in from the
+  // label's (bytes 2 to 4 of the middle row, and 97 to 99 on the right),
+  // with nothing between them.
+  const uint8_t* middle =
+      image.lines.data() + static_cast<size_t>(image.height / 2) * image.bytesPerLine;
+  const uint8_t white = image.oneIsWhite ? 0xff : 0x00;
+  auto blackIn = [&](int32_t from, int32_t to) {
+    for (int32_t x = from; x < to; ++x)
+      if (middle[x] != white) return true;
+    return false;
+  };
+  EXPECT_FALSE(blackIn(0, 2));
+  EXPECT_TRUE(blackIn(2, 5));
+  EXPECT_FALSE(blackIn(5, 97));
+  EXPECT_TRUE(blackIn(97, 100));
+}
+
+// ---- media type and print orientation ----------------------------------------
+
+// The printer's own settings until its owner chooses: then each choice goes
+// out as the spooler front end's word for it (TYPE 1 is direct thermal,
+// TYPE 0 thermal transfer, INVERT 1 inverted print).
+TEST_F(LabelChoices, media_type_and_orientation_chosen_for_the_printer_reach_the_paper_line) {
+  TestDir work("pchoice-vendor");
+  const std::string job = makePdf(kJobs + "/label.ps", work.path, "label");
+  struct Case {
+    const char* type;
+    const char* orientation;
+    const char* paperLine;
+  };
+  for (const Case& c : {Case{"direct-thermal", "inverted", "~PAPER;LABELS 2;TYPE 1;INVERT 1"},
+                        Case{"thermal-transfer", "normal", "~PAPER;LABELS 2;TYPE 0;INVERT 0"},
+                        Case{"printer-default", "printer-default", "~PAPER;LABELS 2"}}) {
+    std::string out;
+    ASSERT_TRUE(runIppTest(
+        appPrinterUri(*server, "label203"), "set-vendor-defaults.test",
+        {"-d", std::string("type=") + c.type, "-d", std::string("orientation=") + c.orientation},
+        out))
+        << out;
+    const Printed p = parse(printPdf(job, std::string("vendor_") + c.type, ""));
+    ASSERT_TRUE(p.valid) << c.type << ": byte " << p.error.offset << ": " << p.error.message;
+    EXPECT_EQ(p.report.paperLine, c.paperLine) << c.type;
+  }
+}
+
+}  // namespace
