@@ -3,6 +3,9 @@
 # BENCH_MB says otherwise) through vormel, non-raw and raw, and compares the
 # time with `cat job > file` on the same disk in the same run. Prints wall
 # times, the non-raw/cat ratio (target <= 1.5) and peak RSS (target < 16 MiB).
+# Build first, from the root, with the benchmarks on (-DVORMEL_BENCH=ON, off
+# by default): cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVORMEL_BENCH=ON
+# && cmake --build build
 #
 #   bench/capture_bench.sh [path/to/vormel]
 #   BENCH_MB=1024 BENCH_RUNS=2 BENCH_DIR=/tmp

@@ -5,6 +5,9 @@
 # (target <= 1.5). Then a 1000-page job at 203 dpi through the filter, with
 # the peak RSS of the filter process itself, Ghostscript excluded (target
 # < 32 MiB), sampled from /proc while it runs.
+# Build first, from the root, with the benchmarks on (-DVORMEL_BENCH=ON, off
+# by default): cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVORMEL_BENCH=ON
+# && cmake --build build
 #
 #   bench/filter_bench.sh [path/to/vormel]
 #   BENCH_RUNS=3 (best of n)  BENCH_PAGES=20  BENCH_BIG_PAGES=1000  BENCH_DIR=/tmp

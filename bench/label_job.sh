@@ -1,4 +1,8 @@
 # Shell functions shared by the benchmark scripts; sourced, not run.
+#
+# Build first, from the root, with the benchmarks on (-DVORMEL_BENCH=ON, off
+# by default): cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVORMEL_BENCH=ON
+# && cmake --build build
 
 # A label job of $2 pages at $1 dpi: text, a frame and bars that change with
 # every page, as a shipping label does.

@@ -12,6 +12,9 @@
 # Band coding (with the front end's relay) is the chain's vormel-cups run
 # less the same gs command run alone. A third column gives the chain a PDF
 # took before the front end took PDF (through pdftops and PostScript).
+# Build first, from the root, with the benchmarks on (-DVORMEL_BENCH=ON, off
+# by default): cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVORMEL_BENCH=ON
+# && cmake --build build
 #
 #   bench/queue_bench.sh [build-dir]        (default: build-rel, else build)
 #   BENCH_RUNS=3 (least of n figures)  BENCH_REPEAT=5 (runs averaged in a figure)

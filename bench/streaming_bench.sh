@@ -18,6 +18,9 @@
 #   peak_*     the most page images standing in the work directory at once,
 #              in MiB and in files (target: at most 3 pages' worth)
 # and whether all four runs wrote the same bytes.
+# Build first, from the root, with the benchmarks on (-DVORMEL_BENCH=ON, off
+# by default): cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVORMEL_BENCH=ON
+# && cmake --build build
 #
 #   bench/streaming_bench.sh [path/to/vormel [path/to/stream_probe]]
 #   BENCH_PAGES=200  BENCH_DPIS="203 300 600"  BENCH_RUNS=3  BENCH_DIR=/tmp

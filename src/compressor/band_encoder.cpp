@@ -27,8 +27,9 @@ namespace {
 // step - 1 for the first position, one fewer for each next; once either
 // string has wrapped, only their first byte.
 template <bool kNearRingEnd>
-inline __attribute__((always_inline)) int passCopy(const unsigned char* next, int inner, int r, int step,
-                                                   int copyOffset, _CParams* p, OrderLinks* order) {
+inline __attribute__((always_inline)) int passCopy(const unsigned char* next, int inner, int r,
+                                                   int step, int copyOffset, _CParams* p,
+                                                   OrderLinks* order) {
   int agreed = step - 1;
   const int source = (r - copyOffset - 1) & (kWindowSize - 1);
   const int agreedFloor = step - 1 - (kWindowSize - 1 - (r > source ? r : source));
@@ -51,7 +52,8 @@ inline __attribute__((always_inline)) int passCopy(const unsigned char* next, in
     r = (r + 1) & (kWindowSize - 1);
     const int finger = (r - copyOffset - 1) & (kWindowSize - 1);
     if (equal && (!kNearRingEnd || (r != 0 && finger != 0)) &&
-        p->window[r + kMaxMatch - 1] == p->window[finger + kMaxMatch - 1] && p->upLink[finger] != kNil) {
+        p->window[r + kMaxMatch - 1] == p->window[finger + kMaxMatch - 1] &&
+        p->upLink[finger] != kNil) {
       forest::replaceNode<true>(finger, r, p, order);
       p->bestOffset = static_cast<int16_t>(copyOffset);
       p->bestLength = kMaxMatch;
@@ -68,7 +70,8 @@ inline __attribute__((always_inline)) int passCopy(const unsigned char* next, in
       const bool lastBelow = lastSharedPrev > lastSharedNext;
       const int lastShared = lastBelow ? lastSharedPrev : lastSharedNext;
       const int lastNeighbour = lastBelow ? last.prev : last.next;
-      if (lastShared - 1 >= nearAgreed && lastNeighbour < kWindowSize - 1 && (!kNearRingEnd || r != 0)) {
+      if (lastShared - 1 >= nearAgreed && lastNeighbour < kWindowSize - 1 &&
+          (!kNearRingEnd || r != 0)) {
         near = lastNeighbour + 1;
         nearAgreed = lastShared - 1;
       }
@@ -129,7 +132,8 @@ void Encode(_CParams* p) {
 
   do {
     assert(remaining >= 1 && remaining <= kMaxMatch);
-    assert(p->bestLength >= 0 && p->bestLength <= kMaxMatch && p->bestOffset >= 0 && p->bestOffset < kWindowSize);
+    assert(p->bestLength >= 0 && p->bestLength <= kMaxMatch && p->bestOffset >= 0 &&
+           p->bestOffset < kWindowSize);
     if (p->bestLength > remaining) {
       p->bestLength = static_cast<int16_t>(remaining);
     }
@@ -194,13 +198,13 @@ void Encode(_CParams* p) {
   EncodeEnd(p);
 }
 
-int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst) {
+_CParams* makeBandRecord(int len, unsigned char* src) {
   if (len < 0 || (len > 0 && src == nullptr)) {
-    return -1;
+    return nullptr;
   }
   _CParams* p = static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)));
   if (p == nullptr) {
-    return -1;
+    return nullptr;
   }
   p->inSize = len;
   p->spareInt = 0;
@@ -210,13 +214,14 @@ int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst) {
   p->outBuf = static_cast<unsigned char*>(std::calloc(bufSize, 1));
   if (p->outBuf == nullptr) {
     std::free(p);
-    return -1;
+    return nullptr;
   }
   p->inData = src;
   p->outCap = len;
+  return p;
+}
 
-  Encode(p);
-
+int takeBandResult(_CParams* p, int dstCapacity, unsigned char* dst) {
   int result = -1;
   if (p->outLen <= dstCapacity) {
     std::memcpy(dst, p->outBuf, static_cast<size_t>(p->outLen));
@@ -225,4 +230,13 @@ int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst) {
   std::free(p->outBuf);
   std::free(p);
   return result;
+}
+
+int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst) {
+  _CParams* p = makeBandRecord(len, src);
+  if (p == nullptr) {
+    return -1;
+  }
+  Encode(p);
+  return takeBandResult(p, dstCapacity, dst);
 }

@@ -1,79 +1,33 @@
 // The band coder written plainly, one statement per rule and no shortcuts,
 // kept apart from the library as the yardstick of the tuned coder: both must
-// give the same bytes for every band.
+// give the same bytes for every band. Its own are the forest walk of the
+// match finder, the model update with the code read off the tree, the bit
+// writer and the encoding loop; the routines the library keeps plain (byte
+// streams, record setup, offset tables, the initial tree, the rebuild, the
+// final byte) are the library's own, called from here.
 #include "reference_coder.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "compressor/adaptive_huffman.h"
+#include "compressor/match_finder.h"
+
 namespace reference {
 
-// ---- byte streams
-int mgetc(_CParams* p) {
-  if (p->inPos >= p->inSize) {
-    return -1;
-  }
-  return p->inData[p->inPos++];
-}
-
-int mputc(int v, _CParams* p) {
-  // The header was stored directly and counts against the capacity, so a
-  // band of 4 bytes or fewer never receives a code byte.
-  if (p->outLen >= p->outCap) {
-    return -1;
-  }
-  p->outBuf[p->outLen++] = static_cast<unsigned char>(v & 0xFF);
-  return v;
-}
-
-void initCParams(_CParams* p) {
-  p->firstFill = 0;
-  p->codeBytes = 0;
-  p->auxCount = 0;
-  p->bitWord = 0;
-  p->bitFill = 0;
-  p->spareWord = 0;
-  p->spareByte = 0;
-}
-
 // ---- adaptive huffman
-const unsigned char p_len[64] = {
-    3, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
-    6, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
-    7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
-const unsigned char p_code[64] = {
-    0x00, 0x20, 0x30, 0x40, 0x50, 0x58, 0x60, 0x68, 0x70, 0x78, 0x80, 0x88, 0x90,
-    0x94, 0x98, 0x9C, 0xA0, 0xA4, 0xA8, 0xAC, 0xB0, 0xB4, 0xB8, 0xBC, 0xC0, 0xC2,
-    0xC4, 0xC6, 0xC8, 0xCA, 0xCC, 0xCE, 0xD0, 0xD2, 0xD4, 0xD6, 0xD8, 0xDA, 0xDC,
-    0xDE, 0xE0, 0xE2, 0xE4, 0xE6, 0xE8, 0xEA, 0xEC, 0xEE, 0xF0, 0xF1, 0xF2, 0xF3,
-    0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
-
-void StartHuff(_CParams* p) {
-  // Leaves 0..311 hold the symbols in order; each internal node j takes the
-  // pair at 2 * (j - 312) as its children.
-  for (int s = 0; s < kSymbols; s++) {
-    p->weight[s] = 1;
-    p->firstChild[s] = static_cast<int16_t>(kNodes + s);
-    p->upNode[kNodes + s] = static_cast<int16_t>(s);
-  }
-  for (int j = kSymbols, i = 0; j < kNodes; j++, i += 2) {
-    p->weight[j] = static_cast<uint16_t>(p->weight[i] + p->weight[i + 1]);
-    p->firstChild[j] = static_cast<int16_t>(i);
-    p->upNode[i] = p->upNode[i + 1] = static_cast<int16_t>(j);
-  }
-  p->weight[kNodes] = 0xFFFF;  // sentinel that stops every upward scan
-  p->upNode[kRoot] = 0;
-}
-
+// The library's bit writer is fused into its symbol coders and stores four
+// bytes at a time; this one hands each finished byte to mputc as it fills,
+// so the tuned writer is checked against the plain one.
 void Putcode(short n, unsigned short code, _CParams* p) {
   p->bitWord = static_cast<uint16_t>(p->bitWord | (code >> p->bitFill));
   p->bitFill = static_cast<uint8_t>(p->bitFill + n);
   if (p->bitFill >= 8) {
-    reference::mputc(p->bitWord >> 8, p);
+    mputc(p->bitWord >> 8, p);
     p->codeBytes++;
     p->bitFill = static_cast<uint8_t>(p->bitFill - 8);
     if (p->bitFill >= 8) {
-      reference::mputc(p->bitWord & 0xFF, p);
+      mputc(p->bitWord & 0xFF, p);
       p->codeBytes++;
       p->bitFill = static_cast<uint8_t>(p->bitFill - 8);
       p->bitWord = static_cast<uint16_t>((code << (n - p->bitFill)) & 0xFFFF);
@@ -83,54 +37,11 @@ void Putcode(short n, unsigned short code, _CParams* p) {
   }
 }
 
-void EncodeEnd(_CParams* p) {
-  if (p->bitFill != 0) {
-    reference::mputc(p->bitWord >> 8, p);
-    p->codeBytes++;
-  }
-}
-
-void reconst(_CParams* p) {
-  // Gather the leaves in their present order with halved weights; rounding
-  // up keeps every weight at 1 or more.
-  int j = 0;
-  for (int pos = 0; pos < kNodes; pos++) {
-    if (p->firstChild[pos] >= kNodes) {
-      p->weight[j] = static_cast<uint16_t>((p->weight[pos] + 1) / 2);
-      p->firstChild[j] = p->firstChild[pos];
-      j++;
-    }
-  }
-  // Rebuild the internal nodes; a new node goes above every node of equal
-  // weight.
-  for (int node = kSymbols, i = 0; node < kNodes; node++, i += 2) {
-    const uint16_t f = static_cast<uint16_t>(p->weight[i] + p->weight[i + 1]);
-    int k = node - 1;
-    while (p->weight[k] > f) {
-      k--;
-    }
-    k++;
-    const size_t moved = static_cast<size_t>(node - k);
-    std::memmove(&p->weight[k + 1], &p->weight[k], moved * sizeof p->weight[0]);
-    std::memmove(&p->firstChild[k + 1], &p->firstChild[k], moved * sizeof p->firstChild[0]);
-    p->weight[k] = f;
-    p->firstChild[k] = static_cast<int16_t>(i);
-  }
-  for (int pos = 0; pos < kNodes; pos++) {
-    const int a = p->firstChild[pos];
-    if (a >= kNodes) {
-      p->upNode[a] = static_cast<int16_t>(pos);
-    } else {
-      p->upNode[a] = p->upNode[a + 1] = static_cast<int16_t>(pos);
-    }
-  }
-}
-
 void update(short c, _CParams* p) {
   // The rebuild check comes before the increment: the symbol that brings the
   // root to the limit is counted in the rebuilt tree.
   if (p->weight[kRoot] == kMaxWeight) {
-    reference::reconst(p);
+    reconst(p);
   }
   int x = p->upNode[kNodes + c];
   do {
@@ -192,15 +103,6 @@ void EncodePosition(unsigned short offset, _CParams* p) {
 }
 
 // ---- match finder
-void InitTree(_CParams* p) {
-  for (int i = kRootBase; i < kRootBase + 256; i++) {
-    p->rightLink[i] = kNil;
-  }
-  for (int i = 0; i < kWindowSize; i++) {
-    p->upLink[i] = kNil;
-  }
-}
-
 void InsertNode(short pos, _CParams* p) {
   // The key is read as stored, mirror bytes included, never wrapping around
   // the ring: stale or zero bytes past the input steer the search.
@@ -289,7 +191,7 @@ void DeleteNode(short pos, _CParams* p) {
 
 // ---- band encoder
 void Encode(_CParams* p) {
-  reference::initCParams(p);
+  initCParams(p);
 
   // The header goes straight into the work buffer, past mputc, so it is
   // never dropped; it still counts against the capacity.
@@ -303,8 +205,8 @@ void Encode(_CParams* p) {
     return;
   }
 
-  reference::StartHuff(p);
-  reference::InitTree(p);
+  StartHuff(p);
+  InitTree(p);
 
   // Spaces before the first coding position. Positions past the input and
   // the mirror keep the zeros of the cleared record: they take part in the
@@ -314,7 +216,7 @@ void Encode(_CParams* p) {
   std::memset(p->window, ' ', kWindowStart);
   int remaining = 0;
   for (int i = 0; i < kMaxMatch; i++) {
-    const int c = reference::mgetc(p);
+    const int c = mgetc(p);
     if (c == -1) {
       break;
     }
@@ -342,7 +244,7 @@ void Encode(_CParams* p) {
     const int step = p->bestLength;
     int i = 0;
     while (i < step) {
-      const int c = reference::mgetc(p);
+      const int c = mgetc(p);
       if (c == -1) {
         break;
       }
@@ -368,40 +270,16 @@ void Encode(_CParams* p) {
     }
   } while (remaining > 0);
 
-  reference::EncodeEnd(p);
+  EncodeEnd(p);
 }
 
 int Encode(int len, unsigned char* src, int dstCapacity, unsigned char* dst) {
-  if (len < 0 || (len > 0 && src == nullptr)) {
-    return -1;
-  }
-  _CParams* p = static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)));
+  _CParams* p = makeBandRecord(len, src);
   if (p == nullptr) {
     return -1;
   }
-  p->inSize = len;
-  p->spareInt = 0;
-  p->inPos = 0;
-  p->outLen = 0;
-  const size_t bufSize = static_cast<size_t>(len < kHeaderSize ? kHeaderSize : len);
-  p->outBuf = static_cast<unsigned char*>(std::calloc(bufSize, 1));
-  if (p->outBuf == nullptr) {
-    std::free(p);
-    return -1;
-  }
-  p->inData = src;
-  p->outCap = len;
-
   reference::Encode(p);
-
-  int result = -1;
-  if (p->outLen <= dstCapacity) {
-    std::memcpy(dst, p->outBuf, static_cast<size_t>(p->outLen));
-    result = p->outLen;
-  }
-  std::free(p->outBuf);
-  std::free(p);
-  return result;
+  return takeBandResult(p, dstCapacity, dst);
 }
 
 }  // namespace reference

@@ -1,5 +1,7 @@
-// The band coder written plainly, as the yardstick of the tuned library: the
-// same routines over the same record, in namespace reference.
+// The band coder written plainly, as the yardstick of the tuned library: its
+// own forest walk, model update, bit writer and encoding loop, in namespace
+// reference, over the same record. What the library keeps plain (byte
+// streams, record setup, tables, initial tree, rebuild) it calls from there.
 #pragma once
 
 #include <cstdint>
@@ -9,17 +11,10 @@
 
 namespace reference {
 
-int mgetc(_CParams* p);
-int mputc(int v, _CParams* p);
-void initCParams(_CParams* p);
-void StartHuff(_CParams* p);
 void EncodeChar(unsigned short c, _CParams* p);
 void EncodePosition(unsigned short offset, _CParams* p);
 void update(short c, _CParams* p);
-void reconst(_CParams* p);
 void Putcode(short n, unsigned short code, _CParams* p);
-void EncodeEnd(_CParams* p);
-void InitTree(_CParams* p);
 void InsertNode(short pos, _CParams* p);
 void DeleteNode(short pos, _CParams* p);
 void Encode(_CParams* p);
