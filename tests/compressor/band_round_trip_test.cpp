@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "band_decoder/band_decoder.h"
-#include "byte_compare.h"
+#include "byte_diff.h"
 #include "compressor/adaptive_huffman.h"
 #include "compressor/band_compressor.h"
 #include "reference_coder.h"
+#include "sample_bands.h"
 
 namespace {
 
@@ -22,10 +23,12 @@ namespace {
   Bytes decoded;
   BandDecodeError error;
   if (!decodeBand(stream.data(), stream.size(), &decoded, &error)) {
-    return ::testing::AssertionFailure() << "decoder refused the stream at byte " << error.byteOffset << ": "
-                                         << error.message;
+    return ::testing::AssertionFailure()
+           << "decoder refused the stream at byte " << error.byteOffset << ": " << error.message;
   }
-  return sameBytes(decoded, band);
+  const std::string difference = describeDifference(band, decoded);
+  if (!difference.empty()) return ::testing::AssertionFailure() << difference;
+  return ::testing::AssertionSuccess();
 }
 
 struct Family {
@@ -41,12 +44,14 @@ const Family kFamilies[] = {
     {"ramp", [](size_t n) { return rampBytes(n); }},
     {"text", [](size_t n) { return textBytes(n, 3); }},
     {"page rows", [](size_t n) { return pcxRowBytes(n, 5); }},
-    {"de Bruijn", [](size_t n) {
+    {"de Bruijn",
+     [](size_t n) {
        Bytes b = deBruijnBand();
        b.resize(n);
        return b;
      }},
-    {"text then random then zeros", [](size_t n) {
+    {"text then random then zeros",
+     [](size_t n) {
        Bytes b = textBytes(n / 3, 9);
        const Bytes r = randomBytes(n / 3, 11);
        b.insert(b.end(), r.begin(), r.end());
@@ -66,14 +71,17 @@ TEST(BandRoundTrip, every_sample_band_decodes_back_and_the_result_is_the_stream_
       SCOPED_TRACE(std::string(family.name) + ", " + std::to_string(len) + " bytes");
       const Bytes band = family.make(len);
       const Bytes complete = completeStream(band);
-      EXPECT_TRUE(sameBytes(complete, completeStream(band, true)));
+      EXPECT_EQ(describeDifference(completeStream(band, true), complete), "");
       EXPECT_TRUE(decodesTo(complete, band));
 
       int result = 0;
       const Bytes got = encodeBand(band, &result);
       const size_t bound = std::max<size_t>(kHeaderSize, std::min(len, complete.size()));
       ASSERT_EQ(static_cast<size_t>(result), bound);
-      EXPECT_TRUE(sameBytes(got, Bytes(complete.begin(), complete.begin() + static_cast<std::ptrdiff_t>(bound))));
+      EXPECT_EQ(
+          describeDifference(
+              Bytes(complete.begin(), complete.begin() + static_cast<std::ptrdiff_t>(bound)), got),
+          "");
       if (static_cast<size_t>(result) < len) {
         EXPECT_TRUE(decodesTo(got, band));
         shrunk++;
@@ -91,17 +99,19 @@ TEST(BandRoundTrip, many_random_mixtures_match_the_reference_coder_and_decode_ba
     const size_t len = 1 + (static_cast<size_t>(trial) * 2741) % 32768;
     Bytes band;
     while (band.size() < len) {
-      const Bytes piece = (seed % 3 == 0)   ? randomBytes(1 + seed % 97, seed)
-                          : (seed % 3 == 1) ? runBytes(1 + seed % 300, static_cast<uint8_t>(seed))
-                          : (band.size() > 4000 ? Bytes(band.end() - 4000, band.end() - 4000 + 200)
-                                                : textBytes(70, seed));
+      const Bytes piece =
+          (seed % 3 == 0) ? randomBytes(1 + seed % 97, seed)
+          : (seed % 3 == 1)
+              ? runBytes(1 + seed % 300, static_cast<uint8_t>(seed))
+              : (band.size() > 4000 ? Bytes(band.end() - 4000, band.end() - 4000 + 200)
+                                    : textBytes(70, seed));
       band.insert(band.end(), piece.begin(), piece.end());
       seed = seed * 1103515245u + 12345u;
     }
     band.resize(len);
     SCOPED_TRACE("trial " + std::to_string(trial));
     const Bytes complete = completeStream(band);
-    EXPECT_TRUE(sameBytes(complete, completeStream(band, true)));
+    EXPECT_EQ(describeDifference(completeStream(band, true), complete), "");
     EXPECT_TRUE(decodesTo(complete, band));
   }
 }
@@ -131,7 +141,7 @@ TEST(BandRoundTrip, bands_coded_on_several_threads_at_once_come_out_as_coded_alo
   for (std::thread& t : threads) t.join();
   for (size_t i = 0; i < bands.size(); i++) {
     SCOPED_TRACE(kFamilies[i].name);
-    EXPECT_TRUE(sameBytes(together[i], alone[i]));
+    EXPECT_EQ(describeDifference(alone[i], together[i]), "");
   }
 }
 
@@ -184,7 +194,8 @@ TEST(AdaptiveCode, rebuild_keeps_every_weight_positive_and_the_order_sorted) {
   uint32_t seed = 5;
   while (p->weight[kRoot] < kMaxWeight) {
     seed = seed * 1103515245u + 12345u;
-    const int s = static_cast<int>((seed >> 16) % 17) * static_cast<int>((seed >> 8) % 19) % kSymbols;
+    const int s =
+        static_cast<int>((seed >> 16) % 17) * static_cast<int>((seed >> 8) % 19) % kSymbols;
     EncodeChar(static_cast<unsigned short>(s), p);
   }
   EncodeChar(3, p);  // this update rebuilds first

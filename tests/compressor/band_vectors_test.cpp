@@ -9,10 +9,11 @@
 #include <functional>
 #include <string>
 
-#include "byte_compare.h"
+#include "byte_diff.h"
 #include "compressor/adaptive_huffman.h"
 #include "compressor/band_compressor.h"
 #include "compressor/match_finder.h"
+#include "sample_bands.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ namespace {
 struct Record {
   _CParams* p;
   Bytes out;
-  explicit Record(size_t capacity = 1 << 20) : p(static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)))), out(capacity) {
+  explicit Record(size_t capacity = 1 << 20)
+      : p(static_cast<_CParams*>(std::calloc(1, sizeof(_CParams)))), out(capacity) {
     p->outBuf = out.data();
     p->outCap = static_cast<int32_t>(capacity);
     initCParams(p);
@@ -37,7 +39,9 @@ struct Record {
     for (size_t i = from; i < bitCount(); i++) {
       const size_t byte = i / 8;
       const int bit = 7 - static_cast<int>(i % 8);
-      const unsigned v = byte < static_cast<size_t>(p->outLen) ? out[byte] : static_cast<unsigned>(p->bitWord >> 8);
+      const unsigned v = byte < static_cast<size_t>(p->outLen)
+                             ? out[byte]
+                             : static_cast<unsigned>(p->bitWord >> 8);
       s += ((v >> bit) & 1) ? '1' : '0';
     }
     return s;
@@ -96,7 +100,8 @@ std::string codesOf(const std::vector<int>& symbols, bool end) {
 std::string repeatedSymbolLengths() {
   Record rec;
   StartHuff(rec.p);
-  const int marks[] = {1, 2, 3, 4, 5, 8, 9, 16, 17, 32, 33, 64, 65, 183, 184, 32456, 32457, 32458, 32768};
+  const int marks[] = {1,  2,  3,  4,   5,   8,     9,     16,    17,   32,
+                       33, 64, 65, 183, 184, 32456, 32457, 32458, 32768};
   std::string s;
   int rebuiltAt = 0;
   size_t next = 0;
@@ -153,8 +158,9 @@ std::string deleteWithTwoChildren(bool leftHasRightChild) {
   DeleteNode(100, f.p);
   const int top = f.p->rightLink[kRootBase + 'a'];
   return "top " + std::to_string(top) + " left " + std::to_string(f.p->leftLink[top]) + " right " +
-         std::to_string(f.p->rightLink[top]) + " up " + std::to_string(f.p->upLink[top] - kRootBase) +
-         " deleted up " + std::to_string(f.p->upLink[100]) + " 200.right " + std::to_string(f.p->rightLink[200]);
+         std::to_string(f.p->rightLink[top]) + " up " +
+         std::to_string(f.p->upLink[top] - kRootBase) + " deleted up " +
+         std::to_string(f.p->upLink[100]) + " 200.right " + std::to_string(f.p->rightLink[200]);
 }
 
 struct Vector {
@@ -166,21 +172,28 @@ struct Vector {
 const Vector kVectors[] = {
     // Whole bands through the entry point.
     {"empty band is the header alone", [] { return encodeText({}); }, "result 4: 00 00 00 00"},
-    {"one byte: code dropped past the capacity", [] { return encodeText({0x61}); }, "result 4: 01 00 00 00"},
+    {"one byte: code dropped past the capacity", [] { return encodeText({0x61}); },
+     "result 4: 01 00 00 00"},
     {"three letters", [] { return encodeText(fromText("abc")); }, "result 4: 03 00 00 00"},
-    {"any four bytes", [] { return encodeText({0xFF, 0x00, 0x7F, 0x80}); }, "result 4: 04 00 00 00"},
-    {"aaaaa is cut at the capacity", [] { return encodeText(fromText("aaaaa")); }, "result 5: 05 00 00 00 F8"},
+    {"any four bytes",
+     [] {
+       return encodeText({0xFF, 0x00, 0x7F, 0x80});
+     },
+     "result 4: 04 00 00 00"},
+    {"aaaaa is cut at the capacity", [] { return encodeText(fromText("aaaaa")); },
+     "result 5: 05 00 00 00 F8"},
     {"60 x 0x41: literal then copy at offset 0", [] { return encodeText(runBytes(60, 0x41)); },
      "result 8: 3C 00 00 00 E8 E3 00 00"},
     {"60 spaces: one copy from the space fill", [] { return encodeText(runBytes(60, 0x20)); },
      "result 7: 3C 00 00 00 C7 1D 80"},
-    {"10 spaces: zeros behind the input make the nearest win", [] { return encodeText(runBytes(10, 0x20)); },
-     "result 7: 0A 00 00 00 95 00 00"},
-    {"65 spaces: the zero mirror steers the last copy", [] { return encodeText(runBytes(65, 0x20)); },
-     "result 9: 41 00 00 00 C7 1D C8 0D 80"},
+    {"10 spaces: zeros behind the input make the nearest win",
+     [] { return encodeText(runBytes(10, 0x20)); }, "result 7: 0A 00 00 00 95 00 00"},
+    {"65 spaces: the zero mirror steers the last copy",
+     [] { return encodeText(runBytes(65, 0x20)); }, "result 9: 41 00 00 00 C7 1D C8 0D 80"},
     {"32768 zeros", [] { return encodeText(runBytes(32768, 0x00), 0); }, "result 729"},
     {"32768 spaces", [] { return encodeText(runBytes(32768, 0x20), 0); }, "result 728"},
-    {"ramp 0..255 repeated 128 times", [] { return encodeText(rampBytes(32768), 0); }, "result 1099"},
+    {"ramp 0..255 repeated 128 times", [] { return encodeText(rampBytes(32768), 0); },
+     "result 1099"},
     {"de Bruijn band: literals with one rebuild", [] { return encodeText(deBruijnBand(), 12, 8); },
      "result 12952: 00 80 00 00 E0 63 E2 C7 87 07 0C 30 ... B3 49 B6 BA ED 76 DB 00"},
     {"result -1 when the destination is too small, destination untouched",
@@ -198,21 +211,33 @@ const Vector kVectors[] = {
     {"initial code of 112", [] { return initialCode(112); }, "00000000"},
     {"initial code of length 59", [] { return initialCode(310); }, "11000110"},
     {"initial code of length 60", [] { return initialCode(311); }, "11000111"},
-    {"abc then end", [] { return codesOf({0x61, 0x62, 0x63}, true); }, "F8 FC BE 60"},
+    {"abc then end",
+     [] {
+       return codesOf({0x61, 0x62, 0x63}, true);
+     },
+     "F8 FC BE 60"},
     {"coding 0x61 exchanges its leaf with that of 311",
      [] {
        Record rec;
        StartHuff(rec.p);
        EncodeChar(0x61, rec.p);
-       return std::to_string(rec.p->upNode[kNodes + 0x61]) + " " + std::to_string(rec.p->upNode[kNodes + 311]);
+       return std::to_string(rec.p->upNode[kNodes + 0x61]) + " " +
+              std::to_string(rec.p->upNode[kNodes + 311]);
      },
      "311 97"},
-    {"0x61 four times then 0x62: codes", [] { return codesOf({0x61, 0x61, 0x61, 0x61, 0x62}, false); },
+    {"0x61 four times then 0x62: codes",
+     [] {
+       return codesOf({0x61, 0x61, 0x61, 0x61, 0x62}, false);
+     },
      "111110001 11000111 1100010 1100011 111110010"},
-    {"0x61 four times then 0x62: bytes", [] { return codesOf({0x61, 0x61, 0x61, 0x61, 0x62}, true); },
+    {"0x61 four times then 0x62: bytes",
+     [] {
+       return codesOf({0x61, 0x61, 0x61, 0x61, 0x62}, true);
+     },
      "F8 E3 E2 C7 F2"},
     {"symbol 0 over and over: code lengths and the rebuild", repeatedSymbolLengths,
-     "1:9 2:8 3:7 4:7 5:6 8:6 9:5 16:5 17:4 32:4 33:3 64:3 65:2 183:2 184:1 32456:1 32457:1 32458:1 32768:1 "
+     "1:9 2:8 3:7 4:7 5:6 8:6 9:5 16:5 17:4 32:4 33:3 64:3 65:2 183:2 184:1 32456:1 32457:1 "
+     "32458:1 32768:1 "
      "rebuilt in coding 32457"},
 
     // Offsets and the bit writer.
@@ -253,16 +278,19 @@ const Vector kVectors[] = {
      [] {
        Forest f;
        std::memset(f.p->window, ' ', kWindowSize);
-       for (int pos = kWindowStart - 1; pos >= kWindowStart - kMaxMatch; pos--) InsertNode(static_cast<short>(pos), f.p);
+       for (int pos = kWindowStart - 1; pos >= kWindowStart - kMaxMatch; pos--)
+         InsertNode(static_cast<short>(pos), f.p);
        const int top = f.p->rightLink[kRootBase + ' '];
-       const std::string alone =
-           std::to_string(top) + " " + std::to_string(f.p->leftLink[top]) + " " + std::to_string(f.p->rightLink[top]);
+       const std::string alone = std::to_string(top) + " " + std::to_string(f.p->leftLink[top]) +
+                                 " " + std::to_string(f.p->rightLink[top]);
        InsertNode(kWindowStart, f.p);
        return alone + " " + f.match();
      },
      "3976 4096 4096 len 60 off 59"},
-    {"equal lengths: nearer wins, met first", [] { return twoEqualCandidates(true); }, "len 7 off 199"},
-    {"equal lengths: nearer wins, met second", [] { return twoEqualCandidates(false); }, "len 7 off 199"},
+    {"equal lengths: nearer wins, met first", [] { return twoEqualCandidates(true); },
+     "len 7 off 199"},
+    {"equal lengths: nearer wins, met second", [] { return twoEqualCandidates(false); },
+     "len 7 off 199"},
     {"no match of 5 bytes keeps the old offset",
      [] {
        Forest f;
@@ -279,15 +307,19 @@ const Vector kVectors[] = {
        Forest f;
        f.put(10, "ABCDEFG");
        InsertNode(10, f.p);
-       Bytes before(reinterpret_cast<uint8_t*>(f.p), reinterpret_cast<uint8_t*>(f.p) + sizeof(_CParams));
+       Bytes before(reinterpret_cast<uint8_t*>(f.p),
+                    reinterpret_cast<uint8_t*>(f.p) + sizeof(_CParams));
        DeleteNode(77, f.p);
-       Bytes after(reinterpret_cast<uint8_t*>(f.p), reinterpret_cast<uint8_t*>(f.p) + sizeof(_CParams));
+       Bytes after(reinterpret_cast<uint8_t*>(f.p),
+                   reinterpret_cast<uint8_t*>(f.p) + sizeof(_CParams));
        return std::string(before == after ? "unchanged" : "changed");
      },
      "unchanged"},
-    {"two children: rightmost of the left subtree takes the place", [] { return deleteWithTwoChildren(true); },
+    {"two children: rightmost of the left subtree takes the place",
+     [] { return deleteWithTwoChildren(true); },
      "top 300 left 200 right 400 up 97 deleted up 4096 200.right 4096"},
-    {"two children: left child without right child takes the place", [] { return deleteWithTwoChildren(false); },
+    {"two children: left child without right child takes the place",
+     [] { return deleteWithTwoChildren(false); },
      "top 200 left 500 right 400 up 97 deleted up 4096 200.right 400"},
     {"root of byte 0xFF is 4352",
      [] {
@@ -326,7 +358,8 @@ const Vector kVectors[] = {
        const int a = mputc(0xAA, rec.p);
        const int b = mputc(0xBB, rec.p);
        const int c = mputc(0xCC, rec.p);
-       return std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " " + rec.bytes();
+       return std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " " +
+              rec.bytes();
      },
      "170 187 -1 AA BB"},
     {"mputc stores the low 8 bits and returns its argument",
@@ -338,17 +371,11 @@ const Vector kVectors[] = {
      "4660 34"},
 };
 
-std::string firstDifference(const std::string& a, const std::string& b) {
-  size_t i = 0;
-  while (i < a.size() && i < b.size() && a[i] == b[i]) i++;
-  return "first difference at character " + std::to_string(i);
-}
-
 }  // namespace
 
 TEST(BandCompressorVectors, every_listed_vector_comes_out_exactly) {
   for (const Vector& v : kVectors) {
     const std::string got = v.run();
-    EXPECT_EQ(got, v.expected) << v.name << ": " << firstDifference(got, v.expected);
+    EXPECT_EQ(got, v.expected) << v.name << ": " << describeDifference(v.expected, got);
   }
 }

@@ -9,9 +9,10 @@
 #include <string>
 
 #include "band_decoder/band_decoder.h"
-#include "byte_compare.h"
+#include "byte_diff.h"
 #include "compressor/band_compressor.h"
 #include "reference_coder.h"
+#include "sample_bands.h"
 
 namespace {
 
@@ -38,28 +39,30 @@ TEST(RenderedBands, label_page_bands_match_the_reference_coder_and_decode_back) 
   for (const int dpi : {203, 300}) {
     const std::string base = dir + "/page" + std::to_string(dpi);
     const std::string cmd = "gs -q -sDEVICE=pcxmono -r" + std::to_string(dpi) +
-                            " -dNOPAUSE -dBATCH -dSAFER -sOutputFile=" + base + "_%d.pcx " VORMEL_SOURCE_DIR
-                            "/bench/labels/shipping_label.ps";
+                            " -dNOPAUSE -dBATCH -dSAFER -sOutputFile=" + base +
+                            "_%d.pcx " VORMEL_SOURCE_DIR "/bench/labels/shipping_label.ps";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     Bytes image;
     for (int page = 1; readFile(base + "_" + std::to_string(page) + ".pcx", &image); page++) {
       std::remove((base + "_" + std::to_string(page) + ".pcx").c_str());
       for (size_t at = 0; at < image.size(); at += 32768) {
-        SCOPED_TRACE(std::to_string(dpi) + " dpi, page " + std::to_string(page) + ", band at " + std::to_string(at));
+        SCOPED_TRACE(std::to_string(dpi) + " dpi, page " + std::to_string(page) + ", band at " +
+                     std::to_string(at));
         Bytes band(image.begin() + static_cast<std::ptrdiff_t>(at),
                    image.begin() + static_cast<std::ptrdiff_t>(std::min(image.size(), at + 32768)));
         int result = 0;
         const Bytes got = encodeBand(band, &result);
         Bytes want(65536);
-        const int wantResult = reference::Encode(static_cast<int>(band.size()), band.data(), 65536, want.data());
+        const int wantResult =
+            reference::Encode(static_cast<int>(band.size()), band.data(), 65536, want.data());
         want.resize(static_cast<size_t>(wantResult));
         ASSERT_EQ(result, wantResult);
-        EXPECT_TRUE(sameBytes(got, want));
+        EXPECT_EQ(describeDifference(want, got), "");
         ASSERT_LT(static_cast<size_t>(result), band.size()) << "a rendered band should shrink";
         Bytes decoded;
         BandDecodeError error;
         ASSERT_TRUE(decodeBand(got.data(), got.size(), &decoded, &error)) << error.message;
-        EXPECT_TRUE(sameBytes(decoded, band));
+        EXPECT_EQ(describeDifference(band, decoded), "");
         bands++;
       }
     }

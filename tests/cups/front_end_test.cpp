@@ -10,9 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cups_test_support.h"
@@ -33,20 +31,20 @@ bool endsWith(const std::string& text, const std::string& tail) {
 }
 
 struct FrontEnd {
-  TestDir dir{"vcfront"};
+  ScratchDir dir{"vcfront", 0755};
   std::vector<std::pair<std::string, std::string>> env(const std::string& mode) const {
     return {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", kFake}, {"FAKE_VORMEL_DIR", dir.path},
             {"FAKE_VORMEL_MODE", mode}, {"TMPDIR", dir.path}};
   }
   // The spooler's arguments; the job comes as a file argument unless `viaStdin`.
-  RunResult run(const std::string& options, const std::string& mode = "stream",
-                const std::string& title = "label", bool viaStdin = false,
-                const std::string& jobText = kJob) {
+  ChildResult run(const std::string& options, const std::string& mode = "stream",
+                  const std::string& title = "label", bool viaStdin = false,
+                  const std::string& jobText = kJob) {
     const std::string job = dir.path + "/job.ps";
     writeFile(job, jobText);
     std::vector<std::string> argv = {VORMEL_CUPS_BIN, "17", "alice", title, "3", options};
     if (!viaStdin) argv.push_back(job);
-    return runProgram(argv, env(mode), viaStdin ? job : "");
+    return runChild(commandSpec(argv, env(mode), viaStdin ? job : ""));
   }
   // vormel's arguments, without the capture directory the front end always adds.
   std::string args() const {
@@ -56,14 +54,6 @@ struct FrontEnd {
   }
   std::string input() const { return readFile(dir.path + "/stdin"); }
 };
-
-// Waits until `ready()` holds, polling; false when the program `pid` ended
-// before that. Only the test's own timeout bounds the wait.
-template <typename Ready>
-bool waitFor(pid_t pid, Ready ready) {
-  pollUntil([&] { return ready() || programEnded(pid); });
-  return ready();
-}
 
 int countErrorLines(const std::string& text) {
   int count = 0;
@@ -112,7 +102,7 @@ TEST(FrontEnd, marked_choices_become_option_words_and_nothing_else) {
   };
   for (const WordsRow& row : rows) {
     FrontEnd fe;
-    const RunResult r = fe.run(row.options);
+    const ChildResult r = fe.run(row.options);
     EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
     EXPECT_EQ(fe.args(), row.words) << row.options;
   }
@@ -121,7 +111,7 @@ TEST(FrontEnd, marked_choices_become_option_words_and_nothing_else) {
 TEST(FrontEnd, job_title_user_and_copies_never_reach_vormel) {
   for (const char* title : {"-raw", "-debug", "-dir", "-diag -PCX"}) {
     FrontEnd fe;
-    const RunResult r = fe.run("MediaHandling=Peel", "stream", title);
+    const ChildResult r = fe.run("MediaHandling=Peel", "stream", title);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(fe.args(), "-peel\n") << title;
   }
@@ -146,7 +136,7 @@ Fed splitFed(const std::string& input) {
 TEST(FrontEnd, job_is_fed_between_the_label_prolog_and_the_label_size_from_file_or_stdin) {
   for (bool viaStdin : {false, true}) {
     FrontEnd fe;
-    const RunResult r = fe.run("PageSize=w144h72 landscape", "stream", "t", viaStdin);
+    const ChildResult r = fe.run("PageSize=w144h72 landscape", "stream", "t", viaStdin);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const Fed fed = splitFed(fe.input());
     // The job as it came, its unterminated last line ended.
@@ -172,7 +162,7 @@ TEST(FrontEnd, job_is_fed_between_the_label_prolog_and_the_label_size_from_file_
   };
   for (const Row& row : rows) {
     FrontEnd fe;
-    const RunResult r = fe.run(row.options);
+    const ChildResult r = fe.run(row.options);
     EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
     EXPECT_TRUE(endsWith(fe.input(), row.boundingBox)) << row.options << "\n" << splitFed(fe.input()).trailer;
   }
@@ -196,7 +186,7 @@ TEST(FrontEnd, pdf_job_is_fed_alone_then_the_label_size_from_file_or_stdin) {
   };
   for (const Row& row : rows) {
     FrontEnd fe;
-    const RunResult r = fe.run(row.options, "stream", "t", row.viaStdin, kPdfJob);
+    const ChildResult r = fe.run(row.options, "stream", "t", row.viaStdin, kPdfJob);
     EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
     // The PDF first and whole, its last line ended, then only the two lines vormel reads.
     EXPECT_EQ(fe.input(), kPdfJob + "\n" + row.trailer) << row.options << " stdin " << row.viaStdin;
@@ -212,7 +202,7 @@ TEST(FrontEnd, job_shorter_than_the_pdf_header_is_fed_as_postscript) {
   // Shorter than the header, or a PDF header that is not at the job's start.
   for (const std::string job : {"%PDF", "%!", "", "%!PS\n%PDF-1.7\n"}) {
     FrontEnd fe;
-    const RunResult r = fe.run("", "stream", "t", true, job);
+    const ChildResult r = fe.run("", "stream", "t", true, job);
     EXPECT_EQ(r.exitStatus, 0) << job << "\n" << r.err;
     const std::string expected =
         labelProlog(page) + job + (job.empty() || job.back() == '\n' ? "" : "\n") + labelTrailer(page);
@@ -241,7 +231,7 @@ TEST(FrontEnd, pdf_job_is_turned_by_vormel_only_where_the_page_keeps_its_size) {
   };
   for (const Row& row : rows) {
     FrontEnd fe;
-    const RunResult r = fe.run(row.options, "stream", "t", false, kPdfJob);
+    const ChildResult r = fe.run(row.options, "stream", "t", false, kPdfJob);
     if (row.words != nullptr) {
       EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
       EXPECT_EQ(fe.args(), row.words) << row.options;
@@ -281,7 +271,7 @@ TEST(FrontEnd, size_choice_or_resolution_the_queue_cannot_print_is_refused_befor
   };
   for (const Row& row : rows) {
     FrontEnd fe;
-    const RunResult r = fe.run(row.options);
+    const ChildResult r = fe.run(row.options);
     EXPECT_EQ(r.exitStatus, 1) << row.options;
     EXPECT_EQ(r.out, "") << row.options;
     EXPECT_EQ(countErrorLines(r.err), 1) << row.options << ":\n" << r.err;
@@ -305,10 +295,12 @@ TEST(FrontEnd, capture_directory_is_the_spoolers_temporary_directory_when_absolu
     env.pop_back();  // TMPDIR
     if (row.tmpdir != nullptr) env.emplace_back("TMPDIR", row.tmpdir);
     const std::vector<std::string> argv = {VORMEL_CUPS_BIN, "17", "alice", "t", "1", "MediaHandling=Peel", job};
-    const RunResult r = row.tmpdir == nullptr
-                            ? runProgram({"/usr/bin/env", "-u", "TMPDIR", argv[0], argv[1], argv[2], argv[3],
-                                          argv[4], argv[5], argv[6]}, env, "")
-                            : runProgram(argv, env, "");
+    const ChildResult r =
+        row.tmpdir == nullptr
+            ? runChild(commandSpec({"/usr/bin/env", "-u", "TMPDIR", argv[0], argv[1], argv[2],
+                                    argv[3], argv[4], argv[5], argv[6]},
+                                   env))
+            : runChild(commandSpec(argv, env));
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const std::string expected =
         row.passed ? std::string("-peel\n-dir\n") + row.tmpdir + "\n" : std::string("-peel\n");
@@ -338,8 +330,9 @@ TEST(FrontEnd, self_test_command_prints_a_label_and_other_commands_are_refused) 
     std::vector<std::pair<std::string, std::string>> env = fe.env("stream");
     env.emplace_back("CONTENT_TYPE", "application/vnd.cups-command");
     env.emplace_back("PRINTER", "shelf-labels");
-    const RunResult r =
-        runProgram({VORMEL_CUPS_BIN, "9", "root", "test", "1", "PageSize=w144h72 MediaHandling=Peel", file}, env, "");
+    const ChildResult r = runChild(commandSpec(
+        {VORMEL_CUPS_BIN, "9", "root", "test", "1", "PageSize=w144h72 MediaHandling=Peel", file},
+        env));
     EXPECT_NE(r.err.find(row.message), std::string::npos) << row.commandFile << "\n" << r.err;
     if (!row.printed) {
       EXPECT_EQ(r.exitStatus, 1) << row.commandFile;
@@ -363,10 +356,10 @@ TEST(FrontEnd, self_test_command_prints_a_label_and_other_commands_are_refused) 
 
 TEST(FrontEnd, stream_is_relayed_unchanged_with_one_page_line_per_print) {
   FrontEnd fe;
-  const RunResult r = fe.run("");
+  const ChildResult r = fe.run("");
   ASSERT_EQ(r.exitStatus, 0) << r.err;
-  const RunResult direct =
-      runProgram({kFake}, fe.env("stream"), "");  // the stand-in's own output
+  const ChildResult direct =
+      runChild(commandSpec({kFake}, fe.env("stream")));  // the stand-in's own output
   EXPECT_EQ(describeDifference(direct.out, r.out), "");
   EXPECT_EQ(countLines(r.err, "PAGE: 1 1"), 1) << r.err;
   EXPECT_EQ(countLines(r.err, "PAGE: 2 1"), 1) << r.err;
@@ -379,7 +372,7 @@ TEST(FrontEnd, stream_is_relayed_unchanged_with_one_page_line_per_print) {
 
 TEST(FrontEnd, vormel_failure_is_an_error_and_its_message_stays_off_the_printer) {
   FrontEnd fe;
-  const RunResult r = fe.run("", "fail");
+  const ChildResult r = fe.run("", "fail");
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("ERROR: vormel: Unable to find image file"), std::string::npos) << r.err;
@@ -404,7 +397,7 @@ TEST(FrontEnd, setup_failures_are_errors) {
        "ERROR: cannot find the vormel program"},
   };
   for (const Case& c : cases) {
-    const RunResult r = runProgram(c.argv, c.env, "");
+    const ChildResult r = runChild(commandSpec(c.argv, c.env));
     EXPECT_EQ(r.exitStatus, 1) << c.message;
     EXPECT_EQ(r.out, "") << c.message;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
@@ -436,8 +429,8 @@ TEST(FrontEnd, job_file_that_is_not_a_readable_regular_file_is_refused_before_vo
       {"name under a file", d + "/plain.ps/job.ps", "ERROR: cannot open the job file: Not a dir"},
   };
   for (const RefusedRow& row : rows) {
-    const RunResult r =
-        runProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", row.path}, fe.env("stream"), "");
+    const ChildResult r = runChild(
+        commandSpec({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", row.path}, fe.env("stream")));
     EXPECT_EQ(r.exitStatus, 1) << row.what;
     EXPECT_EQ(r.out, "") << row.what;
     EXPECT_EQ(countErrorLines(r.err), 1) << row.what << ":\n" << r.err;
@@ -457,14 +450,14 @@ TEST(FrontEnd, job_file_the_filter_may_not_read_is_refused) {
     const std::string setpriv = findSetpriv();
     if (setpriv.empty()) GTEST_SKIP() << "running as root without setpriv to drop to nobody";
     argv = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", VORMEL_CUPS_BIN};
-    const RunResult probe = runProgram(argv, {}, "");
+    const ChildResult probe = runChild(commandSpec(argv));
     if (probe.err.find("Usage:") == std::string::npos)
       GTEST_SKIP() << "the front end cannot be run as nobody here: " << probe.err;
   } else {
     argv = {VORMEL_CUPS_BIN};
   }
   argv.insert(argv.end(), {"5", "u", "t", "1", "", job});
-  const RunResult r = runProgram(argv, fe.env("stream"), "");
+  const ChildResult r = runChild(commandSpec(argv, fe.env("stream")));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(countErrorLines(r.err), 1) << r.err;
@@ -476,8 +469,8 @@ TEST(FrontEnd, job_file_the_filter_may_not_read_is_refused) {
 TEST(FrontEnd, job_file_that_fails_to_read_stops_vormel_without_the_label_size_line) {
   FrontEnd fe;
   // A regular file whose first read fails: the reading process's memory at address 0.
-  const RunResult r =
-      runProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", "/proc/self/mem"}, fe.env("stream"), "");
+  const ChildResult r = runChild(
+      commandSpec({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", "/proc/self/mem"}, fe.env("stream")));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.err.find("ERROR: reading the job failed: Input/output error"), std::string::npos)
       << r.err;
@@ -490,15 +483,18 @@ TEST(FrontEnd, every_cancel_signal_is_passed_on_and_vormel_finishes_its_trailer)
     const std::string job = fe.dir.path + "/job.ps", out = fe.dir.path + "/out",
                       err = fe.dir.path + "/err";
     writeFile(job, kJob);
-    const pid_t pid =
-        startProgram({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("term"), "", out, err);
-    ASSERT_GT(pid, 0);
+    ChildSpec runSpec = commandSpec({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("term"));
+    runSpec.output = Output::File;
+    runSpec.outputFile = out;
+    runSpec.errorFile = err;
+    Child child;
+    ASSERT_TRUE(startChild(runSpec, &child));
     // Cancel once the first page has gone out.
-    ASSERT_TRUE(waitFor(pid, [&] { return readFile(err).find("PAGE: 1 1") != std::string::npos; }))
-        << readFile(err);
-    kill(pid, signalNumber);
-    RunResult r;
-    ASSERT_TRUE(waitProgram(pid, r)) << "front end did not end after signal " << signalNumber;
+    const bool paged =
+        waitFor([&] { return readFile(err).find("PAGE: 1 1") != std::string::npos; }, child.pid);
+    kill(child.pid, signalNumber);
+    const ChildResult r = finishChild(&child);
+    ASSERT_TRUE(paged) << readFile(err);
     EXPECT_EQ(r.exitStatus, 1) << signalNumber;
     EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "not passed on: " << signalNumber;
     EXPECT_TRUE(endsWith(readFile(out), kTrailer)) << signalNumber;
@@ -516,26 +512,29 @@ TEST(FrontEnd, cancel_while_the_printer_is_stalled_stops_vormel_and_ends_the_fro
   writeFile(job, kJob);
   int printer[2];
   ASSERT_EQ(pipe2(printer, O_CLOEXEC), 0);
-  const pid_t pid = startProgramWithOutputFd({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job},
-                                             fe.env("flood"), "", printer[1], err);
-  ASSERT_GT(pid, 0);
+  ChildSpec runSpec = commandSpec({VORMEL_CUPS_BIN, "5", "u", "t", "1", "", job}, fe.env("flood"));
+  runSpec.output = Output::Descriptor;
+  runSpec.outputFd = printer[1];
+  runSpec.errorFile = err;
+  Child child;
+  ASSERT_TRUE(startChild(runSpec, &child));
   // The printer never reads and the stand-in writes without end: wait until
   // the pipe has no room left, so that no write of the front end can finish.
   const auto printerFull = [&] {
     struct pollfd room = {printer[1], POLLOUT, 0};
     return poll(&room, 1, 0) == 0;
   };
-  ASSERT_TRUE(waitFor(pid, printerFull)) << readFile(err);
-  kill(pid, SIGTERM);
-  RunResult r;
-  const bool ended = waitProgram(pid, r);
+  const bool full = waitFor(printerFull, child.pid);
+  kill(child.pid, SIGTERM);
+  // Returns once the front end has ended.
+  const ChildResult r = finishChild(&child);
   close(printer[1]);
   std::string stream;
   char buffer[65536];
   ssize_t n;
   while ((n = read(printer[0], buffer, sizeof buffer)) > 0) stream.append(buffer, size_t(n));
   close(printer[0]);
-  ASSERT_TRUE(ended) << "front end still running after SIGTERM:\n" << readFile(err);
+  ASSERT_TRUE(full) << "the front end ended before the printer was full:\n" << readFile(err);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_TRUE(fileExists(fe.dir.path + "/terminated")) << "SIGTERM was not passed on";
   const pid_t vormel = pid_t(std::stol(readFile(fe.dir.path + "/pid")));

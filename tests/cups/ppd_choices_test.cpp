@@ -39,7 +39,7 @@ struct PpdFile {
 TEST(PpdChoices, every_model_passes_cupstestppd_without_errors) {
   if (!fileExists(CUPSTESTPPD)) GTEST_SKIP() << "cupstestppd is not installed (cups-client)";
   for (const int dpi : kResolutions) {
-    const RunResult r = runProgram({CUPSTESTPPD, "-W", "all", ppdPath(dpi)}, {}, "");
+    const ChildResult r = runChild(commandSpec({CUPSTESTPPD, "-W", "all", ppdPath(dpi)}));
     EXPECT_EQ(r.exitStatus, 0) << dpi << "\n" << r.out << r.err;
     EXPECT_NE(r.out.find(": PASS"), std::string::npos) << r.out;
   }

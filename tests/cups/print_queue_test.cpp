@@ -12,12 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cups_test_support.h"
@@ -51,29 +49,29 @@ bool copyExecutable(const std::string& from, const std::string& to) {
 
 // The private scheduler shared by the tests of this suite.
 struct Server {
-  std::unique_ptr<TestDir> root;
+  std::unique_ptr<ScratchDir> root;
   std::string host;       // 127.0.0.1:port, for every client's -h
   std::string stage;      // DESTDIR of the installation
   std::string vormel;     // the installed (staged) vormel
   std::string outDir;     // the file: devices, one per queue
   std::string tempDir;    // the scheduler's TempDir, where filters keep job files
   std::string pageLog, errorLog;
-  pid_t pid = -1;
+  Scheduler scheduler;    // cupsd, stopped by stopServer
   std::string failure;    // why the server could not be set up
 };
 
 Server* server = nullptr;
 
-RunResult client(const std::vector<std::string>& argv) {
-  return runProgram(argv, {{"CUPS_SERVER", server->host}}, "");
+ChildResult client(const std::vector<std::string>& argv) {
+  return runChild(commandSpec(argv, {{"CUPS_SERVER", server->host}}));
 }
 
 // Installs the project into a staging directory, exactly as cmake --install
 // lays it out, and checks the spooler's permission rules on the filter.
 std::string stageInstall(Server& s) {
   s.stage = s.root->path + "/stage";
-  const RunResult r =
-      runProgram({CMAKE_COMMAND, "--install", VORMEL_BUILD_DIR}, {{"DESTDIR", s.stage}}, "");
+  const ChildResult r =
+      runChild(commandSpec({CMAKE_COMMAND, "--install", VORMEL_BUILD_DIR}, {{"DESTDIR", s.stage}}));
   if (r.exitStatus != 0) return "cmake --install failed: " + r.out + r.err;
   const std::string filter = s.stage + VORMEL_INSTALLED_FILTER;
   const std::string ppds = s.stage + VORMEL_INSTALLED_PPD_DIR;
@@ -113,17 +111,16 @@ std::string startServer(Server& s) {
   for (const char* tool : {LP_PROGRAM, LPSTAT_PROGRAM, LPADMIN_PROGRAM, CANCEL_PROGRAM})
     if (!fileExists(tool)) return std::string("skip:") + tool + " is not installed (cups-client)";
 
-  s.root = std::make_unique<TestDir>("vcqueue");
+  s.root = std::make_unique<ScratchDir>("vcqueue", 0755);
   if (s.root->path.empty()) return "cannot make a scratch directory";
   std::string why = stageInstall(s);
   if (!why.empty()) return why;
   const std::string serverBin = s.root->path + "/serverbin";
   why = makeServerBin(s, serverBin);
   if (!why.empty()) return why;
-  Scheduler scheduler;
+  Scheduler& scheduler = s.scheduler;
   why = startScheduler({s.root->path, serverBin, VORMEL_CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, scheduler);
   s.host = scheduler.host;
-  s.pid = scheduler.pid;
   s.tempDir = scheduler.tempDir;
   s.pageLog = scheduler.pageLog;
   s.errorLog = scheduler.errorLog;
@@ -131,10 +128,11 @@ std::string startServer(Server& s) {
   if (!why.empty()) return why;
   // vq is the 300 dpi model; vq203 and vq600 the others.
   for (const auto& queue : {std::make_pair("vq", 300), std::make_pair("vq203", 203), std::make_pair("vq600", 600)}) {
-    const RunResult added = client(
-        {LPADMIN_PROGRAM, "-p", queue.first, "-E", "-v", "file://" + s.outDir + "/" + queue.first + ".prn", "-P",
-         s.stage + VORMEL_INSTALLED_PPD_DIR + "/vormel-" + std::to_string(queue.second) + "dpi.ppd", "-o",
-         "printer-error-policy=abort-job"});
+    const ChildResult added = client(
+        {LPADMIN_PROGRAM, "-p", queue.first, "-E", "-v",
+         "file://" + s.outDir + "/" + queue.first + ".prn", "-P",
+         s.stage + VORMEL_INSTALLED_PPD_DIR + "/vormel-" + std::to_string(queue.second) + "dpi.ppd",
+         "-o", "printer-error-policy=abort-job"});
     if (added.exitStatus != 0) return "lpadmin failed: " + added.out + added.err;
   }
   return std::string();
@@ -148,14 +146,7 @@ std::string deviceOf(const std::string& jobId) {
   return readFile(server->outDir + "/" + queueOf(jobId) + ".prn");
 }
 
-void stopServer(Server& s) {
-  if (s.pid > 0) {
-    kill(s.pid, SIGTERM);
-    RunResult r;
-    if (!waitProgram(s.pid, r)) kill(s.pid, SIGKILL);
-    s.pid = -1;
-  }
-}
+void stopServer(Server& s) { stopScheduler(s.scheduler); }
 
 class PrintQueue : public ::testing::Test {
  protected:
@@ -180,7 +171,7 @@ class PrintQueue : public ::testing::Test {
     std::vector<std::string> argv = {LP_PROGRAM, "-d", queue};
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(job);
-    const RunResult r = client(argv);
+    const ChildResult r = client(argv);
     const int number = numberAfter(r.out, "request id is " + queue + "-");
     if (r.exitStatus != 0 || number < 0) {
       ADD_FAILURE() << "lp failed: " << r.out << r.err;
@@ -196,7 +187,7 @@ class PrintQueue : public ::testing::Test {
     const std::string queue = queueOf(jobId);
     std::string status;
     // The job's status message is the marker that the filter has ended.
-    pollUntil([&] {
+    waitFor([&] {
       status = client({LPSTAT_PROGRAM, "-l", "-o", queue}).out;
       const size_t at = status.find(jobId + " ");
       return at != std::string::npos && status.find(message, at) != std::string::npos;
@@ -213,7 +204,7 @@ class PrintQueue : public ::testing::Test {
 
   // Waits until `jobId` has left the queue, however it ended.
   static bool waitGone(const std::string& jobId) {
-    pollUntil([&] {
+    waitFor([&] {
       return client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(jobId)}).out.find(jobId + " ") ==
              std::string::npos;
     });
@@ -240,11 +231,11 @@ class PrintQueue : public ::testing::Test {
 
   // What vormel writes for `jobText` and `words`, run by hand.
   static std::string vormelStream(const std::string& jobText, const std::vector<std::string>& words) {
-    TestDir dir("vcexpect");
+    ScratchDir dir("vcexpect", 0755);
     writeFile(dir.path + "/job.ps", jobText);
     std::vector<std::string> argv = {server->vormel};
     argv.insert(argv.end(), words.begin(), words.end());
-    const RunResult r = runProgram(argv, {{"TMPDIR", dir.path}}, dir.path + "/job.ps");
+    const ChildResult r = runChild(commandSpec(argv, {{"TMPDIR", dir.path}}, dir.path + "/job.ps"));
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     // Never compare two empty or broken streams with each other.
     EXPECT_EQ(r.out.rfind("!QXR_SETUP\r\n", 0), 0u) << r.err;
@@ -450,9 +441,9 @@ TEST_F(PrintQueue, landscape_job_with_its_own_page_size_is_turned_onto_the_label
   // The job as a PostScript program writes it, and as Ghostscript's ps2write
   // makes it from the same page.
   const std::string ps2write = server->root->path + "/landscape_ps2write.ps";
-  const RunResult made = runProgram({"/usr/bin/env", "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ps2write",
-                                     "-sOutputFile=" + ps2write, kJobs + "/landscape_6x4.ps"},
-                                    {}, "");
+  const ChildResult made = runChild(
+      commandSpec({"/usr/bin/env", "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH",
+                   "-sDEVICE=ps2write", "-sOutputFile=" + ps2write, kJobs + "/landscape_6x4.ps"}));
   ASSERT_EQ(made.exitStatus, 0) << made.err;
   chmod(ps2write.c_str(), 0644);
   for (const std::string& job : {kJobs + "/landscape_6x4.ps", ps2write}) {
@@ -477,7 +468,7 @@ std::string convertWithGs(const std::string& device, const std::string& source, 
                                    "-sDEVICE=" + device, "-sOutputFile=" + out};
   argv.insert(argv.end(), extra.begin(), extra.end());
   argv.push_back(source);
-  const RunResult made = runProgram(argv, {}, "");
+  const ChildResult made = runChild(commandSpec(argv));
   EXPECT_EQ(made.exitStatus, 0) << device << " " << source << "\n" << made.err;
   chmod(out.c_str(), 0644);
   return made.exitStatus == 0 ? out : std::string();
@@ -734,7 +725,7 @@ TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
   ASSERT_FALSE(id.empty());
   // Cancel once vormel is at work (its files have appeared in the spooler's TempDir).
   std::vector<std::string> during;
-  pollUntil([&] {
+  waitFor([&] {
     during = listDir(server->tempDir);
     return during != before ||
            client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(id)}).out.find(id + " ") == std::string::npos;
@@ -750,7 +741,7 @@ TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
   // The scheduler lists the job as ended before its filters have finished:
   // the job's files going is the marker that vormel has ended.
   waitGone(id);
-  pollUntil([&] { return listDir(server->tempDir) == before; });
+  waitFor([&] { return listDir(server->tempDir) == before; });
   EXPECT_EQ(listDir(server->tempDir), before) << "job files left behind";
   for (const std::string& capture : captures) EXPECT_FALSE(fileExists(capture)) << capture;
   const std::string got = deviceOf(id);

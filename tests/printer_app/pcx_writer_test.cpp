@@ -37,10 +37,9 @@ std::string renderPage(const PageRow& row, const std::string& dir, const char* d
   writeFile(job, "%!PS\n<< /PageSize [" + std::to_string(row.width) + " " + std::to_string(row.length) +
                      "] >> setpagedevice\n" + row.drawing + "\nshowpage\n");
   const std::string out = dir + "/page." + device;
-  const RunResult result =
-      runProgram({"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", std::string("-sDEVICE=") + device,
-                  "-r" + std::to_string(row.dpi), "-sOutputFile=" + out, job},
-                 {}, "");
+  const ChildResult result = runChild(commandSpec(
+      {"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", std::string("-sDEVICE=") + device,
+       "-r" + std::to_string(row.dpi), "-sOutputFile=" + out, job}));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   return readFile(out);
 }
@@ -63,7 +62,7 @@ std::string writeFromPbm(const std::string& pbm, int dpi) {
   const size_t rowBytes = (width + 7) / 8;
   EXPECT_EQ(pbm.size() - at, rowBytes * height);
 
-  TestDir dir("pcxw");
+  ScratchDir dir("pcxw", 0755);
   const std::string path = dir.path + "/out.pcx";
   FILE* out = fopen(path.c_str(), "wb");
   EXPECT_EQ(writePcxHeader(out, width, height, dpi), 0);
@@ -77,7 +76,7 @@ class PcxWriterMatchesGhostscript : public ::testing::TestWithParam<PageRow> {};
 
 TEST_P(PcxWriterMatchesGhostscript, same_bytes_as_ghostscript_pcxmono) {
   const PageRow& row = GetParam();
-  TestDir dir("pcxgs");
+  ScratchDir dir("pcxgs", 0755);
   const std::string expected = renderPage(row, dir.path, "pcxmono");
   const std::string bitmap = renderPage(row, dir.path, "pbmraw");
   ASSERT_GT(expected.size(), static_cast<size_t>(kPcxHeaderSize));

@@ -41,49 +41,49 @@ const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
 // The server for all tests of this file: started once, stopped at the end.
 // It runs under timeout(1), so it ends by itself should the test die.
 struct AppServer {
-  std::unique_ptr<TestDir> dir;
+  std::unique_ptr<ScratchDir> dir;
   std::string app;   // the program under a name of this run: its local socket is ours alone
   std::string host;  // 127.0.0.1:port
   Env env;
-  pid_t pid = -1;
+  Child process;
   std::string problem;  // why the server is not there
 };
 AppServer* server = nullptr;
 
 std::string printerUri(const std::string& printer) { return "ipp://" + server->host + "/ipp/print/" + printer; }
 
-RunResult runIppTool(const std::string& uri, const std::string& testFile, const std::vector<std::string>& options) {
+ChildResult runIppTool(const std::string& uri, const std::string& testFile,
+                       const std::vector<std::string>& options) {
   std::vector<std::string> argv = {IPPTOOL, "-t", "-T", "60"};
   argv.insert(argv.end(), options.begin(), options.end());
   argv.push_back(uri);
   argv.push_back(kIppTests + "/" + testFile);
-  return runProgram(argv, {}, "");
+  return runChild(commandSpec(argv));
 }
 
 // ipptool ran its test file through and every test in it passed (it exits
 // with 0 also when it cannot read the file).
-bool ippPassed(const RunResult& r) {
+bool ippPassed(const ChildResult& r) {
   return r.exitStatus == 0 && r.out.find("[PASS]") != std::string::npos &&
          r.out.find("[FAIL]") == std::string::npos && r.err.find("ipptool:") == std::string::npos;
 }
 
-RunResult runApp(const std::vector<std::string>& args) {
+ChildResult runApp(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {server->app};
   argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, server->env, "");
+  return runChild(commandSpec(argv, server->env));
 }
 
 std::string gsRender(const std::string& job, const char* device, int dpi, const std::string& out) {
-  const RunResult r = runProgram({"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
-                                  std::string("-sDEVICE=") + device, "-r" + std::to_string(dpi),
-                                  "-sOutputFile=" + out, job},
-                                 {}, "");
+  const ChildResult r = runChild(commandSpec(
+      {"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", std::string("-sDEVICE=") + device,
+       "-r" + std::to_string(dpi), "-sOutputFile=" + out, job}));
   return r.exitStatus == 0 ? std::string() : "gs " + std::string(device) + " failed: " + r.err;
 }
 
 void startServer() {
   server = new AppServer;
-  server->dir.reset(new TestDir("papp"));
+  server->dir.reset(new ScratchDir("papp", 0755));
   const std::string& d = server->dir->path;
   for (const char* sub : {"/tmp", "/spool", "/dev203", "/dev300", "/dev600"}) mkdir((d + sub).c_str(), 0755);
   server->app = d + "/vormel-printer-app-test" + std::to_string(getpid());
@@ -100,26 +100,36 @@ void startServer() {
     return;
   }
   server->host = "127.0.0.1:" + std::to_string(port);
-  server->pid = startProgram({"/usr/bin/timeout", "900", server->app, "server", "-o",
-                              "server-port=" + std::to_string(port), "-o", "listen-hostname=127.0.0.1", "-o",
-                              "spool-directory=" + d + "/spool", "-o", "log-file=" + d + "/log", "-o",
-                              "log-level=info", "-o", "state-file=" + d + "/state"},
-                             server->env, "", d + "/out", d + "/err");
+  ChildSpec runSpec =
+      commandSpec({"/usr/bin/timeout", "900", server->app, "server", "-o",
+                   "server-port=" + std::to_string(port), "-o", "listen-hostname=127.0.0.1", "-o",
+                   "spool-directory=" + d + "/spool", "-o", "log-file=" + d + "/log", "-o",
+                   "log-level=info", "-o", "state-file=" + d + "/state"},
+                  server->env);
+  runSpec.output = Output::File;
+  runSpec.outputFile = d + "/out";
+  runSpec.errorFile = d + "/err";
+  if (!startChild(runSpec, &server->process)) {
+    server->problem = "cannot start the server";
+    return;
+  }
 
   // Up once it answers IPP.
-  bool up = false;
-  pollUntil([&] {
-    up = runProgram({IPPTOOL, "-q", "ipp://" + server->host + "/ipp/system", kIppTests + "/system-up.test"}, {}, "")
-             .exitStatus == 0;
-    return up || programEnded(server->pid);
-  });
+  const bool up = waitFor(
+      [&] {
+        return runChild(commandSpec({IPPTOOL, "-q", "ipp://" + server->host + "/ipp/system",
+                                     kIppTests + "/system-up.test"}))
+                   .exitStatus == 0;
+      },
+      server->process.pid);
   if (!up) {
     server->problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
     return;
   }
   for (const char* dpi : {"203", "300", "600"}) {
-    const RunResult added = runApp({"add", "-d", std::string("label") + dpi, "-m", std::string("vormel_") + dpi, "-v",
-                                    "file://" + d + "/dev" + dpi});
+    const ChildResult added =
+        runApp({"add", "-d", std::string("label") + dpi, "-m", std::string("vormel_") + dpi, "-v",
+                "file://" + d + "/dev" + dpi});
     if (added.exitStatus != 0) server->problem = "adding a printer failed: " + added.out + added.err;
   }
 }
@@ -129,11 +139,10 @@ class AppEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { startServer(); }
   void TearDown() override {
-    if (server->pid > 0) {
+    if (server->process.pid > 0) {
       // timeout(1) hands SIGTERM on; the server shuts down on it at once.
-      kill(server->pid, SIGTERM);
-      RunResult ended;
-      waitProgram(server->pid, ended);
+      kill(server->process.pid, SIGTERM);
+      finishChild(&server->process);
     }
     delete server;
     server = nullptr;
@@ -150,8 +159,8 @@ class PrinterApp : public ::testing::Test {
 
 TEST_F(PrinterApp, each_model_advertises_its_resolution_label_settings_and_formats) {
   for (const char* dpi : {"203", "300", "600"}) {
-    const RunResult r = runIppTool(printerUri(std::string("label") + dpi), "label-attributes.test",
-                                   {"-d", std::string("dpi=") + dpi});
+    const ChildResult r = runIppTool(printerUri(std::string("label") + dpi),
+                                     "label-attributes.test", {"-d", std::string("dpi=") + dpi});
     EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
   }
 }
@@ -168,7 +177,8 @@ std::vector<std::pair<double, double>> ppdSizes() {
 }
 
 TEST_F(PrinterApp, offers_the_label_sizes_of_the_printer_description) {
-  const RunResult r = runIppTool(printerUri("label300"), "label-attributes.test", {"-d", "dpi=300"});
+  const ChildResult r =
+      runIppTool(printerUri("label300"), "label-attributes.test", {"-d", "dpi=300"});
   const size_t at = r.out.find("media-supported (1setOf keyword) = ");
   ASSERT_NE(at, std::string::npos) << r.out;
   const size_t from = at + strlen("media-supported (1setOf keyword) = ");
@@ -301,7 +311,7 @@ std::string vormelStream(const std::string& job, bool postScript, const char* me
     argv.push_back(words.substr(at, end - at));
     at = end + 1;
   }
-  const RunResult direct = runProgram(argv, {{"TMPDIR", scratch}}, input);
+  const ChildResult direct = runChild(commandSpec(argv, {{"TMPDIR", scratch}}, input));
   if (direct.exitStatus != 0) problem = "vormel failed: " + direct.err;
   return direct.out;
 }
@@ -347,7 +357,7 @@ class PrintsJob : public PrinterApp, public ::testing::WithParamInterface<JobRow
 
 TEST_P(PrintsJob, device_receives_the_expected_stream) {
   const JobRow& row = GetParam();
-  TestDir work("pjob");
+  ScratchDir work("pjob", 0755);
   std::string problem;
   const std::string job = makeJobFile(row, work.path, problem);
   ASSERT_EQ(problem, "");
@@ -361,7 +371,7 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
        std::string("name=") + row.claim, "-d", "pages=" + std::to_string(row.pages), "-d", "copies=" + std::to_string(row.copies), "-d",
        refused ? "state=8" : "state=9"};
   options.insert(options.end(), speed.begin(), speed.end());
-  const RunResult r = runIppTool(printerUri(row.printer), "print-label.test", options);
+  const ChildResult r = runIppTool(printerUri(row.printer), "print-label.test", options);
   EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
   const std::string device = server->dir->path + "/dev" + std::to_string(row.dpi) + "/" + row.claim + ".prn";
   if (refused) {
@@ -406,8 +416,9 @@ INSTANTIATE_TEST_SUITE_P(Jobs, PrintsJob, ::testing::ValuesIn(kJobRows),
                          [](const ::testing::TestParamInfo<JobRow>& row) { return row.param.claim; });
 
 TEST_F(PrinterApp, cancelled_held_job_sends_nothing_to_the_printer) {
-  const RunResult r = runIppTool(printerUri("label300"), "cancel-held-job.test",
-                                 {"-f", kJobs + "/label.ps", "-d", "format=application/postscript"});
+  const ChildResult r =
+      runIppTool(printerUri("label300"), "cancel-held-job.test",
+                 {"-f", kJobs + "/label.ps", "-d", "format=application/postscript"});
   EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
   EXPECT_FALSE(fileExists(server->dir->path + "/dev300/held.prn"));
 }
@@ -421,7 +432,7 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
   if (getuid() != 0) GTEST_SKIP() << "the private scheduler must run as root to run filters as lp";
   for (const char* tool : {CUPSD_PROGRAM, LPADMIN_PROGRAM, LP_PROGRAM, LPSTAT_PROGRAM})
     if (!fileExists(tool)) GTEST_SKIP() << tool << " is not installed (cups, cups-client)";
-  TestDir root("pappcups");
+  ScratchDir root("pappcups", 0755);
   Scheduler cups;
   const std::string why =
       startScheduler({root.path, CUPS_SERVERBIN, CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, cups);
@@ -432,26 +443,29 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
   ASSERT_EQ(why, "");
   const Env client = {{"CUPS_SERVER", cups.host}};
 
-  const RunResult added =
-      runProgram({LPADMIN_PROGRAM, "-p", "dq", "-E", "-v", printerUri("label300"), "-m", "everywhere"}, client, "");
+  const ChildResult added = runChild(commandSpec(
+      {LPADMIN_PROGRAM, "-p", "dq", "-E", "-v", printerUri("label300"), "-m", "everywhere"},
+      client));
   ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
   // The scheduler asks the printer and writes the queue's PPD; the PPD is the marker.
   const std::string ppd = root.path + "/conf/ppd/dq.ppd";
-  pollUntil([&] { return readFile(ppd).find("*DefaultResolution: 300dpi") != std::string::npos; });
+  waitFor([&] { return readFile(ppd).find("*DefaultResolution: 300dpi") != std::string::npos; });
   const std::string description = readFile(ppd);
   ASSERT_NE(description.find("*DefaultResolution: 300dpi"), std::string::npos) << description;
   EXPECT_NE(description.find("*DefaultPageSize: 4x6"), std::string::npos);
 
-  const RunResult printed = runProgram(
-      {LP_PROGRAM, "-d", "dq", "-t", "driverless", "-o", "media=4x6", kJobs + "/label.ps"}, client, "");
+  const ChildResult printed = runChild(commandSpec(
+      {LP_PROGRAM, "-d", "dq", "-t", "driverless", "-o", "media=4x6", kJobs + "/label.ps"},
+      client));
   ASSERT_EQ(printed.exitStatus, 0) << printed.out << printed.err;
   // Done when the scheduler lists the job as completed.
-  pollUntil([&] {
-    return runProgram({LPSTAT_PROGRAM, "-W", "not-completed", "-o", "dq"}, client, "").out.find("dq-1") ==
-           std::string::npos;
+  waitFor([&] {
+    return runChild(commandSpec({LPSTAT_PROGRAM, "-W", "not-completed", "-o", "dq"}, client))
+               .out.find("dq-1") == std::string::npos;
   });
   const bool completed =
-      runProgram({LPSTAT_PROGRAM, "-W", "completed", "-o", "dq"}, client, "").out.find("dq-1") != std::string::npos;
+      runChild(commandSpec({LPSTAT_PROGRAM, "-W", "completed", "-o", "dq"}, client))
+          .out.find("dq-1") != std::string::npos;
   ASSERT_TRUE(completed) << readFile(cups.errorLog);
 
   const PrintedStream p = readPrinted(readFile(server->dir->path + "/dev300/driverless.prn"));
@@ -491,15 +505,18 @@ class PrinterSettings : public PrinterApp, public ::testing::WithParamInterface<
 TEST_P(PrinterSettings, printer_settings_reach_the_paper_line) {
   const PrinterSettingsRow& row = GetParam();
   const std::string printer = std::string("set-") + row.claim;
-  const RunResult added = runApp({"add", "-d", printer, "-m", "vormel_203", "-v", "file://" + server->dir->path + "/dev203"});
+  const ChildResult added = runApp(
+      {"add", "-d", printer, "-m", "vormel_203", "-v", "file://" + server->dir->path + "/dev203"});
   ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
-  const RunResult set = runIppTool(printerUri(printer), "set-label-settings.test",
-                                   {"-d", std::string("mode=") + row.mode, "-d", "darkness=" + std::to_string(row.darkness)});
+  const ChildResult set = runIppTool(
+      printerUri(printer), "set-label-settings.test",
+      {"-d", std::string("mode=") + row.mode, "-d", "darkness=" + std::to_string(row.darkness)});
   ASSERT_TRUE(ippPassed(set)) << set.out << set.err;
-  const RunResult r = runIppTool(printerUri(printer), "print-label.test",
-                                 {"-f", kJobs + "/label.ps", "-d", "format=application/postscript", "-d",
-                                  "media=oe_4x6in_4x6in", "-d", "tracking=gap", "-d", "darkness=0", "-d",
-                                  std::string("name=") + printer, "-d", "pages=1", "-d", "copies=1", "-d", "state=9"});
+  const ChildResult r = runIppTool(
+      printerUri(printer), "print-label.test",
+      {"-f", kJobs + "/label.ps", "-d", "format=application/postscript", "-d",
+       "media=oe_4x6in_4x6in", "-d", "tracking=gap", "-d", "darkness=0", "-d",
+       std::string("name=") + printer, "-d", "pages=1", "-d", "copies=1", "-d", "state=9"});
   ASSERT_TRUE(ippPassed(r)) << r.out << r.err;
   const PrintedStream p = readPrinted(readFile(server->dir->path + "/dev203/" + printer + ".prn"));
   ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
@@ -596,23 +613,25 @@ struct SocketPrinter {
 TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
   SocketPrinter printer;
   ASSERT_TRUE(printer.reserve());
-  const RunResult added = runApp({"add", "-d", "sock203", "-m", "vormel_203", "-v",
-                                  "socket://127.0.0.1:" + std::to_string(printer.port)});
+  const ChildResult added = runApp({"add", "-d", "sock203", "-m", "vormel_203", "-v",
+                                    "socket://127.0.0.1:" + std::to_string(printer.port)});
   ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
 
   const std::string job = kJobs + "/three_labels.ps";
-  RunResult submitted;
+  ChildResult submitted;
   std::thread submit([&] {
     submitted = runIppTool(printerUri("sock203"), "print-label.test",
                            {"-f", job, "-d", "format=application/postscript", "-d", "media=oe_4x6in_4x6in", "-d",
                             "tracking=gap", "-d", "darkness=0", "-d", "name=late", "-d", "pages=3", "-d", "copies=1", "-d", "state=9"});
   });
-  const RunResult stopped = runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=5"});
+  const ChildResult stopped =
+      runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=5"});
   EXPECT_TRUE(ippPassed(stopped)) << stopped.out;
   printer.serve();
   submit.join();
   EXPECT_TRUE(ippPassed(submitted)) << submitted.out << submitted.err;
-  const RunResult idle = runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=3"});
+  const ChildResult idle =
+      runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=3"});
   EXPECT_TRUE(ippPassed(idle)) << idle.out;
   printer.thread.join();
 
@@ -622,7 +641,7 @@ TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
   EXPECT_EQ(p.report.engineWidth, 4000);
   EXPECT_EQ(p.report.engineLength, 6000);
   expectPagesFitTheLabel(p);
-  TestDir work("pappsock");
+  ScratchDir work("pappsock", 0755);
   std::string why;
   const std::string expected = vormelStream(job, true, "oe_4x6in_4x6in", 203, "-gap -intensity 15", work.path, why);
   ASSERT_EQ(why, "");
@@ -645,25 +664,27 @@ TEST_F(PrinterApp, job_cancelled_while_printing_ends_its_stream_with_the_trailer
   printer.holdAfterFirstBytes = true;
   ASSERT_TRUE(printer.reserve());
   printer.serve();
-  const RunResult added = runApp({"add", "-d", "sock600", "-m", "vormel_600", "-v",
-                                  "socket://127.0.0.1:" + std::to_string(printer.port)});
+  const ChildResult added = runApp({"add", "-d", "sock600", "-m", "vormel_600", "-v",
+                                    "socket://127.0.0.1:" + std::to_string(printer.port)});
   ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
 
-  TestDir work("pappcancel");
+  ScratchDir work("pappcancel", 0755);
   writeFile(work.path + "/noise.ps", kNoiseJob);
-  const RunResult submitted = runIppTool(printerUri("sock600"), "submit-label.test",
-                                         {"-f", work.path + "/noise.ps", "-d", "format=application/postscript",
-                                          "-d", "name=noise"});
+  const ChildResult submitted = runIppTool(
+      printerUri("sock600"), "submit-label.test",
+      {"-f", work.path + "/noise.ps", "-d", "format=application/postscript", "-d", "name=noise"});
   ASSERT_TRUE(ippPassed(submitted)) << submitted.out << submitted.err;
   const size_t at = submitted.out.find("job-id (integer) = ");
   ASSERT_NE(at, std::string::npos) << submitted.out;
   const std::string job = std::to_string(atoi(submitted.out.c_str() + at + strlen("job-id (integer) = ")));
   ASSERT_TRUE(printer.waitForFirstBytes());
 
-  const RunResult cancelled = runIppTool(printerUri("sock600"), "cancel-job.test", {"-d", "job=" + job});
+  const ChildResult cancelled =
+      runIppTool(printerUri("sock600"), "cancel-job.test", {"-d", "job=" + job});
   EXPECT_TRUE(ippPassed(cancelled)) << cancelled.out << cancelled.err;
   printer.release();
-  const RunResult ended = runIppTool(printerUri("sock600"), "job-state.test", {"-d", "job=" + job, "-d", "state=7"});
+  const ChildResult ended =
+      runIppTool(printerUri("sock600"), "job-state.test", {"-d", "job=" + job, "-d", "state=7"});
   EXPECT_TRUE(ippPassed(ended)) << ended.out << ended.err;
   printer.thread.join();
 
@@ -700,12 +721,12 @@ class WebInterface : public PrinterApp, public ::testing::WithParamInterface<Web
 TEST_P(WebInterface, page_shows_the_printers_settings) {
   if (!fileExists(CHROMIUM_PROGRAM)) GTEST_SKIP() << "chromium is not installed";
   const WebPageRow& row = GetParam();
-  TestDir profile("pappweb");
+  ScratchDir profile("pappweb", 0755);
   // Root may run the browser only without its sandbox.
-  const RunResult page =
-      runProgram({CHROMIUM_PROGRAM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                  "--user-data-dir=" + profile.path, "--dump-dom", "http://" + server->host + row.path},
-                 {{"HOME", profile.path}}, "");
+  const ChildResult page = runChild(commandSpec(
+      {CHROMIUM_PROGRAM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+       "--user-data-dir=" + profile.path, "--dump-dom", "http://" + server->host + row.path},
+      {{"HOME", profile.path}}));
   ASSERT_EQ(page.exitStatus, 0) << page.err;
   for (const std::string& fragment : row.fragments)
     EXPECT_NE(page.out.find(fragment), std::string::npos) << fragment << "\n" << page.out;

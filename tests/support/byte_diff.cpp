@@ -29,3 +29,9 @@ std::string describeDifference(const std::string& expected, const std::string& a
          ", first difference at offset " + std::to_string(at) +
          "\n  expected:" + hexWindow(expected, at) + "\n  actual:  " + hexWindow(actual, at);
 }
+
+std::string describeDifference(const std::vector<uint8_t>& expected,
+                               const std::vector<uint8_t>& actual) {
+  return describeDifference(std::string(expected.begin(), expected.end()),
+                            std::string(actual.begin(), actual.end()));
+}

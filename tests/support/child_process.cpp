@@ -119,11 +119,25 @@ bool startChild(const ChildSpec& runSpec, Child* child) {
   } else if (pipe2(inPipe, O_CLOEXEC) != 0) {
     return false;
   }
-  if (runSpec.output != Output::Closed && pipe2(outPipe, O_CLOEXEC) != 0) return false;
-  char errName[] = "/tmp/vterrXXXXXX";
-  const int errFd = mkostemp(errName, O_CLOEXEC);
+  const bool piped = runSpec.output == Output::Collect || runSpec.output == Output::ReaderQuits ||
+                     runSpec.output == Output::ReaderPauses;
+  if (piped && pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  int outFileFd = -1;
+  if (runSpec.output == Output::File) {
+    outFileFd = open(runSpec.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (outFileFd < 0) return false;
+  }
+  int errFd = -1;
+  if (runSpec.errorFile.empty()) {
+    char errName[] = "/tmp/vterrXXXXXX";
+    errFd = mkostemp(errName, O_CLOEXEC);
+    child->errFile = errName;
+    child->ownErrFile = true;
+  } else {
+    errFd = open(runSpec.errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    child->errFile = runSpec.errorFile;
+  }
   if (errFd < 0) return false;
-  child->errFile = errName;
 
   std::vector<std::string> envText = childEnvironment(runSpec);
   std::vector<char*> envp;
@@ -142,6 +156,10 @@ bool startChild(const ChildSpec& runSpec, Child* child) {
     dup2(inFileFd >= 0 ? inFileFd : inPipe[0], 0);
     if (runSpec.output == Output::Closed)
       close(1);
+    else if (runSpec.output == Output::File)
+      dup2(outFileFd, 1);
+    else if (runSpec.output == Output::Descriptor)
+      dup2(runSpec.outputFd, 1);
     else
       dup2(outPipe[1], 1);
     dup2(errFd, 2);
@@ -155,8 +173,9 @@ bool startChild(const ChildSpec& runSpec, Child* child) {
     _exit(126);
   }
   close(errFd);
+  if (outFileFd >= 0) close(outFileFd);
   child->pid = pid;
-  if (runSpec.output != Output::Closed) {
+  if (piped) {
     close(outPipe[1]);
     child->outFd = outPipe[0];
     const Output mode = runSpec.output;
@@ -208,7 +227,7 @@ ChildResult finishChild(Child* child) {
   result.maxRssKiB = usage.ru_maxrss;
   result.out = child->out;
   result.err = fileText(child->errFile);
-  unlink(child->errFile.c_str());
+  if (child->ownErrFile) unlink(child->errFile.c_str());
   return result;
 }
 
@@ -220,6 +239,17 @@ ChildResult runChild(const ChildSpec& runSpec) {
     return failed;
   }
   return finishChild(&child);
+}
+
+ChildSpec commandSpec(const std::vector<std::string>& argv,
+                      const std::vector<std::pair<std::string, std::string>>& env,
+                      const std::string& inputFile) {
+  ChildSpec runSpec;
+  runSpec.program = argv.empty() ? std::string() : argv[0];
+  if (!argv.empty()) runSpec.args.assign(argv.begin() + 1, argv.end());
+  runSpec.env = env;
+  runSpec.inputFile = inputFile.empty() ? "/dev/null" : inputFile;
+  return runSpec;
 }
 
 std::string shellQuoted(const std::string& text) {

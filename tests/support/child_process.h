@@ -1,7 +1,8 @@
 // Runs a program the way a spooler does, for every test that starts one:
 // argv, environment, working directory, another user; standard input fed by
-// a writer thread (any length, held open on request); standard output read
-// through a pipe by a reader that may quit early, pause, or never exist.
+// a writer thread (any length, held open on request) or a file; standard
+// output read through a pipe by a reader that may quit early, pause, or never
+// exist, or written to a file or a descriptor the test holds.
 // Exit status, signal and peak resident size come back with the result.
 #pragma once
 
@@ -22,6 +23,8 @@ enum class Output {
   ReaderQuits,   // read `readerAfter` bytes, then close the pipe (a dropped printer)
   ReaderPauses,  // read `readerAfter` bytes, then stop reading until resumeOutput
   Closed,        // descriptor 1 closed in the child
+  File,          // written to `outputFile`
+  Descriptor,    // written to `outputFd` (a pipe the test holds, say)
 };
 
 // An environment value that removes the variable instead of setting it.
@@ -41,7 +44,12 @@ struct ChildSpec {
   bool holdInputOpen = false;  // keep standard input open until finishChild
   Output output = Output::Collect;
   size_t readerAfter = 0;  // bytes read before the reader quits or pauses
-  uid_t uid = 0;           // run as this user and group when non-zero
+  std::string outputFile;  // for Output::File
+  int outputFd = -1;       // for Output::Descriptor
+  // Standard error goes to this file, which stays; when empty, to a
+  // temporary file that finishChild removes.
+  std::string errorFile;
+  uid_t uid = 0;  // run as this user and group when non-zero
   gid_t gid = 0;
 };
 
@@ -60,6 +68,7 @@ struct Child {
   int inFd = -1;
   int outFd = -1;
   std::string errFile;
+  bool ownErrFile = false;  // a temporary file, removed by finishChild
   std::thread writer;
   std::thread reader;
   std::atomic<size_t> outBytes{0};
@@ -80,6 +89,11 @@ bool startChild(const ChildSpec& runSpec, Child* child);
 // and both threads.
 ChildResult finishChild(Child* child);
 ChildResult runChild(const ChildSpec& runSpec);
+// A ChildSpec for `argv` (argv[0] the program) with `env` set on top of
+// ours and standard input read from `inputFile` (/dev/null when "").
+ChildSpec commandSpec(const std::vector<std::string>& argv,
+                      const std::vector<std::pair<std::string, std::string>>& env = {},
+                      const std::string& inputFile = "");
 
 // `command` run by /bin/sh in `dir`, with TMPDIR=`dir` and `stdinFile` (""
 // for none) as standard input.

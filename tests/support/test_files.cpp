@@ -14,11 +14,12 @@
 #include <sstream>
 #include <utility>
 
-ScratchDir::ScratchDir(const std::string& tag) {
+ScratchDir::ScratchDir(const std::string& tag, mode_t mode) {
   std::string pattern = "/tmp/" + tag + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) != nullptr) path = buffer.data();
+  if (!path.empty() && mode != 0700) chmod(path.c_str(), mode);
 }
 
 ScratchDir::~ScratchDir() {
@@ -39,6 +40,11 @@ std::string readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  writeFile(path, bytes);
+  chmod(path.c_str(), mode);
 }
 
 bool fileExists(const std::string& path) {

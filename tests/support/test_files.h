@@ -3,12 +3,16 @@
 // job directory and page images.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
-// A fresh directory under /tmp, removed with everything in it on destruction.
+// A fresh directory under /tmp, removed with everything in it on
+// destruction. Mode 0700 unless another user must enter it (the spooler's
+// user: 0755).
 struct ScratchDir {
-  explicit ScratchDir(const std::string& tag = "vt");
+  explicit ScratchDir(const std::string& tag = "vt", mode_t mode = 0700);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -19,6 +23,8 @@ struct ScratchDir {
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// The same, then the file's mode set to `mode`.
+void writeFile(const std::string& path, const std::string& bytes, mode_t mode);
 bool fileExists(const std::string& path);
 // Names in `dir` (no "." or ".."), sorted.
 std::vector<std::string> listDir(const std::string& dir);

@@ -1,5 +1,5 @@
-// Shared helpers of the compressor tests (see byte_compare.h).
-#include "byte_compare.h"
+// Shared helpers of the compressor tests (see sample_bands.h).
+#include "sample_bands.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,54 +22,11 @@ std::string toHex(const uint8_t* data, size_t size) {
 
 std::string toHex(const Bytes& bytes) { return toHex(bytes.data(), bytes.size()); }
 
-Bytes fromHex(const std::string& hex) {
-  Bytes out;
-  unsigned v = 0;
-  int digits = 0;
-  for (const char c : hex) {
-    int d = -1;
-    if (c >= '0' && c <= '9') d = c - '0';
-    if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    if (d < 0) continue;
-    v = v * 16 + static_cast<unsigned>(d);
-    if (++digits == 2) {
-      out.push_back(static_cast<uint8_t>(v));
-      v = 0;
-      digits = 0;
-    }
-  }
-  return out;
-}
-
-static std::string hexWindow(const Bytes& b, size_t at) {
-  const size_t from = at >= 8 ? at - 8 : 0;
-  const size_t to = std::min(b.size(), at + 8);
-  if (from >= to) {
-    return "(none)";
-  }
-  return "@" + std::to_string(from) + ": " + toHex(b.data() + from, to - from);
-}
-
-::testing::AssertionResult sameBytes(const Bytes& actual, const Bytes& expected) {
-  const size_t common = std::min(actual.size(), expected.size());
-  size_t at = 0;
-  while (at < common && actual[at] == expected[at]) {
-    at++;
-  }
-  if (at == common && actual.size() == expected.size()) {
-    return ::testing::AssertionSuccess();
-  }
-  return ::testing::AssertionFailure()
-         << "sizes " << actual.size() << " (actual) and " << expected.size()
-         << " (expected); first difference at offset " << at << "\n  actual   "
-         << hexWindow(actual, at) << "\n  expected " << hexWindow(expected, at);
-}
-
 Bytes encodeBand(const Bytes& band, int* result) {
   Bytes dst(band.size() + 16);
   Bytes src = band;  // Encode takes a non-const pointer
-  *result = Encode(static_cast<int>(src.size()), src.data(), static_cast<int>(dst.size()), dst.data());
+  *result =
+      Encode(static_cast<int>(src.size()), src.data(), static_cast<int>(dst.size()), dst.data());
   dst.resize(*result < 0 ? 0 : static_cast<size_t>(*result));
   return dst;
 }
@@ -99,8 +56,9 @@ Bytes rampBytes(size_t size) {
 }
 
 Bytes textBytes(size_t size, uint32_t seed) {
-  static const char* const words[] = {"SHIP", "TO:", "ACME", "Corp.", "Label", "weight", "kg", "1200",
-                                      "order", "No.", "the", "printer", "band", "of", "road", "42"};
+  static const char* const words[] = {"SHIP", "TO:",  "ACME",  "Corp.", "Label", "weight",
+                                      "kg",   "1200", "order", "No.",   "the",   "printer",
+                                      "band", "of",   "road",  "42"};
   uint32_t state = seed * 2654435761u + 7;
   std::string text;
   while (text.size() < size) {
@@ -139,7 +97,8 @@ Bytes deBruijnBand() {
   std::function<void(int, int)> db = [&](int t, int period) {
     if (t > n) {
       if (n % period == 0) {
-        for (int j = 1; j <= period; j++) out.push_back(static_cast<uint8_t>(0x30 + a[static_cast<size_t>(j)]));
+        for (int j = 1; j <= period; j++)
+          out.push_back(static_cast<uint8_t>(0x30 + a[static_cast<size_t>(j)]));
       }
       return;
     }

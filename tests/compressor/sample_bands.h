@@ -1,9 +1,7 @@
-// Helpers of the compressor tests: byte comparison that names the first
-// differing offset with a hex window around it, hex rendering, and sample
-// bands (runs, ramps, text, rows like those of a monochrome page image).
+// Helpers of the compressor tests: hex rendering, one band compressed, and
+// sample bands (runs, ramps, text, rows like those of a monochrome page
+// image). Bytes are compared with describeDifference (byte_diff.h).
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -14,12 +12,6 @@ using Bytes = std::vector<uint8_t>;
 // Bytes as upper-case hex pairs separated by spaces ("3C 00 E8").
 std::string toHex(const uint8_t* data, size_t size);
 std::string toHex(const Bytes& bytes);
-// Parses the form toHex writes.
-Bytes fromHex(const std::string& hex);
-
-// Success when equal; otherwise names the first differing offset (or the
-// length difference) and shows a hex window of both around it.
-::testing::AssertionResult sameBytes(const Bytes& actual, const Bytes& expected);
 
 // Compresses `band` with an ample destination; *result gets Encode's result
 // and the returned bytes are the stored ones (empty on -1).
