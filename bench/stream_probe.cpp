@@ -28,8 +28,7 @@ constexpr int kSampleMs = 5;
 
 bool isPageImage(const char* name) {
   const char* underscore = strrchr(name, '_');
-  if (underscore == nullptr || underscore[1] == '\0')
-    return false;
+  if (underscore == nullptr || underscore[1] == '\0') return false;
   return strspn(underscore + 1, "0123456789") == strlen(underscore + 1);
 }
 
@@ -37,8 +36,7 @@ bool isPageImage(const char* name) {
 // a job live in a directory of its own inside `dir`, looked into as well.
 void addImages(const std::string& dir, int64_t* bytes, int* files, int depth) {
   DIR* d = opendir(dir.c_str());
-  if (d == nullptr)
-    return;
+  if (d == nullptr) return;
   while (const dirent* e = readdir(d)) {
     struct stat info;
     if (e->d_name[0] == '.' || fstatat(dirfd(d), e->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
@@ -74,8 +72,7 @@ int main(int argc, char** argv) {
   const std::string workDir = argv[1];
   const int outFd = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0600);
   int pipeFds[2];
-  if (outFd < 0 || pipe(pipeFds) != 0)
-    return 2;
+  if (outFd < 0 || pipe(pipeFds) != 0) return 2;
 
   const Clock::time_point start = Clock::now();
   const pid_t pid = fork();
@@ -100,21 +97,16 @@ int main(int argc, char** argv) {
       int64_t bytes = 0;
       int files = 0;
       sampleImages(workDir, &bytes, &files);
-      if (bytes > peakBytes)
-        peakBytes = bytes;
-      if (files > peakFiles)
-        peakFiles = files;
+      if (bytes > peakBytes) peakBytes = bytes;
+      if (files > peakFiles) peakFiles = files;
       lastSample = now;
     }
     struct pollfd p = {pipeFds[0], POLLIN, 0};
-    if (poll(&p, 1, kSampleMs) <= 0)
-      continue;
+    if (poll(&p, 1, kSampleMs) <= 0) continue;
     const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-    if (n <= 0)
-      break;
+    if (n <= 0) break;
     const Clock::time_point got = Clock::now();
-    if (firstByte < 0)
-      firstByte = seconds(start, got);
+    if (firstByte < 0) firstByte = seconds(start, got);
     if (firstPage < 0) {
       tail.append(buffer, static_cast<size_t>(n));
       if (tail.find("REPEAT;1\r\n") != std::string::npos)
@@ -122,14 +114,14 @@ int main(int argc, char** argv) {
       else if (tail.size() > 16)
         tail.erase(0, tail.size() - 16);
     }
-    if (write(outFd, buffer, static_cast<size_t>(n)) != n)
-      return 2;
+    if (write(outFd, buffer, static_cast<size_t>(n)) != n) return 2;
   }
   int status = 0;
   waitpid(pid, &status, 0);
   const double total = seconds(start, Clock::now());
   close(outFd);
   printf("%.3f %.3f %.3f %lld %d %d\n", firstByte, firstPage, total,
-         static_cast<long long>(peakBytes), peakFiles, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+         static_cast<long long>(peakBytes), peakFiles,
+         WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   return 0;
 }

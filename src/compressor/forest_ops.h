@@ -47,7 +47,8 @@ inline Word byteSwap(Word x) {
 // a word at a time; the last word is read so that it ends at byte 60 and
 // nothing past the 60 bytes is touched. The side is taken from the same
 // words that locate the first difference.
-inline __attribute__((always_inline)) int agreementSide(const unsigned char* a, const unsigned char* b, int from,
+inline __attribute__((always_inline)) int agreementSide(const unsigned char* a,
+                                                        const unsigned char* b, int from,
                                                         bool* larger) {
   assert(from >= 0 && from <= kMaxMatch);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -89,7 +90,8 @@ differ:
 }
 
 // agreementSide without the side.
-inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b, int from) {
+inline __attribute__((always_inline)) int agreement(const unsigned char* a, const unsigned char* b,
+                                                    int from) {
   bool larger;
   return agreementSide(a, b, from, &larger);
 }
@@ -102,7 +104,8 @@ inline int16_t* linkHolding(int parent, int child, _CParams* p) {
   constexpr size_t kLeft = offsetof(_CParams, leftLink);
   constexpr size_t kApart = offsetof(_CParams, rightLink) - kLeft;
   const size_t side = p->rightLink[parent] == child ? kApart : 0;
-  return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(p) + kLeft + side + 2 * static_cast<size_t>(parent));
+  return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(p) + kLeft + side +
+                                    2 * static_cast<size_t>(parent));
 }
 
 // The child of `node` (a position or a root) on its larger side when
@@ -116,8 +119,10 @@ inline int childOf(int node, bool right, const _CParams* p) {
 }
 
 // The order links of a missing neighbour land in entry kNil.
-inline void linkInOrder(int pos, int below, int above, int sharedBelow, int sharedAbove, OrderLinks* order) {
-  assert(sharedBelow >= 0 && sharedBelow < kMaxMatch && sharedAbove >= 0 && sharedAbove < kMaxMatch);
+inline void linkInOrder(int pos, int below, int above, int sharedBelow, int sharedAbove,
+                        OrderLinks* order) {
+  assert(sharedBelow >= 0 && sharedBelow < kMaxMatch && sharedAbove >= 0 &&
+         sharedAbove < kMaxMatch);
   OrderEntry* const e = order->at;
   e[below].next = static_cast<int16_t>(pos);
   e[pos].prev = static_cast<int16_t>(below);
@@ -132,8 +137,8 @@ inline void linkInOrder(int pos, int below, int above, int sharedBelow, int shar
 // shares with its nearest smaller and larger strings (any value where there
 // is none).
 template <bool kOrdered>
-inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sharedAbove, _CParams* p,
-                       OrderLinks* order) {
+inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sharedAbove,
+                       _CParams* p, OrderLinks* order) {
   assert(pos >= 0 && pos < kWindowSize && (parent < kWindowSize || parent >= kRootBase));
   p->upLink[pos] = static_cast<int16_t>(parent);
   if (right) {
@@ -155,7 +160,8 @@ inline void attachLeaf(int pos, int parent, bool right, int sharedBelow, int sha
 // The newer position pos takes the place of node, whose string equals its
 // own; node leaves the forest. Keeps every string in the forest distinct.
 template <bool kOrdered>
-inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CParams* p, OrderLinks* order) {
+inline __attribute__((always_inline)) void replaceNode(int node, int pos, _CParams* p,
+                                                       OrderLinks* order) {
   assert(node >= 0 && node < kWindowSize && pos >= 0 && pos < kWindowSize && node != pos);
   p->upLink[pos] = p->upLink[node];
   p->leftLink[pos] = p->leftLink[node];
@@ -220,7 +226,8 @@ inline __attribute__((always_inline)) void deleteNode(int pos, _CParams* p, Orde
     const int sharedAbove = order->sharedPrev[above];
     e[below].next = static_cast<int16_t>(above);
     e[above].prev = static_cast<int16_t>(below);
-    order->sharedPrev[above] = static_cast<int16_t>(sharedBelow < sharedAbove ? sharedBelow : sharedAbove);
+    order->sharedPrev[above] =
+        static_cast<int16_t>(sharedBelow < sharedAbove ? sharedBelow : sharedAbove);
   }
 }
 
@@ -244,7 +251,8 @@ inline __attribute__((always_inline)) void insertNear(int pos, int finger, int a
                                                       OrderLinks* order) {
   assert(pos >= 0 && pos < kWindowSize && finger >= 0 && finger < kWindowSize);
   assert(agreed >= 1 && agreed < kMaxMatch);
-  assert(!kAgreedKnown || (finger != pos && agreement(&p->window[pos], &p->window[finger], 0) >= agreed));
+  assert(!kAgreedKnown ||
+         (finger != pos && agreement(&p->window[pos], &p->window[finger], 0) >= agreed));
   const unsigned char* key = &p->window[pos];
   if ((!kAgreedKnown && finger == pos) || p->upLink[finger] == kNil ||
       (!kAgreedKnown && p->window[finger] != key[0])) {

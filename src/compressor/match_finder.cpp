@@ -34,7 +34,8 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
   // place directly. bestOffset is then unchanged and bestLength stays 60.
   if (p->bestLength == kMaxMatch) {
     const int guess = (pos - p->bestOffset - 1) & (kWindowSize - 1);
-    if (guess != pos && p->upLink[guess] != kNil && agreement(key, &p->window[guess], 0) == kMaxMatch) {
+    if (guess != pos && p->upLink[guess] != kNil &&
+        agreement(key, &p->window[guess], 0) == kMaxMatch) {
       replaceNode<kOrdered>(guess, pos, p, order);
       return;
     }
@@ -70,7 +71,8 @@ void insertFromRoot(int pos, _CParams* p, OrderLinks* order) {
     }
     node = next;
     const unsigned char* cand = &p->window[node];
-    const int i = agreementSide(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree, &right);
+    const int i =
+        agreementSide(key, cand, belowAgree < aboveAgree ? belowAgree : aboveAgree, &right);
     const int distance = (pos - node) & (kWindowSize - 1);
     if (i == kMaxMatch) {
       // Strings in the forest are distinct: no other match is as long.

@@ -16,12 +16,10 @@ namespace {
 // line break inside a line (from a directory name, say) is written as a
 // space: it would end the comment, and Ghostscript would run the rest.
 void writeLines(std::initializer_list<std::string> lines) {
-  if (saveFile == nullptr)
-    return;
+  if (saveFile == nullptr) return;
   for (std::string line : lines) {
     for (char& c : line)
-      if (c == '\n' || c == '\r' || c == '\f')
-        c = ' ';
+      if (c == '\n' || c == '\r' || c == '\f') c = ' ';
     fwrite(line.data(), 1, line.size(), saveFile);
     fputc('\n', saveFile);
     fflush(saveFile);
@@ -31,8 +29,7 @@ void writeLines(std::initializer_list<std::string> lines) {
 // Every block after the first: reopen in append mode, write, close again.
 void appendBlock(std::initializer_list<std::string> lines) {
   saveFile = openForAppend(saveFname);
-  if (saveFile == nullptr)
-    return;
+  if (saveFile == nullptr) return;
   writeLines(lines);
   fclose(saveFile);
   saveFile = nullptr;

@@ -21,8 +21,7 @@ std::string getTime() {
 void logMsg(bool isError, std::string message) {
   const std::string path = tmpDirLoc + (isError ? "/err_" : "/log_") + baseName() + ".txt";
   FILE* log = openForAppend(path);
-  if (log == nullptr)
-    return;
+  if (log == nullptr) return;
   const std::string line = getTime() + " " + message + "\n";
   fwrite(line.data(), 1, line.size(), log);
   fflush(log);

@@ -41,10 +41,8 @@ const char kEarlyMessage[] = "INFO: job cancelled before it was read; nothing wa
 void writeMessage(const char* text, size_t length) {
   while (length > 0) {
     const ssize_t n = write(STDERR_FILENO, text, length);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
     text += n;
     length -= static_cast<size_t>(n);
   }
@@ -54,12 +52,9 @@ void onTerminate(int) {
   const int savedErrno = errno;
   switch (stage) {
     case kReading:
-      if (placeholderPath != nullptr)
-        unlink(placeholderPath);
-      if (capturePath != nullptr)
-        unlink(capturePath);
-      if (jobDirPath != nullptr)
-        rmdir(jobDirPath);
+      if (placeholderPath != nullptr) unlink(placeholderPath);
+      if (capturePath != nullptr) unlink(capturePath);
+      if (jobDirPath != nullptr) rmdir(jobDirPath);
       writeMessage(kReadingMessage, sizeof kReadingMessage - 1);
       _exit(1);
     case kBeforeFiles:
@@ -78,8 +73,7 @@ void onTerminate(int) {
 void setBlocked(bool blocked) {
   sigset_t set;
   sigemptyset(&set);
-  for (const int signal : kCancelSignals)
-    sigaddset(&set, signal);
+  for (const int signal : kCancelSignals) sigaddset(&set, signal);
   sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
@@ -92,11 +86,9 @@ void armCancellation() {
   memset(&action, 0, sizeof action);
   action.sa_handler = onTerminate;
   sigemptyset(&action.sa_mask);
-  for (const int signal : kCancelSignals)
-    sigaddset(&action.sa_mask, signal);
+  for (const int signal : kCancelSignals) sigaddset(&action.sa_mask, signal);
   action.sa_flags = SA_RESTART;
-  for (const int signal : kCancelSignals)
-    sigaction(signal, &action, nullptr);
+  for (const int signal : kCancelSignals) sigaction(signal, &action, nullptr);
 }
 
 void holdCancellation() { setBlocked(true); }

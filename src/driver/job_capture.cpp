@@ -4,10 +4,9 @@
 #include "driver/job_capture.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <stdio_ext.h>
 
 #include <cerrno>
 #include <cstring>
@@ -42,7 +41,6 @@ void copyOut(const char* data, size_t n) {
   if (bRaw) keepForRaw(data, n);
 }
 
-
 // A job that arrives as a regular file (a spool file, a redirect) is copied
 // into the capture file by the kernel, which saves copying every byte out of
 // this process again; the bytes are still read once for the scans. Returns
@@ -56,8 +54,7 @@ bool captureRegularFile(FILE* in, char* chunk, size_t chunkSize, bool* any, char
   if (bRaw || captureFd < 0 || inFd < 0 || fstat(inFd, &info) != 0 || !S_ISREG(info.st_mode))
     return false;
   const int flags = fcntl(captureFd, F_GETFL);
-  if (flags < 0 || (flags & O_APPEND) != 0)
-    return false;
+  if (flags < 0 || (flags & O_APPEND) != 0) return false;
   bool kernelCopy = true;
   ssize_t n;
   while ((n = read(inFd, chunk, chunkSize)) != 0) {
@@ -124,7 +121,8 @@ int captureJob(FILE* in) {
       if (ftruncate(fileno(saveFile), 0) != 0 || lseek(fileno(saveFile), 0, SEEK_SET) != 0)
         captureWriteFailed = true;
     }
-    if (fflush(saveFile) != 0) captureWriteFailed = true;  // the header and any debug block go first
+    if (fflush(saveFile) != 0)
+      captureWriteFailed = true;  // the header and any debug block go first
     captureFd = fileno(saveFile);
   }
 

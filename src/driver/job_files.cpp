@@ -46,7 +46,9 @@ bool isGuarded(const struct stat& st) {
 // only the owner may read them.
 int createExclusive(const std::string& path) {
   // O_NONBLOCK: should anything be there after all, opening it never waits.
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_LARGEFILE, 0600);
+  const int fd =
+      open(path.c_str(),
+           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_LARGEFILE, 0600);
   // The mode must not depend on the caller's umask either.
   if (fd >= 0) {
     fchmod(fd, 0600);
@@ -115,7 +117,8 @@ std::string chooseTempDir() {
   if (env != nullptr && env[0] != '\0') {
     std::string dir = env;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    if (isDirectory(dir) && access(dir.c_str(), W_OK | X_OK) == 0 && isSafeDirectory(dir)) return dir;
+    if (isDirectory(dir) && access(dir.c_str(), W_OK | X_OK) == 0 && isSafeDirectory(dir))
+      return dir;
   }
   if (isDirectory(P_tmpdir)) return P_tmpdir;
   if (isDirectory("/tmp")) return "/tmp";
@@ -206,7 +209,8 @@ void removeJobFiles() {
   if (dir != nullptr) {
     std::vector<std::string> names;
     while (const struct dirent* entry = readdir(dir)) {
-      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+        names.push_back(entry->d_name);
     }
     closedir(dir);
     for (const std::string& name : names) {

@@ -13,9 +13,9 @@
 //
 // The directory and both files are created exclusively (mode 0600 for the
 // files): an existing file or link is never opened; when a name is taken, a
-// fresh base name is chosen and everything is made again. A capture file that cannot be created for another
-// reason leaves saveFile null and the job goes on (its writes are lost), as
-// does a placeholder that cannot be created.
+// fresh base name is chosen and everything is made again. A capture file that cannot be created for
+// another reason leaves saveFile null and the job goes on (its writes are lost), as does a
+// placeholder that cannot be created.
 //
 // Returns 0, or non-zero when no temporary base path could be obtained at all
 // (no temporary directory, or no free name after many tries).

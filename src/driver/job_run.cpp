@@ -18,10 +18,10 @@
 
 #include "driver/job_cancel.h"
 #include "driver/job_files.h"
-#include "state/job_settings.h"
 #include "driver/job_stream.h"
 #include "driver/page_watch.h"
 #include "driver/render.h"
+#include "state/job_settings.h"
 #include "state/printer_output.h"
 
 namespace {
@@ -29,28 +29,29 @@ namespace {
 struct Run {
   bool streaming = false;
   pid_t gs = -1;
-  bool rendered = false;     // gs has ended and been reaped
+  bool rendered = false;  // gs has ended and been reaped
   int renderStatus = 0;
   bool streamStarted = false;
-  int page = 1;              // next page to send
+  int page = 1;  // next page to send
   int sent = 0;
-  int removed = 0;           // pages sent and removed from the work directory
-  int pageCount = 0;         // known once rendered
-  bool failed = false;       // a page could not be sent: no further page
+  int removed = 0;      // pages sent and removed from the work directory
+  int pageCount = 0;    // known once rendered
+  bool failed = false;  // a page could not be sent: no further page
 };
 
 // Whether page `page`'s image is an empty regular file: the placeholder as
 // it was made, untouched by gs (a page image always has a header).
 bool pageImageEmpty(int page) {
   struct stat info;
-  return lstat(pageImageName(page).c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
+  return lstat(pageImageName(page).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         info.st_size == 0;
 }
 
 std::string renderedNothingReason(int renderStatus) {
-  if (renderStatus == kRenderNotStarted)
-    return "gs could not be started";
+  if (renderStatus == kRenderNotStarted) return "gs could not be started";
   const std::string message = firstRenderError();
-  return "Ghostscript rendered no page (" + (message.empty() ? std::string("the job has no pages") : message) + ")";
+  return "Ghostscript rendered no page (" +
+         (message.empty() ? std::string("the job has no pages") : message) + ")";
 }
 
 bool entryExists(const std::string& path) {
@@ -73,22 +74,18 @@ void endRender(Run& run) {
   run.renderStatus = finishRender(run.gs);
   run.rendered = true;
   run.pageCount = searchDir(dirLoc, baseName()) + run.removed;
-  if (run.failed)
-    reportPageFailure(run.page);
+  if (run.failed) reportPageFailure(run.page);
 }
 
 void sendNextPage(Run& run) {
-  if (run.streaming)
-    pacePages(run.page, false);
+  if (run.streaming) pacePages(run.page, false);
   if (sendPage(run.page) != 0) {
     run.failed = true;
-    if (run.rendered)
-      reportPageFailure(run.page);
+    if (run.rendered) reportPageFailure(run.page);
     return;
   }
   ++run.sent;
-  if (!entryExists(pageImageName(run.page)))
-    ++run.removed;
+  if (!entryExists(pageImageName(run.page))) ++run.removed;
   ++run.page;
 }
 
@@ -128,12 +125,10 @@ int runJob(bool streaming) {
   // The stream's opening lines stay in the output buffer (it is fully
   // buffered and much larger) until the first band of page 1 is flushed, so
   // they can still be taken back should no page image be found after all.
-  if (streaming)
-    startStream(run);
+  if (streaming) startStream(run);
 
   for (;;) {
-    if (cancelRequested())
-      return endCancelledJob(run);
+    if (cancelRequested()) return endCancelledJob(run);
     if (!run.rendered && renderExited()) {
       endRender(run);
       // No page image at all (someone removed the placeholder and gs wrote
@@ -143,13 +138,12 @@ int runJob(bool streaming) {
       if (run.pageCount == 0 || (run.sent == 0 && run.pageCount == 1 && pageImageEmpty(1))) {
         __fpurge(stdout);
         endPageLoop();
-        return reportMissingImages(run.pageCount == 0 ? "" : renderedNothingReason(run.renderStatus));
+        return reportMissingImages(run.pageCount == 0 ? ""
+                                                      : renderedNothingReason(run.renderStatus));
       }
-      if (!run.streamStarted)
-        startStream(run);
+      if (!run.streamStarted) startStream(run);
     }
-    if (run.rendered && (run.failed || run.page > run.pageCount))
-      break;
+    if (run.rendered && (run.failed || run.page > run.pageCount)) break;
     if (!run.failed && (run.rendered || (streaming && pageFinished(run.page)))) {
       sendNextPage(run);
       continue;
@@ -173,8 +167,7 @@ bool streamingWanted() {
   // VORMEL_SEQUENTIAL=1 is a switch for tests and benchmarks only, to compare
   // against the render-everything-first order; it is not a job setting.
   const char* sequential = getenv("VORMEL_SEQUENTIAL");
-  if (sequential != nullptr && strcmp(sequential, "1") == 0)
-    return false;
+  if (sequential != nullptr && strcmp(sequential, "1") == 0) return false;
   return entryExists(pageImageName(1));
 }
 

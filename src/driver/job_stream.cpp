@@ -11,10 +11,10 @@
 
 #include "diagnostics/debug_blocks.h"
 #include "diagnostics/error_log.h"
-#include "state/job_settings.h"
 #include "driver/render.h"
-#include "transfer/page_transfer.h"
+#include "state/job_settings.h"
 #include "state/printer_output.h"
+#include "transfer/page_transfer.h"
 
 namespace {
 
@@ -41,12 +41,12 @@ void writePaperItem(bool* started, const char* format, int32_t value = 0) {
 }  // namespace
 
 int reportMissingImages(const std::string& reason) {
-  if (bDebug)
-    writeMissingImageBlock();
+  if (bDebug) writeMissingImageBlock();
   printerPrintf("Unable to find image file: %s/%s\n", dirLoc.c_str(), baseName().c_str());
   printerFlush();
   if (reason.empty())
-    reportJobError("no page image was rendered (Unable to find image file: " + dirLoc + "/" + baseName() + ")");
+    reportJobError("no page image was rendered (Unable to find image file: " + dirLoc + "/" +
+                   baseName() + ")");
   else
     reportJobError(reason + "; nothing was printed");
   return 1;
@@ -72,56 +72,79 @@ void writePaperLine() {
   // Items in this fixed order; the line end is sent even when no item is, so
   // a job without media settings sends an empty line here.
   bool started = false;
-  if (intensity <= 98)
-    writePaperItem(&started, ";INTENSITY %d", intensity);
+  if (intensity <= 98) writePaperItem(&started, ";INTENSITY %d", intensity);
 
   switch (mediaHandling) {
-    case 1: writePaperItem(&started, ";MEDIA 0"); break;
+    case 1:
+      writePaperItem(&started, ";MEDIA 0");
+      break;
     case 2:
       if (labelCut > 0)
         writePaperItem(&started, ";CUT %d", labelCut);
       else
         writePaperItem(&started, ";MEDIA 4");
       break;
-    case 4: writePaperItem(&started, ";MEDIA 3"); break;
-    case 5: writePaperItem(&started, ";MEDIA 2"); break;
-    case 6: writePaperItem(&started, ";MEDIA 1"); break;
-    case 7: writePaperItem(&started, ";MEDIA 5"); break;
-    default: break;  // 0, and 3 (cut once, sent after the pages)
+    case 4:
+      writePaperItem(&started, ";MEDIA 3");
+      break;
+    case 5:
+      writePaperItem(&started, ";MEDIA 2");
+      break;
+    case 6:
+      writePaperItem(&started, ";MEDIA 1");
+      break;
+    case 7:
+      writePaperItem(&started, ";MEDIA 5");
+      break;
+    default:
+      break;  // 0, and 3 (cut once, sent after the pages)
   }
   if (mediaHandling != 1 && tearOffset <= 98)
     writePaperItem(&started, ";FEED SHIFT %d", tearOffset);
   // A cut count of 0 is sent whatever the media handling.
-  if (labelCut == 0)
-    writePaperItem(&started, ";CUT 0");
+  if (labelCut == 0) writePaperItem(&started, ";CUT 0");
 
   switch (pauseMode) {
-    case 1: writePaperItem(&started, ";PAUSE 0"); break;
-    case 2: writePaperItem(&started, ";PAUSE 1"); break;
+    case 1:
+      writePaperItem(&started, ";PAUSE 0");
+      break;
+    case 2:
+      writePaperItem(&started, ";PAUSE 1");
+      break;
     case 3:
       if (batchSize > 0)
         writePaperItem(&started, ";PAUSE %d", batchSize);
       else
         writePaperItem(&started, ";PAUSE 1");
       break;
-    default: break;
+    default:
+      break;
   }
   switch (gapSensing) {
-    case 1: writePaperItem(&started, ";LABELS 2"); break;
-    case 2: writePaperItem(&started, ";LABELS 1"); break;
-    case 3: writePaperItem(&started, ";LABELS 0"); break;
-    case 4: writePaperItem(&started, ";LABELS 3"); break;
-    case 5: writePaperItem(&started, ";LABELS 4"); break;
-    default: break;
+    case 1:
+      writePaperItem(&started, ";LABELS 2");
+      break;
+    case 2:
+      writePaperItem(&started, ";LABELS 1");
+      break;
+    case 3:
+      writePaperItem(&started, ";LABELS 0");
+      break;
+    case 4:
+      writePaperItem(&started, ";LABELS 3");
+      break;
+    case 5:
+      writePaperItem(&started, ";LABELS 4");
+      break;
+    default:
+      break;
   }
   if (mediaType == 1)
     writePaperItem(&started, ";TYPE 0");
   else if (mediaType == 2)
     writePaperItem(&started, ";TYPE 1");
-  if (printSpeed > 0)
-    writePaperItem(&started, ";SPEED IPS %d", printSpeed);
-  if (slewSpeed > 0)
-    writePaperItem(&started, ";SLEW IPS %d", slewSpeed);
+  if (printSpeed > 0) writePaperItem(&started, ";SPEED IPS %d", printSpeed);
+  if (slewSpeed > 0) writePaperItem(&started, ";SLEW IPS %d", slewSpeed);
   if (orient == 1)
     writePaperItem(&started, ";INVERT 0");
   else if (orient == 2)
@@ -141,14 +164,12 @@ int sendPage(int page) {
   struct stat info;
   const bool atLimit = lstat(path.c_str(), &info) == 0 && info.st_size >= kPageFileLimit;
   const int result = atLimit ? kPageUnreadable : outputFile(path.c_str());
-  if (result != 0)
-    failedPageResult = result;
+  if (result != 0) failedPageResult = result;
   return result;
 }
 
 void reportPageFailure(int page) {
-  if (!bDebug)
-    return;
+  if (!bDebug) return;
   const std::string path = pageImageName(page);
   writePageErrorBlock(path);
   logMsg(true, "ERROR-2 ... unable to open file [" + path + "]");
@@ -156,31 +177,27 @@ void reportPageFailure(int page) {
 
 void writeTrailer() {
   printerPrintf("WINDRVEND\r\n");
-  if (mediaHandling == 3)
-    printerPrintf("%cPAPER;CUTONCE\r\n", newSFCC);
+  if (mediaHandling == 3) printerPrintf("%cPAPER;CUTONCE\r\n", newSFCC);
   printerPrintf("!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n");
 }
 
 std::string describeJobFailure(int renderStatus, int pageCount, int pagesSent) {
   std::string text;
-  if (printerFailed())
-    text = "writing to the printer failed (" + printerFailureText() + ")";
+  if (printerFailed()) text = "writing to the printer failed (" + printerFailureText() + ")";
   if (renderStatus != 0) {
-    if (!text.empty())
-      text += "; ";
+    if (!text.empty()) text += "; ";
     if (renderStatus == kRenderNotStarted)
       text += "gs could not be started";
     else if (renderStatus == kRenderPageTooLarge)
-      text += "a page image grew past " + std::to_string(kPageFileLimit >> 20) + " MiB, so gs was stopped";
+      text += "a page image grew past " + std::to_string(kPageFileLimit >> 20) +
+              " MiB, so gs was stopped";
     else
       text += "gs failed with exit status " + std::to_string(renderStatus >> 8);
     const std::string message = firstRenderError();
-    if (!message.empty() && renderStatus != kRenderNotStarted)
-      text += " (" + message + ")";
+    if (!message.empty() && renderStatus != kRenderNotStarted) text += " (" + message + ")";
   }
   if (pagesSent < pageCount && failedPageResult != kPagePrinterFailed) {
-    if (!text.empty())
-      text += "; ";
+    if (!text.empty()) text += "; ";
     const int page = pagesSent + 1;
     text += "page " + std::to_string(page) + " of " + std::to_string(pageCount) +
             (failedPageResult == kPageNoMemory ? " could not be sent, out of memory ("
@@ -200,8 +217,7 @@ int finishJob(int renderStatus, int pageCount, int pagesSent) {
   }
 
   const std::string failure = describeJobFailure(renderStatus, pageCount, pagesSent);
-  if (failure.empty())
-    return 0;
+  if (failure.empty()) return 0;
   reportJobError(failure);
   return 1;
 }

@@ -74,10 +74,11 @@ const char* findMarker(const char* p, size_t n, bool* isBox) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2));
-    const __m128i box = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, percent), _mm_cmpeq_epi8(b, percent)),
-                                      _mm_cmpeq_epi8(c, bee));
-    const __m128i res = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, less), _mm_cmpeq_epi8(b, less)),
-                                      _mm_cmpeq_epi8(c, space));
+    const __m128i box =
+        _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, percent), _mm_cmpeq_epi8(b, percent)),
+                      _mm_cmpeq_epi8(c, bee));
+    const __m128i res = _mm_and_si128(
+        _mm_and_si128(_mm_cmpeq_epi8(a, less), _mm_cmpeq_epi8(b, less)), _mm_cmpeq_epi8(c, space));
     uint32_t candidates = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(box, res)));
     while (candidates != 0) {
       const char* candidate = at + __builtin_ctz(candidates);
@@ -128,8 +129,9 @@ void scanBrackets(LineScan& line, const char* p, size_t n) {
     if (number.phase == 3) {
       const char* close = static_cast<const char*>(memchr(p + i, ']', n - i));
       const size_t span = close ? static_cast<size_t>(close - (p + i)) : n - i;
-      const char* space =
-          line.bracket == kFirstNumber ? static_cast<const char*>(memchr(p + i, ' ', span)) : nullptr;
+      const char* space = line.bracket == kFirstNumber
+                              ? static_cast<const char*>(memchr(p + i, ' ', span))
+                              : nullptr;
       const char* next = space ? space : close;
       if (next == nullptr) return;
       i = static_cast<size_t>(next - p);
@@ -149,7 +151,8 @@ void scanBrackets(LineScan& line, const char* p, size_t n) {
 // Feeds the next piece of the current line (no line feed inside).
 void feedLine(LineScan& line, const char* p, size_t n) {
   if (line.headLength < sizeof line.head) {
-    const size_t take = n < sizeof line.head - line.headLength ? n : sizeof line.head - line.headLength;
+    const size_t take =
+        n < sizeof line.head - line.headLength ? n : sizeof line.head - line.headLength;
     memcpy(line.head + line.headLength, p, take);
     line.headLength += take;
   }

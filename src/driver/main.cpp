@@ -10,12 +10,12 @@
 #include "diagnostics/error_log.h"
 #include "driver/job_cancel.h"
 #include "driver/job_capture.h"
-#include "driver/raw_job.h"
 #include "driver/job_files.h"
 #include "driver/job_run.h"
-#include "state/job_settings.h"
 #include "driver/options.h"
+#include "driver/raw_job.h"
 #include "driver/render.h"
+#include "state/job_settings.h"
 #include "state/printer_output.h"
 
 namespace {
@@ -23,8 +23,7 @@ namespace {
 // Every run ends here: outside debug mode no file of the job stays behind,
 // whatever happened (the error log aside).
 int endRun(int status) {
-  if (!bDebug)
-    removeJobFiles();
+  if (!bDebug) removeJobFiles();
   return status;
 }
 
@@ -51,23 +50,18 @@ int main(int argc, char** argv) {
   holdCancellation();
   const int filesMade = makeJobFiles(argc, argv);
   noteJobFilesForCancellation();
-  if (filesMade != 0)
-    return failRun("cannot create the job's temporary files");
+  if (filesMade != 0) return failRun("cannot create the job's temporary files");
   const int captured = captureJob(stdin);
-  if (bRaw)
-    return endRun(sendRawJob());
+  if (bRaw) return endRun(sendRawJob());
   // Rendering what did reach the disk would print a job cut short and call
   // it done; nothing has gone to the printer yet, so the job ends here.
-  if (captured != 0)
-    return failRun("the job could not be copied to its capture file " + saveFname);
+  if (captured != 0) return failRun("the job could not be copied to its capture file " + saveFname);
   // A resolution or page size no label printer prints would only cost disk
   // and time: refused before anything is rendered or sent.
   const std::string geometry = checkPageGeometry();
-  if (!geometry.empty())
-    return failRun(geometry + "; nothing was printed");
+  if (!geometry.empty()) return failRun(geometry + "; nothing was printed");
 
   enterCancellableJob();
-  if (streamingWanted())
-    return endRun(streamJob());
+  if (streamingWanted()) return endRun(streamJob());
   return endRun(renderThenSendJob());
 }

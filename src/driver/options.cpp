@@ -9,8 +9,20 @@
 namespace {
 
 // The setting a value-taking word is waiting to fill.
-enum class Pending { None, SRow, SCol, Sfcc, Dir, Speed, Slew, Intensity, LabelCut, BatchSize,
-                     TearOffset, Rotate };
+enum class Pending {
+  None,
+  SRow,
+  SCol,
+  Sfcc,
+  Dir,
+  Speed,
+  Slew,
+  Intensity,
+  LabelCut,
+  BatchSize,
+  TearOffset,
+  Rotate
+};
 
 struct ValueWord {
   const char* word;
@@ -18,11 +30,16 @@ struct ValueWord {
 };
 
 const ValueWord kValueWords[] = {
-    {"-sr", Pending::SRow},           {"-sc", Pending::SCol},
-    {"-sfcc", Pending::Sfcc},         {"-dir", Pending::Dir},
-    {"-speed", Pending::Speed},       {"-slew", Pending::Slew},
-    {"-intensity", Pending::Intensity}, {"-labelpercut", Pending::LabelCut},
-    {"-batchsize", Pending::BatchSize}, {"-tearoffset", Pending::TearOffset},
+    {"-sr", Pending::SRow},
+    {"-sc", Pending::SCol},
+    {"-sfcc", Pending::Sfcc},
+    {"-dir", Pending::Dir},
+    {"-speed", Pending::Speed},
+    {"-slew", Pending::Slew},
+    {"-intensity", Pending::Intensity},
+    {"-labelpercut", Pending::LabelCut},
+    {"-batchsize", Pending::BatchSize},
+    {"-tearoffset", Pending::TearOffset},
     {"-rotate", Pending::Rotate},
 };
 
@@ -33,17 +50,28 @@ struct FamilyWord {
 };
 
 const FamilyWord kFamilyWords[] = {
-    {"-gap", &gapSensing, 1},        {"-mark", &gapSensing, 2},
-    {"-nogap", &gapSensing, 3},      {"-advgap", &gapSensing, 4},
-    {"-advnotch", &gapSensing, 5},   {"-tm", &mediaType, 1},
-    {"-dt", &mediaType, 2},          {"-cont", &mediaHandling, 1},
-    {"-cutlabel", &mediaHandling, 2}, {"-cutjob", &mediaHandling, 3},
-    {"-peel", &mediaHandling, 4},    {"-tearoff", &mediaHandling, 5},
-    {"-tearoffstrip", &mediaHandling, 6}, {"-rewind", &mediaHandling, 7},
-    {"-pauseoff", &pauseMode, 1},    {"-labelpause", &pauseMode, 2},
-    {"-batchpause", &pauseMode, 3},  {"-noslashzero", &slashzero, 1},
-    {"-slashzero", &slashzero, 2},   {"-normOrient", &orient, 1},
-    {"-invertOrient", &orient, 2},   {"-normImage", &mirror, 1},
+    {"-gap", &gapSensing, 1},
+    {"-mark", &gapSensing, 2},
+    {"-nogap", &gapSensing, 3},
+    {"-advgap", &gapSensing, 4},
+    {"-advnotch", &gapSensing, 5},
+    {"-tm", &mediaType, 1},
+    {"-dt", &mediaType, 2},
+    {"-cont", &mediaHandling, 1},
+    {"-cutlabel", &mediaHandling, 2},
+    {"-cutjob", &mediaHandling, 3},
+    {"-peel", &mediaHandling, 4},
+    {"-tearoff", &mediaHandling, 5},
+    {"-tearoffstrip", &mediaHandling, 6},
+    {"-rewind", &mediaHandling, 7},
+    {"-pauseoff", &pauseMode, 1},
+    {"-labelpause", &pauseMode, 2},
+    {"-batchpause", &pauseMode, 3},
+    {"-noslashzero", &slashzero, 1},
+    {"-slashzero", &slashzero, 2},
+    {"-normOrient", &orient, 1},
+    {"-invertOrient", &orient, 2},
+    {"-normImage", &mirror, 1},
     {"-mirrorImage", &mirror, 2},
 };
 
@@ -61,18 +89,41 @@ void storeDebugDir(const char* text) {
 void storePending(Pending slot, const char* word) {
   const int32_t value = atoiText(word, strlen(word));
   switch (slot) {
-    case Pending::SRow: sRow = value; break;
-    case Pending::SCol: sCol = value; break;
-    case Pending::Sfcc: newSFCC = static_cast<unsigned char>(value & 0xFF); break;
-    case Pending::Dir: storeDebugDir(word); break;
-    case Pending::Speed: printSpeed = value; break;
-    case Pending::Slew: slewSpeed = value; break;
-    case Pending::Intensity: intensity = value; break;
-    case Pending::LabelCut: labelCut = value; break;
-    case Pending::BatchSize: batchSize = value; break;
-    case Pending::TearOffset: tearOffset = value; break;
-    case Pending::Rotate: rotateimage = value; break;
-    case Pending::None: break;
+    case Pending::SRow:
+      sRow = value;
+      break;
+    case Pending::SCol:
+      sCol = value;
+      break;
+    case Pending::Sfcc:
+      newSFCC = static_cast<unsigned char>(value & 0xFF);
+      break;
+    case Pending::Dir:
+      storeDebugDir(word);
+      break;
+    case Pending::Speed:
+      printSpeed = value;
+      break;
+    case Pending::Slew:
+      slewSpeed = value;
+      break;
+    case Pending::Intensity:
+      intensity = value;
+      break;
+    case Pending::LabelCut:
+      labelCut = value;
+      break;
+    case Pending::BatchSize:
+      batchSize = value;
+      break;
+    case Pending::TearOffset:
+      tearOffset = value;
+      break;
+    case Pending::Rotate:
+      rotateimage = value;
+      break;
+    case Pending::None:
+      break;
   }
 }
 

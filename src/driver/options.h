@@ -19,7 +19,7 @@ void parseOptions(int argc, char** argv);
 // AtoiState converts text fed one character at a time (for numbers inside
 // lines too long to hold); atoiText converts a whole piece of text.
 struct AtoiState {
-  int phase = 0;        // 0 white space, 1 after sign, 2 digits, 3 finished
+  int phase = 0;  // 0 white space, 1 after sign, 2 digits, 3 finished
   bool negative = false;
   int64_t magnitude = 0;  // capped just above INT32_MAX's magnitude
 };

@@ -44,7 +44,7 @@ std::thread watcher;
 std::mutex lock;
 pid_t renderPid = -1;
 bool exited = true;
-bool stopped = false;       // gs held back by SIGSTOP
+bool stopped = false;  // gs held back by SIGSTOP
 bool quit = false;
 std::set<int> closedPages;  // pages gs has closed after writing
 int highestBegun = 1;       // highest page gs has created (1: the placeholder)
@@ -71,15 +71,14 @@ void clearCounter(int fd) {
 // The page number of a name base name + "_" + digits, or 0.
 int pageOfName(const char* name) {
   const std::string prefix = baseName() + "_";
-  if (strncmp(name, prefix.c_str(), prefix.size()) != 0)
-    return 0;
+  if (strncmp(name, prefix.c_str(), prefix.size()) != 0) return 0;
   const char* digits = name + prefix.size();
   const size_t length = strlen(digits);
-  if (length == 0 || length > kPageDigits || strspn(digits, "0123456789") != length || digits[0] == '0')
+  if (length == 0 || length > kPageDigits || strspn(digits, "0123456789") != length ||
+      digits[0] == '0')
     return 0;
   int page = 0;
-  for (const char* d = digits; *d != '\0'; ++d)
-    page = page * 10 + (*d - '0');
+  for (const char* d = digits; *d != '\0'; ++d) page = page * 10 + (*d - '0');
   return page;
 }
 
@@ -88,18 +87,15 @@ void readPageEvents() {
   alignas(struct inotify_event) char buffer[4096];
   for (;;) {
     const ssize_t n = read(inotifyFd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(struct inotify_event)) <= n;) {
-      const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+      const struct inotify_event* event =
+          reinterpret_cast<const struct inotify_event*>(buffer + at);
       const int page = event->len > 0 ? pageOfName(event->name) : 0;
       if (page > 0) {
-        if ((event->mask & IN_CLOSE_WRITE) != 0)
-          closedPages.insert(page);
-        if (page > highestBegun)
-          highestBegun = page;
+        if ((event->mask & IN_CLOSE_WRITE) != 0) closedPages.insert(page);
+        if (page > highestBegun) highestBegun = page;
       }
       at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
     }
@@ -109,8 +105,7 @@ void readPageEvents() {
 // Without inotify: the pages that exist tell how far gs has got. Called
 // with `lock` held.
 void lookForPages() {
-  while (entryExists(pageImageName(highestBegun + 1)))
-    ++highestBegun;
+  while (entryExists(pageImageName(highestBegun + 1))) ++highestBegun;
 }
 
 // Whether gs has ended, when no pidfd tells. WNOWAIT leaves it waitable.
@@ -124,19 +119,17 @@ bool endedByLooking() {
 
 // Whether `page` is finished by the signs at hand. Called with `lock` held.
 bool finishedNow(int page) {
-  if (!entryExists(pageImageName(page)))
-    return false;
+  if (!entryExists(pageImageName(page))) return false;
   return closedPages.count(page) != 0 || entryExists(pageImageName(page + 1));
 }
 
 // Stops gs once it is more than one finished page ahead of the page loop,
 // continues it once it is not. Called with `lock` held, by the watcher only.
 void pace() {
-  if (exited)
-    return;
-  bool ahead = pacedPage > 0 && (closedPages.count(pacedPage + 1) != 0 || highestBegun >= pacedPage + 2);
-  if (ahead && waitingForPage)
-    ahead = finishedNow(pacedPage);
+  if (exited) return;
+  bool ahead =
+      pacedPage > 0 && (closedPages.count(pacedPage + 1) != 0 || highestBegun >= pacedPage + 2);
+  if (ahead && waitingForPage) ahead = finishedNow(pacedPage);
   if (ahead && !stopped) {
     stopped = kill(renderPid, SIGSTOP) == 0;
   } else if (!ahead && stopped) {
@@ -149,13 +142,10 @@ void watch(int) {
   const bool looking = inotifyFd < 0 || pidFd < 0;
   for (;;) {
     struct pollfd fds[3] = {{wakeFd, POLLIN, 0}, {inotifyFd, POLLIN, 0}, {pidFd, POLLIN, 0}};
-    if (poll(fds, 3, looking ? kLookEveryMs : -1) < 0 && errno != EINTR)
-      return;
+    if (poll(fds, 3, looking ? kLookEveryMs : -1) < 0 && errno != EINTR) return;
     std::lock_guard<std::mutex> held(lock);
-    if (fds[0].revents != 0)
-      clearCounter(wakeFd);
-    if (quit)
-      return;
+    if (fds[0].revents != 0) clearCounter(wakeFd);
+    if (quit) return;
     if (inotifyFd >= 0)
       readPageEvents();
     else
@@ -170,8 +160,7 @@ void watch(int) {
 }
 
 void closeFd(int* fd) {
-  if (*fd >= 0)
-    close(*fd);
+  if (*fd >= 0) close(*fd);
   *fd = -1;
 }
 
@@ -180,9 +169,9 @@ void closeFd(int* fd) {
 int openPageWatch() {
   closePageWatch();
   inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  if (inotifyFd < 0)
-    return -1;
-  if (inotify_add_watch(inotifyFd, dirLoc.c_str(), IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0) {
+  if (inotifyFd < 0) return -1;
+  if (inotify_add_watch(inotifyFd, dirLoc.c_str(),
+                        IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0) {
     closeFd(&inotifyFd);
     return -1;
   }
@@ -200,20 +189,17 @@ void watchRender(pid_t pid) {
     waitingForPage = false;
   }
 #ifdef SYS_pidfd_open
-  if (pid > 0)
-    pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pid > 0) pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 #endif
   wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   progressFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (pid > 0 && wakeFd >= 0 && progressFd >= 0)
-    watcher = startThreadWithoutSignals(watch, 0);
+  if (pid > 0 && wakeFd >= 0 && progressFd >= 0) watcher = startThreadWithoutSignals(watch, 0);
 }
 
 bool renderExited() {
   std::lock_guard<std::mutex> held(lock);
   // Without a watcher (it could not be started) the page loop looks itself.
-  if (!exited && !watcher.joinable())
-    exited = endedByLooking();
+  if (!exited && !watcher.joinable()) exited = endedByLooking();
   return exited;
 }
 
@@ -225,21 +211,18 @@ bool pageFinished(int page) {
 void pacePages(int page, bool waiting) {
   {
     std::lock_guard<std::mutex> held(lock);
-    if (page == pacedPage && waiting == waitingForPage)
-      return;
+    if (page == pacedPage && waiting == waitingForPage) return;
     pacedPage = page;
     waitingForPage = waiting;
   }
-  if (wakeFd >= 0)
-    signalCounter(wakeFd);
+  if (wakeFd >= 0) signalCounter(wakeFd);
 }
 
 void waitForProgress() {
   struct pollfd fds[2] = {{progressFd, POLLIN, 0}, {cancelWakeFd(), POLLIN, 0}};
   // Without a watcher nothing signals progress: look again shortly.
   poll(fds, 2, watcher.joinable() ? -1 : kLookEveryMs);
-  if (progressFd >= 0)
-    clearCounter(progressFd);
+  if (progressFd >= 0) clearCounter(progressFd);
 }
 
 void closePageWatch() {
@@ -247,15 +230,13 @@ void closePageWatch() {
     {
       std::lock_guard<std::mutex> held(lock);
       quit = true;
-      if (stopped && !exited)
-        kill(renderPid, SIGCONT);
+      if (stopped && !exited) kill(renderPid, SIGCONT);
       stopped = false;
     }
     signalCounter(wakeFd);
     watcher.join();
   }
-  for (int* fd : {&inotifyFd, &pidFd, &wakeFd, &progressFd})
-    closeFd(fd);
+  for (int* fd : {&inotifyFd, &pidFd, &wakeFd, &progressFd}) closeFd(fd);
   std::lock_guard<std::mutex> held(lock);
   closedPages.clear();
   highestBegun = 1;

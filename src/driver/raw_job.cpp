@@ -65,15 +65,13 @@ bool sendAsCrLfLines(const char* data, size_t n, char* out) {
 }  // namespace
 
 void startRawSpill() {
-  if (spillFd >= 0)
-    close(spillFd);
+  if (spillFd >= 0) close(spillFd);
   spillFd = openSpillFile();
   spillFailed = false;
 }
 
 void keepForRaw(const char* data, size_t n) {
-  if (spillFd >= 0 && !spillFailed && !writeAll(spillFd, data, n))
-    spillFailed = true;
+  if (spillFd >= 0 && !spillFailed && !writeAll(spillFd, data, n)) spillFailed = true;
 }
 
 int sendRawJob() {
@@ -88,8 +86,7 @@ int sendRawJob() {
   ssize_t n;
   while (ok && (n = read(spillFd, chunk, sizeof chunk)) != 0) {
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       ok = false;
       break;
     }
@@ -97,12 +94,11 @@ int sendRawJob() {
   }
   close(spillFd);
   spillFd = -1;
-  if (ok)
-    ok = printerWrite("\n", 1) == 0;
-  if (printerFlush() != 0)
-    ok = false;
+  if (ok) ok = printerWrite("\n", 1) == 0;
+  if (printerFlush() != 0) ok = false;
   if (!ok) {
-    reportJobError("the job could not be sent: " + (printerFailed() ? printerFailureText() : "cannot read it back"));
+    reportJobError("the job could not be sent: " +
+                   (printerFailed() ? printerFailureText() : "cannot read it back"));
     return 1;
   }
   return 0;

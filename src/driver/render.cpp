@@ -30,10 +30,14 @@ static_assert(kRenderPageTooLarge == (128 + SIGXFSZ) << 8, "the status of a gs k
 // (the default -1 and 0 included) keeps the page upright.
 int orientationFor(int32_t degrees) {
   switch (degrees) {
-    case 90: return 1;
-    case 180: return 2;
-    case 270: return 3;
-    default: return 0;
+    case 90:
+      return 1;
+    case 180:
+      return 2;
+    case 270:
+      return 3;
+    default:
+      return 0;
   }
 }
 
@@ -54,19 +58,20 @@ constexpr size_t kQuotedMessage = 200;
 
 std::string checkPageGeometry() {
   if (xRes > kMaxResolution)
-    return "the job asks for " + std::to_string(xRes) + " dpi; at most " + std::to_string(kMaxResolution) +
-           " dpi are rendered";
+    return "the job asks for " + std::to_string(xRes) + " dpi; at most " +
+           std::to_string(kMaxResolution) + " dpi are rendered";
   if (pageWid > kMaxPageSide || pageLen > kMaxPageSide)
     return "the job's page of " + std::to_string(pageWid) + " x " + std::to_string(pageLen) +
-           " points is larger than " + std::to_string(kMaxPageSide) + " points (40 inches) on a side";
+           " points is larger than " + std::to_string(kMaxPageSide) +
+           " points (40 inches) on a side";
   return "";
 }
 
 std::string buildRenderCommand() {
   // The "%d" in the output pattern is Ghostscript's: it numbers pages from 1.
-  return "gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " + resolutionPiece() +
-         " -sOutputFile=\"" + pTmpFname + "_%d\" -c \"" + orientationProgram() + "\" -f\"" +
-         saveFname + "\" 2>/dev/null";
+  return "gs -q -dSAFER -sBandListStorage=memory -sDEVICE=pcxmono -dNOPAUSE -dBATCH -dEPSCrop " +
+         resolutionPiece() + " -sOutputFile=\"" + pTmpFname + "_%d\" -c \"" + orientationProgram() +
+         "\" -f\"" + saveFname + "\" 2>/dev/null";
 }
 
 std::vector<std::string> buildRenderArguments() {
@@ -86,13 +91,11 @@ std::vector<std::string> buildRenderArguments() {
 }
 
 pid_t startRender() {
-  if (bDebug)
-    writeRenderCommandBlock(buildRenderCommand());
+  if (bDebug) writeRenderCommandBlock(buildRenderCommand());
 
   const std::vector<std::string> args = buildRenderArguments();
   std::vector<char*> argv;
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   // In its safe mode Ghostscript lets a job read and write nothing but the
@@ -117,9 +120,9 @@ pid_t startRender() {
   // job's own directory: gs reports PostScript errors on standard output, and
   // nothing but the job stream may reach the printer; the first error is
   // named when the job fails.
-  int messages = open(renderMessagesPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (messages < 0)
-    messages = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int messages = open(renderMessagesPath().c_str(),
+                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (messages < 0) messages = open("/dev/null", O_WRONLY | O_CLOEXEC);
   // The child is replaced
   // by gs (or ends) without running any of this process's code, so buffered
   // output is neither written twice nor flushed here: the printer stream may
@@ -131,15 +134,13 @@ pid_t startRender() {
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid != 0) {
-    if (messages >= 0)
-      close(messages);
+    if (messages >= 0) close(messages);
     return pid > 0 ? pid : -1;
   }
   for (const int cancel : {SIGTERM, SIGINT, SIGHUP})
     signal(cancel, SIG_DFL);  // until exec, a cancel ends the child plainly
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent)
-    _exit(kNotStartedExit);  // the filter is gone already
+  if (getppid() != parent) _exit(kNotStartedExit);  // the filter is gone already
   if (messages < 0 || dup2(messages, STDOUT_FILENO) < 0 || dup2(messages, STDERR_FILENO) < 0)
     _exit(kNotStartedExit);
   // Page images are the customer's: nobody else may read them, whatever the
@@ -158,26 +159,21 @@ pid_t startRender() {
 }
 
 int waitRender(pid_t pid) {
-  if (pid <= 0)
-    return kRenderNotStarted;
+  if (pid <= 0) return kRenderNotStarted;
   int waitStatus = 0;
   pid_t done;
   do {
     done = waitpid(pid, &waitStatus, 0);
   } while (done == -1 && errno == EINTR);
-  if (done == -1)
-    return kRenderNotStarted;
-  if (WIFEXITED(waitStatus))
-    return WEXITSTATUS(waitStatus) << 8;
-  if (WIFSIGNALED(waitStatus))
-    return (128 + WTERMSIG(waitStatus)) << 8;
+  if (done == -1) return kRenderNotStarted;
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus) << 8;
+  if (WIFSIGNALED(waitStatus)) return (128 + WTERMSIG(waitStatus)) << 8;
   return kRenderNotStarted;
 }
 
 int finishRender(pid_t pid) {
   const int status = waitRender(pid);
-  if (bDebug)
-    writeReturnCodeBlock(status);
+  if (bDebug) writeReturnCodeBlock(status);
   return status;
 }
 
@@ -186,13 +182,11 @@ std::string firstRenderError() {
   char text[65536];
   size_t length = 0;
   const int fd = open(renderMessagesPath().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return "";
+  if (fd < 0) return "";
   ssize_t n;
   while (length < sizeof text && (n = read(fd, text + length, sizeof text - length)) != 0) {
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       break;
     }
     length += static_cast<size_t>(n);
@@ -206,32 +200,24 @@ std::string firstRenderError() {
     std::string line(text + at, stop - at);
     const size_t start = line.find_first_not_of(" \t*");
     line = start == std::string::npos ? "" : line.substr(start);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
-      line.pop_back();
-    if (first.empty())
-      first = line;
-    if (line.find("rror") != std::string::npos)
-      chosen = line;
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    if (first.empty()) first = line;
+    if (line.find("rror") != std::string::npos) chosen = line;
     at = stop + 1;
   }
-  if (chosen.empty())
-    chosen = first;
-  if (chosen.size() > kQuotedMessage)
-    chosen = chosen.substr(0, kQuotedMessage) + "...";
+  if (chosen.empty()) chosen = first;
+  if (chosen.size() > kQuotedMessage) chosen = chosen.substr(0, kQuotedMessage) + "...";
   for (char& c : chosen)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-      c = ' ';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   return chosen;
 }
 
 int searchDir(const std::string& dir, const std::string& prefix) {
   DIR* d = opendir(dir.c_str());
-  if (d == nullptr)
-    return 0;
+  if (d == nullptr) return 0;
   int count = 0;
   while (const struct dirent* entry = readdir(d)) {
-    if (strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
-      ++count;
+    if (strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) ++count;
   }
   closedir(d);
   return count;

@@ -28,8 +28,7 @@ int markFailed(int err) {
 }  // namespace
 
 void guardPrinterOutput() {
-  if (fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF)
-    return;
+  if (fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF) return;
   const int fd = open("/dev/null", O_RDONLY);
   if (fd >= 0 && fd != STDOUT_FILENO) {
     dup2(fd, STDOUT_FILENO);
@@ -38,35 +37,28 @@ void guardPrinterOutput() {
 }
 
 int printerWrite(const void* data, size_t n) {
-  if (failed)
-    return -1;
-  if (n == 0)
-    return 0;
+  if (failed) return -1;
+  if (n == 0) return 0;
   errno = 0;
-  if (fwrite(data, 1, n, stdout) != n)
-    return markFailed(errno);
+  if (fwrite(data, 1, n, stdout) != n) return markFailed(errno);
   return 0;
 }
 
 int printerPrintf(const char* format, ...) {
-  if (failed)
-    return -1;
+  if (failed) return -1;
   va_list args;
   va_start(args, format);
   errno = 0;
   const int n = vfprintf(stdout, format, args);
   va_end(args);
-  if (n < 0)
-    return markFailed(errno);
+  if (n < 0) return markFailed(errno);
   return 0;
 }
 
 int printerFlush() {
-  if (failed)
-    return -1;
+  if (failed) return -1;
   errno = 0;
-  if (fflush(stdout) != 0 || ferror(stdout))
-    return markFailed(errno);
+  if (fflush(stdout) != 0 || ferror(stdout)) return markFailed(errno);
   return 0;
 }
 

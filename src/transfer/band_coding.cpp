@@ -38,12 +38,12 @@ struct PageBands {
   int32_t bands = 0;
   int32_t slots = 0;
   unsigned char* slotBytes = nullptr;  // per slot: the band, then its coded form
-  int32_t ready[kMaxSlots];  // per slot: the band coded into it, or -1
-  int result[kMaxSlots];     // per slot: Encode's result
-  bool whole[kMaxSlots];     // per slot: the file gave every byte of the band
-  int32_t nextClaim = 0;     // next band nobody has claimed yet
-  int32_t handedOver = 0;    // bands given to the sink so far
-  int32_t coding = 0;        // bands claimed and not yet coded
+  int32_t ready[kMaxSlots];            // per slot: the band coded into it, or -1
+  int result[kMaxSlots];               // per slot: Encode's result
+  bool whole[kMaxSlots];               // per slot: the file gave every byte of the band
+  int32_t nextClaim = 0;               // next band nobody has claimed yet
+  int32_t handedOver = 0;              // bands given to the sink so far
+  int32_t coding = 0;                  // bands claimed and not yet coded
   bool stop = false;
 };
 
@@ -54,20 +54,21 @@ namespace {
 std::mutex* lock = nullptr;
 std::condition_variable* workWaiting = nullptr;  // a band can be claimed
 std::condition_variable* bandReady = nullptr;    // a band was coded
-PageBands* current = nullptr;  // the page being sent
-int helpers = -1;  // helpers taking part
-int started = 0;   // helper threads running
+PageBands* current = nullptr;                    // the page being sent
+int helpers = -1;                                // helpers taking part
+int started = 0;                                 // helper threads running
 bool memoryFailing = false;
 
 int coresAvailable() {
   cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0)
-    return CPU_COUNT(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
   const long online = sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<int>(online) : 1;
 }
 
-int32_t bandCount(int32_t size, int32_t bandSize) { return size / bandSize + (size % bandSize != 0); }
+int32_t bandCount(int32_t size, int32_t bandSize) {
+  return size / bandSize + (size % bandSize != 0);
+}
 
 // Length of the band starting at `start`: the last one may be short.
 int32_t bandLength(int32_t size, int32_t start, int32_t bandSize) {
@@ -90,8 +91,7 @@ int loadAndCode(const PageBands& page, int32_t band, bool* whole) {
   const int32_t length = bandLength(page.size, start, page.bandSize);
   unsigned char* raw = slotOf(page, band);
   const int32_t got = readImageBytes(page.fd, raw, length, start);
-  if (got < length)
-    memset(raw + got, 0, static_cast<size_t>(length - got));
+  if (got < length) memset(raw + got, 0, static_cast<size_t>(length - got));
   *whole = got == length;
   return Encode(length, raw, 2 * page.bandSize, raw + page.bandSize);
 }
@@ -141,17 +141,16 @@ void startHelpers() {
     workWaiting = new std::condition_variable;
     bandReady = new std::condition_variable;
   }
-  for (; started < helpers; started++)
-    startThreadWithoutSignals(helperLoop, started).detach();
+  for (; started < helpers; started++) startThreadWithoutSignals(helperLoop, started).detach();
 }
 
 // A page of `slots` slots for the file open as `fd`; nullptr when memory
 // cannot be had.
 PageBands* newPageBands(int fd, const struct stat& info, int32_t bandSize, int slots) {
   PageBands* page = new (std::nothrow) PageBands;
-  if (page == nullptr)
-    return nullptr;
-  page->slotBytes = static_cast<unsigned char*>(allocatePageMemory(static_cast<size_t>(slots) * slotSize(bandSize)));
+  if (page == nullptr) return nullptr;
+  page->slotBytes = static_cast<unsigned char*>(
+      allocatePageMemory(static_cast<size_t>(slots) * slotSize(bandSize)));
   if (page->slotBytes == nullptr) {
     delete page;
     return nullptr;
@@ -161,8 +160,7 @@ PageBands* newPageBands(int fd, const struct stat& info, int32_t bandSize, int s
   page->bandSize = bandSize;
   page->bands = bandCount(page->size, bandSize);
   page->slots = slots;
-  for (int32_t slot = 0; slot < slots; slot++)
-    page->ready[slot] = -1;
+  for (int32_t slot = 0; slot < slots; slot++) page->ready[slot] = -1;
   return page;
 }
 
@@ -185,8 +183,7 @@ bool codeInOrder(PageBands* page, BandSink sink) {
     bool read = false;
     const int c = loadAndCode(*page, band, &read);
     whole = whole && read;
-    if (!sink(codedBand(*page, band, c)))
-      break;
+    if (!sink(codedBand(*page, band, c))) break;
   }
   freePageBands(page);
   return whole;
@@ -197,7 +194,8 @@ bool codeInOrder(PageBands* page, BandSink sink) {
 int bandCodingHelpers() {
   if (helpers < 0) {
     const char* forced = getenv("VORMEL_CODER_THREADS");
-    if (forced != nullptr && forced[0] >= '0' && forced[0] <= '0' + kMaxHelpers && forced[1] == '\0') {
+    if (forced != nullptr && forced[0] >= '0' && forced[0] <= '0' + kMaxHelpers &&
+        forced[1] == '\0') {
       helpers = forced[0] - '0';
     } else {
       // One core is Ghostscript's and one this process's own thread's; the
@@ -205,8 +203,7 @@ int bandCodingHelpers() {
       // slow the rendering down as much as it speeds the coding up.
       const int cores = coresAvailable();
       helpers = cores - 2 < kMaxHelpers ? cores - 2 : kMaxHelpers;
-      if (helpers < 0)
-        helpers = 0;
+      if (helpers < 0) helpers = 0;
     }
   }
   return helpers;
@@ -215,8 +212,7 @@ int bandCodingHelpers() {
 void setBandCodingHelpers(int count) {
   // Helpers read the count under the lock when they wake.
   std::unique_lock<std::mutex> held;
-  if (lock != nullptr)
-    held = std::unique_lock<std::mutex>(*lock);
+  if (lock != nullptr) held = std::unique_lock<std::mutex>(*lock);
   helpers = count < 0 ? 0 : count > kMaxHelpers ? kMaxHelpers : count;
 }
 
@@ -224,10 +220,8 @@ int32_t readImageBytes(int fd, unsigned char* to, int32_t length, off_t offset) 
   int32_t done = 0;
   while (done < length) {
     const ssize_t n = pread(fd, to + done, static_cast<size_t>(length - done), offset + done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
     done += static_cast<int32_t>(n);
   }
   return done;
@@ -241,16 +235,15 @@ PageBands* openPageBands(int fd, const struct stat& info, int32_t bandSize) {
   assert(info.st_size >= 0 && info.st_size <= INT32_MAX && bandSize > 0);
   // Alone, or with a single band, there is nothing to share out: one slot,
   // coded on the calling thread.
-  const bool alone = bandCodingHelpers() == 0 || bandCount(static_cast<int32_t>(info.st_size), bandSize) < 2;
+  const bool alone =
+      bandCodingHelpers() == 0 || bandCount(static_cast<int32_t>(info.st_size), bandSize) < 2;
   PageBands* page = newPageBands(fd, info, bandSize, alone ? 1 : 2 * (helpers + 1));
-  if (page != nullptr && !alone && started < helpers)
-    startHelpers();
+  if (page != nullptr && !alone && started < helpers) startHelpers();
   return page;
 }
 
 bool codeBands(PageBands* page, BandSink sink) {
-  if (page->slots == 1)
-    return codeInOrder(page, sink);
+  if (page->slots == 1) return codeInOrder(page, sink);
 
   bool whole = true;
   std::unique_lock<std::mutex> held(*lock);
@@ -272,8 +265,7 @@ bool codeBands(PageBands* page, BandSink sink) {
     const bool more = sink(coded);
     held.lock();
     page->handedOver = band + 1;
-    if (!more)
-      break;
+    if (!more) break;
     workWaiting->notify_all();
   }
   // No helper may still read the file or write a slot once we return.

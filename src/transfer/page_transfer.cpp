@@ -15,8 +15,8 @@
 
 #include "diagnostics/error_log.h"
 #include "state/job_settings.h"
-#include "transfer/band_coding.h"
 #include "state/printer_output.h"
+#include "transfer/band_coding.h"
 
 namespace {
 
@@ -71,8 +71,7 @@ bool sendRawPage(int fd, int32_t size, unsigned char* chunk) {
 // FIFO, and only a regular file; -1 otherwise.
 int openPageImage(const char* path, struct stat* info) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0)
-    return -1;
+  if (fd < 0) return -1;
   if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
     close(fd);
     return -1;
@@ -86,8 +85,7 @@ int openPageImage(const char* path, struct stat* info) {
 int outputFile(const char* path) {
   struct stat info;
   const int fd = openPageImage(path, &info);
-  if (fd < 0)
-    return kPageUnreadable;
+  if (fd < 0) return kPageUnreadable;
 
   // The size travels as a 32-bit signed count: an image of 2^31 bytes or more
   // cannot be announced and is not sent.
@@ -120,12 +118,10 @@ int outputFile(const char* path) {
   // ENDPCX ends with a line feed only.
   printerPrintf("ENDPCX\n");
   printerPrintf("PRINT\r\n");
-  if (printerFailed())
-    return kPagePrinterFailed;
+  if (printerFailed()) return kPagePrinterFailed;
   // The frame is whole, but the file did not give the bytes announced: the
   // page is not counted as sent and its image stays for the caller.
-  if (!whole)
-    return kPageUnreadable;
+  if (!whole) return kPageUnreadable;
 
   if (!bDebug && remove(path) != 0)
     logMsg(true, std::string("ERROR-1 ... unable to remove file [") + path + "]");

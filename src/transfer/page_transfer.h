@@ -7,9 +7,10 @@
 constexpr int kBandSize = 32768;
 
 // Results of outputFile other than 0.
-constexpr int kPageUnreadable = 1;    // cannot be opened or read, is 2^31 bytes or more, or reads short
-constexpr int kPageNoMemory = 2;      // memory for the page cannot be had (nothing written)
-constexpr int kPagePrinterFailed = 3; // standard output failed while or before sending
+constexpr int kPageUnreadable =
+    1;                            // cannot be opened or read, is 2^31 bytes or more, or reads short
+constexpr int kPageNoMemory = 2;  // memory for the page cannot be had (nothing written)
+constexpr int kPagePrinterFailed = 3;  // standard output failed while or before sending
 
 // Sends the page image at `path`: "REPEAT;1", "PCX<size>;ROW1", the bands
 // (compressed only when that is shorter; one line-feed-ended COMP0 band in raw

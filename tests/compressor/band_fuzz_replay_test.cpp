@@ -1,7 +1,7 @@
 // Replays the committed fuzz corpus of the band coder through the fuzz
 // target, so every case found once stays checked.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>

@@ -33,10 +33,12 @@ void checkBand(const uint8_t* data, size_t size) {
   require(got >= 4 && got <= (len > 4 ? len : 4), "result out of bounds", size);
 
   const std::vector<uint8_t> complete = completeStream(band, false);
-  require(complete == completeStream(band, true), "complete stream differs from the reference coder", size);
+  require(complete == completeStream(band, true),
+          "complete stream differs from the reference coder", size);
   std::vector<uint8_t> decoded;
   BandDecodeError error;
-  require(decodeBand(complete.data(), complete.size(), &decoded, &error), "decoder refused a complete stream", size);
+  require(decodeBand(complete.data(), complete.size(), &decoded, &error),
+          "decoder refused a complete stream", size);
   require(decoded == band, "complete stream does not decode back", size);
 }
 

@@ -33,8 +33,11 @@ bool endsWith(const std::string& text, const std::string& tail) {
 struct FrontEnd {
   ScratchDir dir{"vcfront", 0755};
   std::vector<std::pair<std::string, std::string>> env(const std::string& mode) const {
-    return {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", kFake}, {"FAKE_VORMEL_DIR", dir.path},
-            {"FAKE_VORMEL_MODE", mode}, {"TMPDIR", dir.path}};
+    return {{"PPD", kPpd},
+            {"VORMEL_CUPS_PROGRAM", kFake},
+            {"FAKE_VORMEL_DIR", dir.path},
+            {"FAKE_VORMEL_MODE", mode},
+            {"TMPDIR", dir.path}};
   }
   // The spooler's arguments; the job comes as a file argument unless `viaStdin`.
   ChildResult run(const std::string& options, const std::string& mode = "stream",
@@ -50,7 +53,8 @@ struct FrontEnd {
   std::string args() const {
     std::string text = readFile(dir.path + "/args");
     const std::string capture = "-dir\n" + dir.path + "\n";
-    return endsWith(text, capture) ? text.substr(0, text.size() - capture.size()) : "(no -dir)\n" + text;
+    return endsWith(text, capture) ? text.substr(0, text.size() - capture.size())
+                                   : "(no -dir)\n" + text;
   }
   std::string input() const { return readFile(dir.path + "/stdin"); }
 };
@@ -96,7 +100,8 @@ TEST(FrontEnd, marked_choices_become_option_words_and_nothing_else) {
        "-peel\n-noslashzero\n-normOrient\n-normImage\n"},
       // Unknown options, free text and the resolution or size give no words.
       {"foo=-debug bar=-raw Resolution=300dpi PageSize=w144h72", ""},
-      {"Sensing=Mark Sensing=NoGap PauseMode=EachLabel MediaHandling=CutJob", "-cutjob\n-nogap\n-labelpause\n"},
+      {"Sensing=Mark Sensing=NoGap PauseMode=EachLabel MediaHandling=CutJob",
+       "-cutjob\n-nogap\n-labelpause\n"},
       {"Sensing=AdvancedGap MediaHandling=Continuous MediaHandling=TearOffStrip",
        "-tearoffstrip\n-advgap\n"},
   };
@@ -142,9 +147,11 @@ TEST(FrontEnd, job_is_fed_between_the_label_prolog_and_the_label_size_from_file_
     // The job as it came, its unterminated last line ended.
     EXPECT_EQ(fed.job, kJob + "\n") << "stdin " << viaStdin;
     // The label is 2 x 1 inch whatever the job's orientation, at the model's 300 dpi.
-    EXPECT_NE(fed.prolog.find("\n<< /HWResolution [300 300] >> setpagedevice\n"), std::string::npos);
+    EXPECT_NE(fed.prolog.find("\n<< /HWResolution [300 300] >> setpagedevice\n"),
+              std::string::npos);
     EXPECT_NE(fed.prolog.find("/PageSize [144 72]"), std::string::npos) << fed.prolog;
-    EXPECT_EQ(fed.trailer, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n");
+    EXPECT_EQ(fed.trailer,
+              "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n");
   }
   struct Row {
     const char* options;
@@ -164,13 +171,15 @@ TEST(FrontEnd, job_is_fed_between_the_label_prolog_and_the_label_size_from_file_
     FrontEnd fe;
     const ChildResult r = fe.run(row.options);
     EXPECT_EQ(r.exitStatus, 0) << row.options << "\n" << r.err;
-    EXPECT_TRUE(endsWith(fe.input(), row.boundingBox)) << row.options << "\n" << splitFed(fe.input()).trailer;
+    EXPECT_TRUE(endsWith(fe.input(), row.boundingBox)) << row.options << "\n"
+                                                       << splitFed(fe.input()).trailer;
   }
 }
 
 // A PDF as the spooler's PDF filter hands it on: laid on the label already,
 // and without a final line feed.
-const std::string kPdfJob = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n%%EOF";
+const std::string kPdfJob =
+    "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n%%EOF";
 
 TEST(FrontEnd, pdf_job_is_fed_alone_then_the_label_size_from_file_or_stdin) {
   struct Row {
@@ -181,8 +190,10 @@ TEST(FrontEnd, pdf_job_is_fed_alone_then_the_label_size_from_file_or_stdin) {
   const Row rows[] = {
       {"", false, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 288 432\n"},
       {"", true, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 288 432\n"},
-      {"PageSize=w144h72 landscape", true, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n"},
-      {"media=Custom.62x40mm", false, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 176 113\n"},
+      {"PageSize=w144h72 landscape", true,
+       "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n"},
+      {"media=Custom.62x40mm", false,
+       "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 176 113\n"},
   };
   for (const Row& row : rows) {
     FrontEnd fe;
@@ -204,8 +215,9 @@ TEST(FrontEnd, job_shorter_than_the_pdf_header_is_fed_as_postscript) {
     FrontEnd fe;
     const ChildResult r = fe.run("", "stream", "t", true, job);
     EXPECT_EQ(r.exitStatus, 0) << job << "\n" << r.err;
-    const std::string expected =
-        labelProlog(page) + job + (job.empty() || job.back() == '\n' ? "" : "\n") + labelTrailer(page);
+    const std::string expected = labelProlog(page) + job +
+                                 (job.empty() || job.back() == '\n' ? "" : "\n") +
+                                 labelTrailer(page);
     EXPECT_EQ(describeDifference(expected, fe.input()), "") << job;
   }
 }
@@ -223,10 +235,13 @@ TEST(FrontEnd, pdf_job_is_turned_by_vormel_only_where_the_page_keeps_its_size) {
       {"Rotation=90 PageSize=w288h288", "-rotate\n90\n", ""},
       {"Rotation=270 media=w216h216", "-rotate\n270\n", ""},
       {"Rotation=90", nullptr,
-       "ERROR: a PDF job is not turned by 90 degrees on a label that is not square (4 x 6 in); print it "
-       "with -o Rotation=PrinterDefault -o orientation-requested=4 -o nopdfAutoRotate -o print-scaling=fit"},
+       "ERROR: a PDF job is not turned by 90 degrees on a label that is not square (4 x 6 in); "
+       "print it "
+       "with -o Rotation=PrinterDefault -o orientation-requested=4 -o nopdfAutoRotate -o "
+       "print-scaling=fit"},
       {"Rotation=270 PageSize=w144h72", nullptr,
-       "ERROR: a PDF job is not turned by 270 degrees on a label that is not square (2 x 1 in); print it "
+       "ERROR: a PDF job is not turned by 270 degrees on a label that is not square (2 x 1 in); "
+       "print it "
        "with -o Rotation=PrinterDefault -o orientation-requested=5"},
   };
   for (const Row& row : rows) {
@@ -256,14 +271,17 @@ TEST(FrontEnd, size_choice_or_resolution_the_queue_cannot_print_is_refused_befor
   };
   const Row rows[] = {
       {"PageSize=bogus", "ERROR: the label size \"bogus\" is not known to this printer"},
-      {"media=iso_a4_210x297mm", "ERROR: the label size \"iso_a4_210x297mm\" (8.27 x 11.69 in) is not offered"},
+      {"media=iso_a4_210x297mm",
+       "ERROR: the label size \"iso_a4_210x297mm\" (8.27 x 11.69 in) is not offered"},
       {"media=Letter", "ERROR: the label size \"Letter\" (8.5 x 11 in) is not offered"},
-      {"PageSize=Custom.5x3in", "ERROR: the custom label size 5 x 3 in is outside what this printer takes: "
-                                "0.5 to 4.1 in wide, 0.25 to 40 in long"},
+      {"PageSize=Custom.5x3in",
+       "ERROR: the custom label size 5 x 3 in is outside what this printer takes: "
+       "0.5 to 4.1 in wide, 0.25 to 40 in long"},
       {"PageSize=Custom.4x41in", "ERROR: the custom label size 4 x 41 in is outside"},
       {"media=Custom.4x0.1in", "ERROR: the custom label size 4 x 0.1 in is outside"},
       {"Darkness=97", "ERROR: \"97\" is not a choice of this printer's Darkness (Darkness)"},
-      {"PrintSpeed=abc", "ERROR: \"abc\" is not a choice of this printer's Print Speed (PrintSpeed)"},
+      {"PrintSpeed=abc",
+       "ERROR: \"abc\" is not a choice of this printer's Print Speed (PrintSpeed)"},
       {"MediaHandling=-raw", "ERROR: \"-raw\" is not a choice of this printer's Media Handling"},
       {"Rotation=45", "ERROR: \"45\" is not a choice of this printer's Rotate Image (Rotation)"},
       {"Resolution=600dpi", "ERROR: this printer prints at 300 dpi only, not at \"600dpi\""},
@@ -285,8 +303,11 @@ TEST(FrontEnd, capture_directory_is_the_spoolers_temporary_directory_when_absolu
     const char* tmpdir;  // nullptr: not set
     bool passed;
   };
-  const Row rows[] = {{"/var/spool/cups/tmp", true}, {nullptr, false}, {"", false},
-                      {"relative/tmp", false}, {"-raw", false}};
+  const Row rows[] = {{"/var/spool/cups/tmp", true},
+                      {nullptr, false},
+                      {"", false},
+                      {"relative/tmp", false},
+                      {"-raw", false}};
   for (const Row& row : rows) {
     FrontEnd fe;
     const std::string job = fe.dir.path + "/job.ps";
@@ -294,7 +315,8 @@ TEST(FrontEnd, capture_directory_is_the_spoolers_temporary_directory_when_absolu
     std::vector<std::pair<std::string, std::string>> env = fe.env("stream");
     env.pop_back();  // TMPDIR
     if (row.tmpdir != nullptr) env.emplace_back("TMPDIR", row.tmpdir);
-    const std::vector<std::string> argv = {VORMEL_CUPS_BIN, "17", "alice", "t", "1", "MediaHandling=Peel", job};
+    const std::vector<std::string> argv = {VORMEL_CUPS_BIN,      "17", "alice", "t", "1",
+                                           "MediaHandling=Peel", job};
     const ChildResult r =
         row.tmpdir == nullptr
             ? runChild(commandSpec({"/usr/bin/env", "-u", "TMPDIR", argv[0], argv[1], argv[2],
@@ -316,10 +338,12 @@ TEST(FrontEnd, self_test_command_prints_a_label_and_other_commands_are_refused) 
   };
   const Row rows[] = {
       {"#CUPS-COMMAND\nPrintSelfTestPage\n", true, "INFO: Sent 2 label(s) to the printer"},
-      {"#CUPS-COMMAND\n# comment\n\n  PrintSelfTestPage  \n", true, "INFO: Printing a self-test label"},
+      {"#CUPS-COMMAND\n# comment\n\n  PrintSelfTestPage  \n", true,
+       "INFO: Printing a self-test label"},
       {"#CUPS-COMMAND\nClean all\n", false,
        "ERROR: this printer has no command \"Clean\"; it offers only PrintSelfTestPage"},
-      {"#CUPS-COMMAND\nReportLevels\n", false, "ERROR: this printer has no command \"ReportLevels\""},
+      {"#CUPS-COMMAND\nReportLevels\n", false,
+       "ERROR: this printer has no command \"ReportLevels\""},
       {"#CUPS-COMMAND\n", false, "ERROR: the command file holds no command"},
       {"PrintSelfTestPage\n", false, "ERROR: the command file does not begin with #CUPS-COMMAND"},
   };
@@ -350,7 +374,8 @@ TEST(FrontEnd, self_test_command_prints_a_label_and_other_commands_are_refused) 
     for (const char* text : {"(Queue: shelf-labels)", "(Label: 2 x 1 in \\(w144h72\\))",
                              "(300 dpi, 600 x 300 dots)", "(Settings: -peel)", "showpage"})
       EXPECT_NE(fed.job.find(text), std::string::npos) << text << "\n" << fed.job;
-    EXPECT_EQ(fed.trailer, "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n");
+    EXPECT_EQ(fed.trailer,
+              "<< /HWResolution [300 300] >> setpagedevice\n%%BoundingBox: 0 0 144 72\n");
   }
 }
 
@@ -390,7 +415,8 @@ TEST(FrontEnd, setup_failures_are_errors) {
   };
   const Case cases[] = {
       {{VORMEL_CUPS_BIN, "1", "u", "t", "1"}, fe.env("stream"), "Usage:"},
-      {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", job}, {{"PPD", "/nonexistent.ppd"}},
+      {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", job},
+       {{"PPD", "/nonexistent.ppd"}},
        "ERROR: cannot read the printer description"},
       {{VORMEL_CUPS_BIN, "1", "u", "t", "1", "", job},
        {{"PPD", kPpd}, {"VORMEL_CUPS_PROGRAM", fe.dir.path + "/missing"}},
@@ -500,7 +526,8 @@ TEST(FrontEnd, every_cancel_signal_is_passed_on_and_vormel_finishes_its_trailer)
     EXPECT_TRUE(endsWith(readFile(out), kTrailer)) << signalNumber;
     EXPECT_EQ(readFile(err).find("PAGE: 2"), std::string::npos) << signalNumber;
     // A cancel is not an error: one INFO line with the labels sent.
-    EXPECT_NE(readFile(err).find("INFO: Job cancelled after 1 label(s) were sent\n"), std::string::npos)
+    EXPECT_NE(readFile(err).find("INFO: Job cancelled after 1 label(s) were sent\n"),
+              std::string::npos)
         << readFile(err);
     EXPECT_EQ(countErrorLines(readFile(err)), 0) << readFile(err);
   }

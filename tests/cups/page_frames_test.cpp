@@ -1,10 +1,10 @@
 // The page scanner of the relay: pages are counted at their PRINT line only,
 // band data is skipped by its announced length, however the stream is cut.
+#include "page_frames.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "page_frames.h"
 
 namespace {
 

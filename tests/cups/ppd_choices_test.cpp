@@ -53,13 +53,17 @@ TEST(PpdChoices, each_model_names_its_own_resolution_and_differs_in_nothing_else
     const ppd_attr_t* res = ppdFindAttr(file.ppd, "DefaultResolution", nullptr);
     ASSERT_NE(res, nullptr) << dpi;
     EXPECT_EQ(std::string(res->value), std::to_string(dpi) + "dpi");
-    EXPECT_EQ(ppdFindOption(file.ppd, "Resolution"), nullptr) << "a resolution choice the model cannot print";
-    EXPECT_NE(std::string(file.ppd->nickname).find(std::to_string(dpi) + " dpi"), std::string::npos);
+    EXPECT_EQ(ppdFindOption(file.ppd, "Resolution"), nullptr)
+        << "a resolution choice the model cannot print";
+    EXPECT_NE(std::string(file.ppd->nickname).find(std::to_string(dpi) + " dpi"),
+              std::string::npos);
     // Apart from the resolution and the names, the descriptions are the same text.
     std::string text = readFile(ppdPath(dpi));
     const std::string d = std::to_string(dpi);
-    const std::pair<std::string, std::string> names[] = {
-        {d + "dpi", "300dpi"}, {d + " dpi", "300 dpi"}, {"VORML" + d, "VORML300"}, {"vormel-" + d, "vormel-300"}};
+    const std::pair<std::string, std::string> names[] = {{d + "dpi", "300dpi"},
+                                                         {d + " dpi", "300 dpi"},
+                                                         {"VORML" + d, "VORML300"},
+                                                         {"vormel-" + d, "vormel-300"}};
     for (const auto& name : names)
       for (size_t at = text.find(name.first); at != std::string::npos;
            at = text.find(name.first, at + name.second.size()))
@@ -133,11 +137,11 @@ TEST(PpdChoices, choices_reach_every_printer_setting_word) {
     }
   }
   const std::set<std::string> expected = {
-      "-cont", "-cutlabel", "-cutjob", "-peel", "-tearoff", "-tearoffstrip", "-rewind",
-      "-labelpercut", "-gap", "-mark", "-nogap", "-advgap", "-advnotch", "-tm", "-dt",
-      "-pauseoff", "-labelpause", "-batchpause", "-batchsize", "-noslashzero", "-slashzero",
-      "-normOrient", "-invertOrient", "-normImage", "-mirrorImage", "-speed", "-slew",
-      "-intensity", "-tearoffset"};
+      "-cont",        "-cutlabel",    "-cutjob",    "-peel",       "-tearoff",      "-tearoffstrip",
+      "-rewind",      "-labelpercut", "-gap",       "-mark",       "-nogap",        "-advgap",
+      "-advnotch",    "-tm",          "-dt",        "-pauseoff",   "-labelpause",   "-batchpause",
+      "-batchsize",   "-noslashzero", "-slashzero", "-normOrient", "-invertOrient", "-normImage",
+      "-mirrorImage", "-speed",       "-slew",      "-intensity",  "-tearoffset"};
   EXPECT_EQ(seen, expected);
 }
 
@@ -149,11 +153,19 @@ TEST(PpdChoices, label_stocks_cover_the_whole_label_within_the_print_heads_width
     float width, length;
   };
   // Inch and metric stocks from the smallest to the longest, and the default.
-  const Size sizes[] = {{"w72h36", 72, 36},       {"w72h72", 72, 72},        {"w144h72", 144, 72},
-                        {"w216h144", 216, 144},   {"w252h81", 252, 81},      {"w288h216", 288, 216},
-                        {"w288h288", 288, 288},   {"w288h432", 288, 432},    {"w288h576", 288, 576},
-                        {"w283h425", 283.46f, 425.2f}, {"w176h82", 175.75f, 82.2f},
-                        {"w176h283", 175.75f, 283.46f}, {"w292h564", 291.97f, 564.09f}};
+  const Size sizes[] = {{"w72h36", 72, 36},
+                        {"w72h72", 72, 72},
+                        {"w144h72", 144, 72},
+                        {"w216h144", 216, 144},
+                        {"w252h81", 252, 81},
+                        {"w288h216", 288, 216},
+                        {"w288h288", 288, 288},
+                        {"w288h432", 288, 432},
+                        {"w288h576", 288, 576},
+                        {"w283h425", 283.46f, 425.2f},
+                        {"w176h82", 175.75f, 82.2f},
+                        {"w176h283", 175.75f, 283.46f},
+                        {"w292h564", 291.97f, 564.09f}};
   for (const Size& s : sizes) {
     const ppd_size_t* size = ppdPageSize(file.ppd, s.name);
     ASSERT_NE(size, nullptr) << s.name;
@@ -170,7 +182,8 @@ TEST(PpdChoices, label_stocks_cover_the_whole_label_within_the_print_heads_width
     if (strcmp(size.name, "Custom") == 0) continue;
     ++named;
     char expectedName[48];
-    snprintf(expectedName, sizeof expectedName, "w%dh%d", int(size.width + 0.5f), int(size.length + 0.5f));
+    snprintf(expectedName, sizeof expectedName, "w%dh%d", int(size.width + 0.5f),
+             int(size.length + 0.5f));
     EXPECT_STREQ(size.name, expectedName);
     EXPECT_EQ(size.left, 0) << size.name;
     EXPECT_EQ(size.bottom, 0) << size.name;
@@ -183,7 +196,7 @@ TEST(PpdChoices, label_stocks_cover_the_whole_label_within_the_print_heads_width
   EXPECT_LE(named, 60);
   EXPECT_NEAR(file.ppd->custom_max[0], 295.2, 0.01);  // 4.1 in
   EXPECT_NEAR(file.ppd->custom_min[0], 36, 0.01);
-  EXPECT_NEAR(file.ppd->custom_max[1], 2880, 0.01);   // 40 in
+  EXPECT_NEAR(file.ppd->custom_max[1], 2880, 0.01);  // 40 in
   EXPECT_NEAR(file.ppd->custom_min[1], 18, 0.01);
 }
 

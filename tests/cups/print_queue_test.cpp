@@ -28,7 +28,8 @@ namespace {
 using Env = std::vector<std::pair<std::string, std::string>>;
 
 const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
-const char* const kTrailer = "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
+const char* const kTrailer =
+    "WINDRVEND\r\n!QXR_SETUP\r\nWINMODE-END\r\nRESTORESTATE\r\nQXR_END\r\n";
 
 // The decimal number that follows `prefix` in `text` (from `from` on), or -1.
 int numberAfter(const std::string& text, const std::string& prefix, size_t from = 0) {
@@ -50,14 +51,14 @@ bool copyExecutable(const std::string& from, const std::string& to) {
 // The private scheduler shared by the tests of this suite.
 struct Server {
   std::unique_ptr<ScratchDir> root;
-  std::string host;       // 127.0.0.1:port, for every client's -h
-  std::string stage;      // DESTDIR of the installation
-  std::string vormel;     // the installed (staged) vormel
-  std::string outDir;     // the file: devices, one per queue
-  std::string tempDir;    // the scheduler's TempDir, where filters keep job files
+  std::string host;     // 127.0.0.1:port, for every client's -h
+  std::string stage;    // DESTDIR of the installation
+  std::string vormel;   // the installed (staged) vormel
+  std::string outDir;   // the file: devices, one per queue
+  std::string tempDir;  // the scheduler's TempDir, where filters keep job files
   std::string pageLog, errorLog;
-  Scheduler scheduler;    // cupsd, stopped by stopServer
-  std::string failure;    // why the server could not be set up
+  Scheduler scheduler;  // cupsd, stopped by stopServer
+  std::string failure;  // why the server could not be set up
 };
 
 Server* server = nullptr;
@@ -76,8 +77,9 @@ std::string stageInstall(Server& s) {
   const std::string filter = s.stage + VORMEL_INSTALLED_FILTER;
   const std::string ppds = s.stage + VORMEL_INSTALLED_PPD_DIR;
   for (const std::string& path :
-       {filter, filter.substr(0, filter.rfind('/')), ppds + "/vormel-203dpi.ppd", ppds + "/vormel-300dpi.ppd",
-        ppds + "/vormel-600dpi.ppd", s.stage + VORMEL_INSTALLED_PROGRAM}) {
+       {filter, filter.substr(0, filter.rfind('/')), ppds + "/vormel-203dpi.ppd",
+        ppds + "/vormel-300dpi.ppd", ppds + "/vormel-600dpi.ppd",
+        s.stage + VORMEL_INSTALLED_PROGRAM}) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return "not installed: " + path;
     if (st.st_uid != 0 || (st.st_mode & 022) != 0)
@@ -98,7 +100,8 @@ std::string makeServerBin(Server& s, const std::string& serverBin) {
   mkdir(filters.c_str(), 0755);
   const std::string systemFilters = std::string(VORMEL_CUPS_SERVERBIN) + "/filter";
   for (const std::string& name : listDir(systemFilters))
-    if (name != "vormel-cups") symlink((systemFilters + "/" + name).c_str(), (filters + "/" + name).c_str());
+    if (name != "vormel-cups")
+      symlink((systemFilters + "/" + name).c_str(), (filters + "/" + name).c_str());
   if (!copyExecutable(s.stage + VORMEL_INSTALLED_FILTER, filters + "/vormel-cups") ||
       !copyExecutable(s.vormel, filters + "/vormel"))
     return "cannot copy the filter into " + filters;
@@ -119,7 +122,8 @@ std::string startServer(Server& s) {
   why = makeServerBin(s, serverBin);
   if (!why.empty()) return why;
   Scheduler& scheduler = s.scheduler;
-  why = startScheduler({s.root->path, serverBin, VORMEL_CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, scheduler);
+  why = startScheduler(
+      {s.root->path, serverBin, VORMEL_CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, scheduler);
   s.host = scheduler.host;
   s.tempDir = scheduler.tempDir;
   s.pageLog = scheduler.pageLog;
@@ -127,7 +131,8 @@ std::string startServer(Server& s) {
   s.outDir = scheduler.outDir;
   if (!why.empty()) return why;
   // vq is the 300 dpi model; vq203 and vq600 the others.
-  for (const auto& queue : {std::make_pair("vq", 300), std::make_pair("vq203", 203), std::make_pair("vq600", 600)}) {
+  for (const auto& queue :
+       {std::make_pair("vq", 300), std::make_pair("vq203", 203), std::make_pair("vq600", 600)}) {
     const ChildResult added = client(
         {LPADMIN_PROGRAM, "-p", queue.first, "-E", "-v",
          "file://" + s.outDir + "/" + queue.first + ".prn", "-P",
@@ -193,7 +198,8 @@ class PrintQueue : public ::testing::Test {
       return at != std::string::npos && status.find(message, at) != std::string::npos;
     });
     EXPECT_NE(status.find(message), std::string::npos) << jobId << "\n" << status;
-    EXPECT_FALSE(client({LPSTAT_PROGRAM, "-W", "completed", "-o", queue}).out.find(jobId + " ") != std::string::npos)
+    EXPECT_FALSE(client({LPSTAT_PROGRAM, "-W", "completed", "-o", queue}).out.find(jobId + " ") !=
+                 std::string::npos)
         << jobId << " completed";
     EXPECT_EQ(deviceOf(jobId), "") << jobId << ": something reached the printer";
     EXPECT_LE(loggedPages(jobId), 0) << jobId;
@@ -205,17 +211,16 @@ class PrintQueue : public ::testing::Test {
   // Waits until `jobId` has left the queue, however it ended.
   static bool waitGone(const std::string& jobId) {
     waitFor([&] {
-      return client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(jobId)}).out.find(jobId + " ") ==
-             std::string::npos;
+      return client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(jobId)})
+                 .out.find(jobId + " ") == std::string::npos;
     });
     return true;
   }
 
   // Waits until `jobId` has left the queue; true when it completed.
   static bool waitDone(const std::string& jobId) {
-    return waitGone(jobId) &&
-           client({LPSTAT_PROGRAM, "-W", "completed", "-o", queueOf(jobId)}).out.find(jobId + " ") !=
-               std::string::npos;
+    return waitGone(jobId) && client({LPSTAT_PROGRAM, "-W", "completed", "-o", queueOf(jobId)})
+                                      .out.find(jobId + " ") != std::string::npos;
   }
 
   // The page count the page log gives for a job ("... <job number> ... total N ...").
@@ -230,7 +235,8 @@ class PrintQueue : public ::testing::Test {
   }
 
   // What vormel writes for `jobText` and `words`, run by hand.
-  static std::string vormelStream(const std::string& jobText, const std::vector<std::string>& words) {
+  static std::string vormelStream(const std::string& jobText,
+                                  const std::vector<std::string>& words) {
     ScratchDir dir("vcexpect", 0755);
     writeFile(dir.path + "/job.ps", jobText);
     std::vector<std::string> argv = {server->vormel};
@@ -246,7 +252,8 @@ class PrintQueue : public ::testing::Test {
 
 // The job as the front end feeds it to vormel for `page`.
 std::string preparedJob(const std::string& job, const LabelPage& page) {
-  return labelProlog(page) + job + (job.empty() || job.back() == '\n' ? "" : "\n") + labelTrailer(page);
+  return labelProlog(page) + job + (job.empty() || job.back() == '\n' ? "" : "\n") +
+         labelTrailer(page);
 }
 
 LabelPage label(double width, double length, int dpi, int rotation = 0) {
@@ -272,14 +279,15 @@ Printed readPrinted(const std::string& stream) {
   Printed p;
   StreamError error;
   std::vector<PcxImage>* images = &p.images;
-  const auto sink = [images](const PageInfo&, const std::vector<uint8_t>& image, std::string* message) {
+  const auto sink = [images](const PageInfo&, const std::vector<uint8_t>& image,
+                             std::string* message) {
     PcxImage pcx;
     if (!readPcx(image.data(), image.size(), &pcx, message)) return false;
     images->push_back(std::move(pcx));
     return true;
   };
-  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), &p.report,
-                           &error, sink);
+  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(),
+                           &p.report, &error, sink);
   if (!p.valid) p.error = "at byte " + std::to_string(error.offset) + ": " + error.message;
   return p;
 }
@@ -322,17 +330,23 @@ TEST_F(PrintQueue, device_gets_exactly_vormels_stream_for_the_chosen_settings) {
   const ChoiceRow rows[] = {
       {"vq", {}, {}, label(288, 432, 300)},
       // A title that is an option word must change nothing.
-      {"vq", {"-t", "-raw", "-o", "MediaHandling=CutLabel", "-o", "LabelsPerCut=3", "-o", "Sensing=Gap",
+      {"vq",
+       {"-t", "-raw", "-o", "MediaHandling=CutLabel", "-o", "LabelsPerCut=3", "-o", "Sensing=Gap",
         "-o", "PrintSpeed=6"},
-       {"-cutlabel", "-labelpercut", "3", "-gap", "-speed", "6"}, label(288, 432, 300)},
-      {"vq", {"-t", "-debug", "-o", "MediaHandling=CutJob", "-o", "MediaType=DirectThermal", "-o",
+       {"-cutlabel", "-labelpercut", "3", "-gap", "-speed", "6"},
+       label(288, 432, 300)},
+      {"vq",
+       {"-t", "-debug", "-o", "MediaHandling=CutJob", "-o", "MediaType=DirectThermal", "-o",
         "PauseMode=Batch", "-o", "BatchSize=5", "-o", "SlashZero=On", "-o", "Darkness=12", "-o",
         "TearOffset=-5", "-o", "SlewSpeed=8"},
-       {"-cutjob", "-dt", "-batchpause", "-batchsize", "5", "-slashzero", "-slew", "8", "-intensity",
-        "12", "-tearoffset", "-5"}, label(288, 432, 300)},
-      {"vq203", {"-o", "MediaHandling=Peel", "-o", "PrintOrientation=Inverted", "-o", "MirrorImage=Mirrored",
+       {"-cutjob", "-dt", "-batchpause", "-batchsize", "5", "-slashzero", "-slew", "8",
+        "-intensity", "12", "-tearoffset", "-5"},
+       label(288, 432, 300)},
+      {"vq203",
+       {"-o", "MediaHandling=Peel", "-o", "PrintOrientation=Inverted", "-o", "MirrorImage=Mirrored",
         "-o", "Rotation=180"},
-       {"-peel", "-invertOrient", "-mirrorImage"}, label(288, 432, 203, 180)},
+       {"-peel", "-invertOrient", "-mirrorImage"},
+       label(288, 432, 203, 180)},
   };
   for (const ChoiceRow& row : rows) {
     const std::string id = print(kJobs + "/label.ps", row.lpArgs, row.queue);
@@ -349,7 +363,8 @@ TEST_F(PrintQueue, each_model_renders_the_label_at_its_own_resolution) {
     const char* queue;
     int widthDots, lengthDots;
   };
-  for (const Row& row : {Row{"vq203", 812, 1218}, Row{"vq", 1200, 1800}, Row{"vq600", 2400, 3600}}) {
+  for (const Row& row :
+       {Row{"vq203", 812, 1218}, Row{"vq", 1200, 1800}, Row{"vq600", 2400, 3600}}) {
     const std::string id = print(kJobs + "/label.ps", {}, row.queue);
     ASSERT_TRUE(waitDone(id)) << id;
     expectLabel(deviceOf(id), row.widthDots, row.lengthDots, 4000, 6000, 1, id);
@@ -368,7 +383,8 @@ TEST_F(PrintQueue, page_log_counts_pages_and_copies_are_made_once) {
   EXPECT_EQ(loggedPages(id), 3) << readFile(server->pageLog);
 
   // Two copies: the spooler repeats the pages, the front end adds none.
-  const std::string copies = print(kJobs + "/three_labels.ps", {"-n", "2", "-o", "MediaHandling=TearOff"});
+  const std::string copies =
+      print(kJobs + "/three_labels.ps", {"-n", "2", "-o", "MediaHandling=TearOff"});
   ASSERT_TRUE(waitDone(copies)) << copies;
   const std::string got = deviceOf(copies);
   EXPECT_EQ(countLines(got, "PRINT\r"), 6);
@@ -397,7 +413,9 @@ TEST_F(PrintQueue, every_label_size_gives_pages_of_that_size_in_dots) {
   };
   for (const Row& row : rows) {
     const std::string id = print(kJobs + "/label.ps", row.args, row.queue);
-    ASSERT_TRUE(waitDone(id)) << id << "\n" << client({LPSTAT_PROGRAM, "-l", "-p", row.queue, "-o", row.queue}).out;
+    ASSERT_TRUE(waitDone(id))
+        << id << "\n"
+        << client({LPSTAT_PROGRAM, "-l", "-p", row.queue, "-o", row.queue}).out;
     expectLabel(deviceOf(id), row.widthDots, row.lengthDots, row.width, row.length, 1, id);
   }
 }
@@ -409,8 +427,10 @@ TEST_F(PrintQueue, size_the_queue_cannot_print_is_refused_and_nothing_is_sent) {
   };
   const Row rows[] = {
       {{"-o", "PageSize=bogus"}, "the label size \"bogus\" is not known to this printer"},
-      {{"-o", "media=iso_a4_210x297mm"}, "the label size \"iso_a4_210x297mm\" (8.27 x 11.69 in) is not offered"},
-      {{"-o", "PageSize=Custom.6x4in"}, "the custom label size 6 x 4 in is outside what this printer takes"},
+      {{"-o", "media=iso_a4_210x297mm"},
+       "the label size \"iso_a4_210x297mm\" (8.27 x 11.69 in) is not offered"},
+      {{"-o", "PageSize=Custom.6x4in"},
+       "the custom label size 6 x 4 in is outside what this printer takes"},
   };
   for (const Row& row : rows) expectRefused(print(kJobs + "/label.ps", row.args), row.message);
 }
@@ -429,7 +449,8 @@ void expectLandscapeOnLabel(const std::string& stream, int rotation, const std::
     if (turnedAndShrunk)
       EXPECT_EQ(blackInRow(image, row), 0) << what << " row " << row;
     else
-      EXPECT_GT(blackInRow(image, row), 1000) << what << " row " << row << ": no frame at the label's edge";
+      EXPECT_GT(blackInRow(image, row), 1000)
+          << what << " row " << row << ": no frame at the label's edge";
   }
   // Not a blank label: the text is there in the middle.
   int middle = 0;
@@ -437,7 +458,8 @@ void expectLandscapeOnLabel(const std::string& stream, int rotation, const std::
   EXPECT_GT(middle, 2000) << what;
 }
 
-TEST_F(PrintQueue, landscape_job_with_its_own_page_size_is_turned_onto_the_label_at_every_rotation) {
+TEST_F(PrintQueue,
+       landscape_job_with_its_own_page_size_is_turned_onto_the_label_at_every_rotation) {
   // The job as a PostScript program writes it, and as Ghostscript's ps2write
   // makes it from the same page.
   const std::string ps2write = server->root->path + "/landscape_ps2write.ps";
@@ -448,9 +470,10 @@ TEST_F(PrintQueue, landscape_job_with_its_own_page_size_is_turned_onto_the_label
   chmod(ps2write.c_str(), 0644);
   for (const std::string& job : {kJobs + "/landscape_6x4.ps", ps2write}) {
     for (const int rotation : {0, 90, 180, 270}) {
-      const std::string id = print(job, {"-o", "Rotation=" + std::string(rotation ? std::to_string(rotation)
-                                                                                   : "PrinterDefault"),
-                                         "-o", "Sensing=Gap"});
+      const std::string id = print(
+          job,
+          {"-o", "Rotation=" + std::string(rotation ? std::to_string(rotation) : "PrinterDefault"),
+           "-o", "Sensing=Gap"});
       ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
       const std::string got = deviceOf(id);
       expectLandscapeOnLabel(got, rotation, job + " at " + std::to_string(rotation));
@@ -461,11 +484,12 @@ TEST_F(PrintQueue, landscape_job_with_its_own_page_size_is_turned_onto_the_label
 
 // Converts `source` with Ghostscript's `device` into `name` in the server's
 // directory, readable by the spooler. Returns the path, "" on failure.
-std::string convertWithGs(const std::string& device, const std::string& source, const std::string& name,
-                          const std::vector<std::string>& extra = {}) {
+std::string convertWithGs(const std::string& device, const std::string& source,
+                          const std::string& name, const std::vector<std::string>& extra = {}) {
   const std::string out = server->root->path + "/" + name;
-  std::vector<std::string> argv = {"/usr/bin/env", "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH",
-                                   "-sDEVICE=" + device, "-sOutputFile=" + out};
+  std::vector<std::string> argv = {
+      "/usr/bin/env",       "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=" + device,
+      "-sOutputFile=" + out};
   argv.insert(argv.end(), extra.begin(), extra.end());
   argv.push_back(source);
   const ChildResult made = runChild(commandSpec(argv));
@@ -501,10 +525,13 @@ std::pair<long, long> inkByHalf(const PcxImage& image) {
   return halves;
 }
 
-TEST_F(PrintQueue, pdf_and_image_jobs_are_rendered_once_on_pages_of_the_label_size_with_the_chosen_settings) {
+TEST_F(PrintQueue,
+       pdf_and_image_jobs_are_rendered_once_on_pages_of_the_label_size_with_the_chosen_settings) {
   const std::string labelPdf = convertWithGs("pdfwrite", kJobs + "/label.ps", "label.pdf");
-  const std::string threePdf = convertWithGs("pdfwrite", kJobs + "/three_labels.ps", "three_labels.pdf");
-  const std::string landscapePdf = convertWithGs("pdfwrite", kJobs + "/landscape_6x4.ps", "landscape_6x4.pdf");
+  const std::string threePdf =
+      convertWithGs("pdfwrite", kJobs + "/three_labels.ps", "three_labels.pdf");
+  const std::string landscapePdf =
+      convertWithGs("pdfwrite", kJobs + "/landscape_6x4.ps", "landscape_6x4.pdf");
   const std::string png = convertWithGs("pnggray", kJobs + "/label.ps", "label.png", {"-r100"});
   ASSERT_FALSE(labelPdf.empty() || threePdf.empty() || landscapePdf.empty() || png.empty());
   const bool imagesConvert = fileExists(std::string(VORMEL_CUPS_SERVERBIN) + "/filter/imagetopdf");
@@ -520,18 +547,64 @@ TEST_F(PrintQueue, pdf_and_image_jobs_are_rendered_once_on_pages_of_the_label_si
   };
   const Row rows[] = {
       {labelPdf, "vq", {}, {}, "pdftopdf vormel-cups", 1, 300, 1200, 1800, 4000, 6000},
-      {labelPdf, "vq203", {"-o", "MediaHandling=Peel", "-o", "Sensing=Gap", "-o", "SlashZero=On", "-o", "Darkness=12"},
-       {"-peel", "-gap", "-slashzero", "-intensity", "12"}, "pdftopdf vormel-cups", 1, 203, 812, 1218, 4000, 6000},
-      {threePdf, "vq600", {"-o", "MediaHandling=TearOff", "-o", "PrintSpeed=4"}, {"-tearoff", "-speed", "4"},
-       "pdftopdf vormel-cups", 3, 600, 2400, 3600, 4000, 6000},
-      {threePdf, "vq", {"-o", "media=w288h144", "-o", "MediaType=DirectThermal"}, {"-dt"}, "pdftopdf vormel-cups",
-       3, 300, 1200, 600, 4000, 2000},
+      {labelPdf,
+       "vq203",
+       {"-o", "MediaHandling=Peel", "-o", "Sensing=Gap", "-o", "SlashZero=On", "-o", "Darkness=12"},
+       {"-peel", "-gap", "-slashzero", "-intensity", "12"},
+       "pdftopdf vormel-cups",
+       1,
+       203,
+       812,
+       1218,
+       4000,
+       6000},
+      {threePdf,
+       "vq600",
+       {"-o", "MediaHandling=TearOff", "-o", "PrintSpeed=4"},
+       {"-tearoff", "-speed", "4"},
+       "pdftopdf vormel-cups",
+       3,
+       600,
+       2400,
+       3600,
+       4000,
+       6000},
+      {threePdf,
+       "vq",
+       {"-o", "media=w288h144", "-o", "MediaType=DirectThermal"},
+       {"-dt"},
+       "pdftopdf vormel-cups",
+       3,
+       300,
+       1200,
+       600,
+       4000,
+       2000},
       // Copies are made by the PDF filter, once.
       {threePdf, "vq203", {"-n", "2"}, {}, "pdftopdf vormel-cups", 6, 203, 812, 1218, 4000, 6000},
       // A 6 x 4 in page on the 4 x 6 in label: turned onto it by the PDF filter.
-      {landscapePdf, "vq", {"-o", "Sensing=Mark"}, {"-mark"}, "pdftopdf vormel-cups", 1, 300, 1200, 1800, 4000, 6000},
-      {png, "vq203", {"-o", "MediaHandling=CutLabel", "-o", "PageSize=w216h144"}, {"-cutlabel"},
-       "imagetopdf vormel-cups", 1, 203, 609, 406, 3000, 2000},
+      {landscapePdf,
+       "vq",
+       {"-o", "Sensing=Mark"},
+       {"-mark"},
+       "pdftopdf vormel-cups",
+       1,
+       300,
+       1200,
+       1800,
+       4000,
+       6000},
+      {png,
+       "vq203",
+       {"-o", "MediaHandling=CutLabel", "-o", "PageSize=w216h144"},
+       {"-cutlabel"},
+       "imagetopdf vormel-cups",
+       1,
+       203,
+       609,
+       406,
+       3000,
+       2000},
   };
   for (const Row& row : rows) {
     if (row.job == png && !imagesConvert) {
@@ -546,7 +619,8 @@ TEST_F(PrintQueue, pdf_and_image_jobs_are_rendered_once_on_pages_of_the_label_si
     EXPECT_EQ(loggedPages(id), row.pages) << id << "\n" << readFile(server->pageLog);
     // The settings: the same paper line and configuration as for a PostScript job with these words.
     const LabelPage page = label(row.width * 0.072, row.length * 0.072, row.dpi);
-    const Printed expected = readPrinted(vormelStream(preparedJob(readFile(kJobs + "/label.ps"), page), row.words));
+    const Printed expected =
+        readPrinted(vormelStream(preparedJob(readFile(kJobs + "/label.ps"), page), row.words));
     const Printed p = readPrinted(got);
     EXPECT_EQ(p.report.paperLine, expected.report.paperLine) << id;
     EXPECT_EQ(p.report.slashZero, expected.report.slashZero) << id;
@@ -560,14 +634,17 @@ TEST_F(PrintQueue, pdf_and_image_jobs_are_rendered_once_on_pages_of_the_label_si
   }
 }
 
-TEST_F(PrintQueue, pdf_job_is_turned_half_round_and_refused_a_quarter_turn_on_a_label_that_is_not_square) {
+TEST_F(PrintQueue,
+       pdf_job_is_turned_half_round_and_refused_a_quarter_turn_on_a_label_that_is_not_square) {
   const std::string labelPdf = convertWithGs("pdfwrite", kJobs + "/label.ps", "label_turned.pdf");
-  const std::string landscapePdf = convertWithGs("pdfwrite", kJobs + "/landscape_6x4.ps", "landscape_turned.pdf");
+  const std::string landscapePdf =
+      convertWithGs("pdfwrite", kJobs + "/landscape_6x4.ps", "landscape_turned.pdf");
   ASSERT_FALSE(labelPdf.empty() || landscapePdf.empty());
   // The label job's heading is in its upper half; turned half round, in its lower half.
   std::pair<long, long> upright{0, 0};
   for (const int rotation : {0, 180}) {
-    const std::string id = print(labelPdf, {"-o", "Rotation=" + std::string(rotation ? "180" : "PrinterDefault")}, "vq203");
+    const std::string id = print(
+        labelPdf, {"-o", "Rotation=" + std::string(rotation ? "180" : "PrinterDefault")}, "vq203");
     ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
     const std::string got = deviceOf(id);
     expectLabel(got, 812, 1218, 4000, 6000, 1, id);
@@ -583,15 +660,19 @@ TEST_F(PrintQueue, pdf_job_is_turned_half_round_and_refused_a_quarter_turn_on_a_
     }
   }
   for (const int rotation : {0, 180}) {
-    const std::string id = print(landscapePdf, {"-o", "Rotation=" + std::string(rotation ? "180" : "PrinterDefault")});
+    const std::string id =
+        print(landscapePdf, {"-o", "Rotation=" + std::string(rotation ? "180" : "PrinterDefault")});
     ASSERT_TRUE(waitDone(id)) << id << "\n" << readFile(server->errorLog);
-    expectLandscapeOnLabel(deviceOf(id), rotation, landscapePdf + " at " + std::to_string(rotation));
+    expectLandscapeOnLabel(deviceOf(id), rotation,
+                           landscapePdf + " at " + std::to_string(rotation));
   }
   // The spooler's PDF filter turns and shrinks the page when the job asks:
   // the same label as a PostScript job turned by 90 degrees.
   const std::string ps = print(kJobs + "/label.ps", {"-o", "Rotation=90"}, "vq203");
-  const std::string pdf = print(labelPdf, {"-o", "orientation-requested=4", "-o", "nopdfAutoRotate", "-o",
-                                           "print-scaling=fit"}, "vq203");
+  const std::string pdf =
+      print(labelPdf,
+            {"-o", "orientation-requested=4", "-o", "nopdfAutoRotate", "-o", "print-scaling=fit"},
+            "vq203");
   ASSERT_TRUE(waitDone(ps) && waitDone(pdf)) << ps << " " << pdf;
   const Printed fromPs = readPrinted(deviceOf(ps)), fromPdf = readPrinted(deviceOf(pdf));
   ASSERT_EQ(fromPs.images.size(), 1u);
@@ -604,7 +685,8 @@ TEST_F(PrintQueue, pdf_job_is_turned_half_round_and_refused_a_quarter_turn_on_a_
     differing += std::labs(blackInRow(fromPs.images[0], row) - blackInRow(fromPdf.images[0], row));
   }
   EXPECT_EQ(blackInRow(fromPdf.images[0], 4), 0) << "not shrunk to fit";
-  EXPECT_LT(differing, black / 50) << "the PDF turned by the spooler is not the PostScript turned by 90 degrees";
+  EXPECT_LT(differing, black / 50)
+      << "the PDF turned by the spooler is not the PostScript turned by 90 degrees";
 
   for (const int rotation : {90, 270})
     expectRefused(print(labelPdf, {"-o", "Rotation=" + std::to_string(rotation)}),
@@ -620,11 +702,13 @@ TEST_F(PrintQueue, broken_pdf_sends_nothing_and_the_job_reports_an_error) {
   };
   const Row rows[] = {
       // The spooler's PDF filter cannot read it: the spooler marks the job.
-      {"broken.pdf", "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\nnot a PDF body\n%%EOF\n",
+      {"broken.pdf",
+       "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\nnot a PDF body\n%%EOF\n",
        "Alerts: job-completed-with-errors"},
       // Repaired by the PDF filter into a document without pages: vormel renders none.
       {"no_pages.pdf",
-       "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\n"
+       "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages "
+       "/Kids [] /Count 0 >>\n"
        "endobj\ntrailer\n<< /Root 1 0 R /Size 3 >>\n%%EOF\n",
        "Ghostscript rendered no page"},
   };
@@ -653,15 +737,17 @@ TEST_F(PrintQueue, turned_picture_on_a_square_label_keeps_its_size_for_postscrip
   // square job stays on the label's edge, and the block in its lower left
   // corner goes the same way whether the job is PostScript or PDF.
   const std::string path = server->root->path + "/square.ps";
-  writeFile(path, "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 288\n%%Pages: 1\n%%EndComments\n"
-                  "<< /PageSize [288 288] >> setpagedevice\n%%Page: 1 1\n"
-                  "4 setlinewidth 2 2 284 284 rectstroke 20 20 80 40 rectfill showpage\n%%EOF\n");
+  writeFile(path,
+            "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 288\n%%Pages: 1\n%%EndComments\n"
+            "<< /PageSize [288 288] >> setpagedevice\n%%Page: 1 1\n"
+            "4 setlinewidth 2 2 284 284 rectstroke 20 20 80 40 rectfill showpage\n%%EOF\n");
   const std::string pdf = convertWithGs("pdfwrite", path, "square.pdf");
   ASSERT_FALSE(pdf.empty());
   for (const int rotation : {90, 270}) {
     std::vector<std::vector<long>> quarters;
     for (const std::string& job : {path, pdf}) {
-      const std::string id = print(job, {"-o", "PageSize=w288h288", "-o", "Rotation=" + std::to_string(rotation)});
+      const std::string id =
+          print(job, {"-o", "PageSize=w288h288", "-o", "Rotation=" + std::to_string(rotation)});
       ASSERT_TRUE(waitDone(id)) << id;
       const std::string got = deviceOf(id);
       expectLabel(got, 1200, 1200, 4000, 4000, 1, id);
@@ -688,7 +774,13 @@ TEST_F(PrintQueue, self_test_command_prints_one_label_of_the_queues_size_and_cle
   };
   const Row rows[] = {
       {"vq", {}, 1200, 1800, 4000, 6000, ""},
-      {"vq203", {"-o", "PageSize=w144h72", "-o", "MediaHandling=Peel"}, 406, 203, 2000, 1000, "~PAPER;MEDIA 3"},
+      {"vq203",
+       {"-o", "PageSize=w144h72", "-o", "MediaHandling=Peel"},
+       406,
+       203,
+       2000,
+       1000,
+       "~PAPER;MEDIA 3"},
   };
   for (const Row& row : rows) {
     const std::string id = print(selfTest, row.args, row.queue);
@@ -704,18 +796,20 @@ TEST_F(PrintQueue, self_test_command_prints_one_label_of_the_queues_size_and_cle
 
   const std::string clean = server->root->path + "/clean.cmd";
   writeFile(clean, "#CUPS-COMMAND\nClean all\n");
-  expectRefused(print(clean, {}), "this printer has no command \"Clean\"; it offers only PrintSelfTestPage");
+  expectRefused(print(clean, {}),
+                "this printer has no command \"Clean\"; it offers only PrintSelfTestPage");
 }
 
 TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
   // A long job: 40 labels at 600 dpi.
-  std::string job = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 432\n%%Pages: 40\n%%EndComments\n"
-                    "<< /PageSize [288 432] >> setpagedevice\n";
+  std::string job =
+      "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 432\n%%Pages: 40\n%%EndComments\n"
+      "<< /PageSize [288 432] >> setpagedevice\n";
   for (int page = 1; page <= 40; ++page)
     job += "%%Page: " + std::to_string(page) + " " + std::to_string(page) +
            "\n0 1 60 { 4 mul 10 add 10 moveto 0 400 rlineto 1.5 setlinewidth stroke } for\n"
-           "/Helvetica findfont 30 scalefont setfont 40 200 moveto (" + std::to_string(page) +
-           ") show showpage\n";
+           "/Helvetica findfont 30 scalefont setfont 40 200 moveto (" +
+           std::to_string(page) + ") show showpage\n";
   job += "%%EOF\n";
   const std::string path = server->root->path + "/long.ps";
   writeFile(path, job);
@@ -728,7 +822,8 @@ TEST_F(PrintQueue, cancelled_long_job_leaves_no_job_file_behind) {
   waitFor([&] {
     during = listDir(server->tempDir);
     return during != before ||
-           client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(id)}).out.find(id + " ") == std::string::npos;
+           client({LPSTAT_PROGRAM, "-W", "not-completed", "-o", queueOf(id)}).out.find(id + " ") ==
+               std::string::npos;
   });
   ASSERT_NE(during, before) << "vormel never started";
   // The capture file of the run is named after the base name of its page images.

@@ -4,22 +4,21 @@
 // against what vormel writes for the same job (a PostScript job laid on the
 // label as the spooler front end lays it), or, for raster jobs, against
 // Ghostscript's own PCX image of the same page.
-#include <gtest/gtest.h>
-
-#include <cups/cups.h>
 #include <arpa/inet.h>
+#include <cups/cups.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -50,7 +49,9 @@ struct AppServer {
 };
 AppServer* server = nullptr;
 
-std::string printerUri(const std::string& printer) { return "ipp://" + server->host + "/ipp/print/" + printer; }
+std::string printerUri(const std::string& printer) {
+  return "ipp://" + server->host + "/ipp/print/" + printer;
+}
 
 ChildResult runIppTool(const std::string& uri, const std::string& testFile,
                        const std::vector<std::string>& options) {
@@ -85,7 +86,8 @@ void startServer() {
   server = new AppServer;
   server->dir.reset(new ScratchDir("papp", 0755));
   const std::string& d = server->dir->path;
-  for (const char* sub : {"/tmp", "/spool", "/dev203", "/dev300", "/dev600"}) mkdir((d + sub).c_str(), 0755);
+  for (const char* sub : {"/tmp", "/spool", "/dev203", "/dev300", "/dev600"})
+    mkdir((d + sub).c_str(), 0755);
   server->app = d + "/vormel-printer-app-test" + std::to_string(getpid());
   if (symlink(VORMEL_PRINTER_APP, server->app.c_str()) != 0) {
     server->problem = "cannot link the program";
@@ -130,7 +132,8 @@ void startServer() {
     const ChildResult added =
         runApp({"add", "-d", std::string("label") + dpi, "-m", std::string("vormel_") + dpi, "-v",
                 "file://" + d + "/dev" + dpi});
-    if (added.exitStatus != 0) server->problem = "adding a printer failed: " + added.out + added.err;
+    if (added.exitStatus != 0)
+      server->problem = "adding a printer failed: " + added.out + added.err;
   }
 }
 
@@ -148,7 +151,8 @@ class AppEnvironment : public ::testing::Environment {
     server = nullptr;
   }
 };
-::testing::Environment* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+::testing::Environment* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 
 class PrinterApp : public ::testing::Test {
  protected:
@@ -169,9 +173,11 @@ TEST_F(PrinterApp, each_model_advertises_its_resolution_label_settings_and_forma
 std::vector<std::pair<double, double>> ppdSizes() {
   std::vector<std::pair<double, double>> sizes;
   const std::string ppd = readFile(std::string(VORMEL_PPD_DIR) + "/vormel-300dpi.ppd");
-  for (size_t at = ppd.find("*PaperDimension "); at != std::string::npos; at = ppd.find("*PaperDimension ", at + 1)) {
+  for (size_t at = ppd.find("*PaperDimension "); at != std::string::npos;
+       at = ppd.find("*PaperDimension ", at + 1)) {
     double w = 0, l = 0;
-    if (sscanf(ppd.c_str() + ppd.find('"', at), "\"%lf %lf\"", &w, &l) == 2) sizes.push_back({w, l});
+    if (sscanf(ppd.c_str() + ppd.find('"', at), "\"%lf %lf\"", &w, &l) == 2)
+      sizes.push_back({w, l});
   }
   return sizes;
 }
@@ -208,7 +214,8 @@ TEST_F(PrinterApp, offers_the_label_sizes_of_the_printer_description) {
   for (const auto& size : described) {
     int matches = 0;
     for (const auto& o : offered)
-      if (std::fabs(o.first - size.first) < 0.02 && std::fabs(o.second - size.second) < 0.02) ++matches;
+      if (std::fabs(o.first - size.first) < 0.02 && std::fabs(o.second - size.second) < 0.02)
+        ++matches;
     EXPECT_EQ(matches, 1) << size.first << " x " << size.second << " pt";
   }
 }
@@ -223,48 +230,56 @@ enum class Oracle { VormelStream, GhostscriptImage, SameBytes, LabelOnly, Refuse
 
 struct JobRow {
   const char* claim;
-  const char* printer;   // label203 or label300
+  const char* printer;  // label203 or label300
   int dpi;
-  const char* source;    // a PostScript job of tests/cups/jobs
-  const char* format;    // what it is sent as, made from the source when not PostScript;
-                         // "image/png;grey" is an 8-bit grey PNG, "image/png" a 1-bit one, a
-                         // printer stream is what vormel writes for the source with `words`
+  const char* source;  // a PostScript job of tests/cups/jobs
+  const char* format;  // what it is sent as, made from the source when not PostScript;
+                       // "image/png;grey" is an 8-bit grey PNG, "image/png" a 1-bit one, a
+                       // printer stream is what vormel writes for the source with `words`
   const char* media;
   const char* tracking;
-  int darkness, speed;   // print-darkness, print-speed
+  int darkness, speed;  // print-darkness, print-speed
   int copies;
-  int pages;             // pages printed, every copy counted
+  int pages;  // pages printed, every copy counted
   const char* paperLine;
-  const char* words;     // the option words vormel is run with for the job
-  int32_t width, length; // label in thousandths of an inch
+  const char* words;      // the option words vormel is run with for the job
+  int32_t width, length;  // label in thousandths of an inch
   Oracle oracle;
-  const char* message;   // for a refused job: part of its job-state-message
+  const char* message;  // for a refused job: part of its job-state-message
 };
 
 const JobRow kJobRows[] = {
-    {"pdf_job_is_what_vormel_writes_for_it", "label300", 300, "three_labels.ps", "application/pdf", "oe_4x6in_4x6in",
-     "gap", 0, 0, 1, 3, "~PAPER;INTENSITY 15;LABELS 2", "-gap -intensity 15", 4000, 6000, Oracle::VormelStream, ""},
-    {"postscript_job_is_what_vormel_writes_for_it", "label203", 203, "label.ps", "application/postscript",
-     "om_100x150mm_100x150mm", "continuous", 0, 5080, 1, 1, "~PAPER;INTENSITY 15;LABELS 0;SPEED IPS 2", "-nogap -speed 2 -intensity 15", 3930, 5902,
+    {"pdf_job_is_what_vormel_writes_for_it", "label300", 300, "three_labels.ps", "application/pdf",
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, 3, "~PAPER;INTENSITY 15;LABELS 2", "-gap -intensity 15",
+     4000, 6000, Oracle::VormelStream, ""},
+    {"postscript_job_is_what_vormel_writes_for_it", "label203", 203, "label.ps",
+     "application/postscript", "om_100x150mm_100x150mm", "continuous", 0, 5080, 1, 1,
+     "~PAPER;INTENSITY 15;LABELS 0;SPEED IPS 2", "-nogap -speed 2 -intensity 15", 3930, 5902,
      Oracle::VormelStream, ""},
-    {"pdf_copies_are_whole_streams_one_after_the_other", "label300", 300, "three_labels.ps", "application/pdf",
-     "oe_4x6in_4x6in", "gap", 0, 0, 2, 6, "~PAPER;INTENSITY 15;LABELS 2", "-gap -intensity 15", 4000, 6000,
-     Oracle::VormelStream, ""},
-    {"png_copies_are_pages_of_one_stream", "label300", 300, "label.ps", "image/png;grey", "oe_4x6in_4x6in", "gap",
-     0, 0, 2, 2, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
-    {"one_bit_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png", "oe_4x6in_4x6in",
-     "mark", 20, 7620, 1, 1, "~PAPER;INTENSITY 21;LABELS 1;SPEED IPS 3", "", 4000, 6000, Oracle::GhostscriptImage, ""},
-    {"grey_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/png;grey",
-     "oe_4x6in_4x6in", "gap", 0, 0, 1, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
-    {"jpeg_job_is_one_label_of_the_chosen_size", "label300", 300, "label.ps", "image/jpeg", "oe_4x6in_4x6in",
-     "gap", 0, 0, 1, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000, Oracle::LabelOnly, ""},
-    {"pwg_raster_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps", "image/pwg-raster",
-     "oe_4x6in_4x6in", "gap", -50, 0, 1, 1, "~PAPER;INTENSITY 0;LABELS 2", "", 4000, 6000, Oracle::GhostscriptImage, ""},
-    {"finished_printer_stream_goes_out_unchanged", "label203", 203, "three_labels.ps", "application/vnd.vormel-label",
-     "oe_4x6in_4x6in", "gap", 0, 0, 1, 3, "~PAPER;LABELS 1;SPEED IPS 4", "-mark -speed 4", 4000, 6000, Oracle::SameBytes,
-     ""},
+    {"pdf_copies_are_whole_streams_one_after_the_other", "label300", 300, "three_labels.ps",
+     "application/pdf", "oe_4x6in_4x6in", "gap", 0, 0, 2, 6, "~PAPER;INTENSITY 15;LABELS 2",
+     "-gap -intensity 15", 4000, 6000, Oracle::VormelStream, ""},
+    {"png_copies_are_pages_of_one_stream", "label300", 300, "label.ps", "image/png;grey",
+     "oe_4x6in_4x6in", "gap", 0, 0, 2, 2, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000,
+     Oracle::GhostscriptImage, ""},
+    {"one_bit_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps",
+     "image/png", "oe_4x6in_4x6in", "mark", 20, 7620, 1, 1,
+     "~PAPER;INTENSITY 21;LABELS 1;SPEED IPS 3", "", 4000, 6000, Oracle::GhostscriptImage, ""},
+    {"grey_png_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps",
+     "image/png;grey", "oe_4x6in_4x6in", "gap", 0, 0, 1, 1, "~PAPER;INTENSITY 15;LABELS 2", "",
+     4000, 6000, Oracle::GhostscriptImage, ""},
+    {"jpeg_job_is_one_label_of_the_chosen_size", "label300", 300, "label.ps", "image/jpeg",
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, 1, "~PAPER;INTENSITY 15;LABELS 2", "", 4000, 6000,
+     Oracle::LabelOnly, ""},
+    {"pwg_raster_job_page_is_the_bitmap_ghostscript_renders", "label300", 300, "label.ps",
+     "image/pwg-raster", "oe_4x6in_4x6in", "gap", -50, 0, 1, 1, "~PAPER;INTENSITY 0;LABELS 2", "",
+     4000, 6000, Oracle::GhostscriptImage, ""},
+    {"finished_printer_stream_goes_out_unchanged", "label203", 203, "three_labels.ps",
+     "application/vnd.vormel-label", "oe_4x6in_4x6in", "gap", 0, 0, 1, 3,
+     "~PAPER;LABELS 1;SPEED IPS 4", "-mark -speed 4", 4000, 6000, Oracle::SameBytes, ""},
     {"job_without_pages_is_aborted_naming_the_cause", "label300", 300, "", "application/postscript",
-     "oe_4x6in_4x6in", "gap", 0, 0, 1, 0, "", "", 0, 0, Oracle::Refused, "Ghostscript rendered no page"},
+     "oe_4x6in_4x6in", "gap", 0, 0, 1, 0, "", "", 0, 0, Oracle::Refused,
+     "Ghostscript rendered no page"},
 };
 
 void PrintTo(const JobRow& row, std::ostream* os) { *os << row.claim; }
@@ -278,12 +293,12 @@ struct PrintedStream {
 
 PrintedStream readPrinted(const std::string& stream) {
   PrintedStream p;
-  p.valid = parseJobStream(
-      reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), &p.report, &p.error,
-      [&p](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
-        p.images.emplace_back(image.begin(), image.end());
-        return true;
-      });
+  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(),
+                           &p.report, &p.error,
+                           [&p](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
+                             p.images.emplace_back(image.begin(), image.end());
+                             return true;
+                           });
   return p;
 }
 
@@ -292,7 +307,8 @@ PrintedStream readPrinted(const std::string& stream) {
 // announcing the label, a PostScript job laid on the label first as the
 // spooler front end lays it. Sets `problem` when vormel fails.
 std::string vormelStream(const std::string& job, bool postScript, const char* mediaName, int dpi,
-                         const std::string& words, const std::string& scratch, std::string& problem) {
+                         const std::string& words, const std::string& scratch,
+                         std::string& problem) {
   const pwg_media_t* media = pwgMediaForPWG(mediaName);
   if (media == nullptr) {
     problem = std::string("unknown media ") + mediaName;
@@ -303,7 +319,8 @@ std::string vormelStream(const std::string& job, bool postScript, const char* me
   label.length = media->length * 72.0 / 2540;
   label.resolution = dpi;
   const std::string input = scratch + "/vormel-input";
-  writeFile(input, (postScript ? labelProlog(label) : std::string()) + readFile(job) + "\n" + labelTrailer(label));
+  writeFile(input, (postScript ? labelProlog(label) : std::string()) + readFile(job) + "\n" +
+                       labelTrailer(label));
   std::vector<std::string> argv = {VORMEL_BIN};
   for (size_t at = 0; at < words.size();) {
     size_t end = words.find(' ', at);
@@ -322,10 +339,11 @@ void expectPagesFitTheLabel(const PrintedStream& p) {
   for (size_t i = 0; i < p.images.size(); ++i) {
     PcxImage image;
     std::string message;
-    ASSERT_TRUE(readPcxHeader(reinterpret_cast<const uint8_t*>(p.images[i].data()), p.images[i].size(), &image,
-                              &message))
+    ASSERT_TRUE(readPcxHeader(reinterpret_cast<const uint8_t*>(p.images[i].data()),
+                              p.images[i].size(), &image, &message))
         << "page " << i + 1 << ": " << message;
-    for (const std::string& fault : findLabelFaults(p.report, image)) ADD_FAILURE() << "page " << i + 1 << ": " << fault;
+    for (const std::string& fault : findLabelFaults(p.report, image))
+      ADD_FAILURE() << "page " << i + 1 << ": " << fault;
   }
 }
 
@@ -339,7 +357,8 @@ std::string makeJobFile(const JobRow& row, const std::string& dir, std::string& 
   const std::string format = row.format;
   if (format == "application/postscript") return source;
   if (format == "application/vnd.vormel-label") {
-    const std::string stream = vormelStream(source, true, row.media, row.dpi, row.words, dir, problem);
+    const std::string stream =
+        vormelStream(source, true, row.media, row.dpi, row.words, dir, problem);
     writeFile(dir + "/job.prn", stream);
     return dir + "/job.prn";
   }
@@ -366,14 +385,20 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
   std::vector<std::string> speed;
   if (row.speed > 0) speed = {"-d", "speed=" + std::to_string(row.speed)};
   const std::string format = std::string(row.format).substr(0, std::string(row.format).find(';'));
-  std::vector<std::string> options = {"-f", job, "-d", "format=" + format, "-d", std::string("media=") + row.media, "-d",
-       std::string("tracking=") + row.tracking, "-d", "darkness=" + std::to_string(row.darkness), "-d",
-       std::string("name=") + row.claim, "-d", "pages=" + std::to_string(row.pages), "-d", "copies=" + std::to_string(row.copies), "-d",
-       refused ? "state=8" : "state=9"};
+  std::vector<std::string> options = {"-f", job,
+                                      "-d", "format=" + format,
+                                      "-d", std::string("media=") + row.media,
+                                      "-d", std::string("tracking=") + row.tracking,
+                                      "-d", "darkness=" + std::to_string(row.darkness),
+                                      "-d", std::string("name=") + row.claim,
+                                      "-d", "pages=" + std::to_string(row.pages),
+                                      "-d", "copies=" + std::to_string(row.copies),
+                                      "-d", refused ? "state=8" : "state=9"};
   options.insert(options.end(), speed.begin(), speed.end());
   const ChildResult r = runIppTool(printerUri(row.printer), "print-label.test", options);
   EXPECT_TRUE(ippPassed(r)) << r.out << r.err;
-  const std::string device = server->dir->path + "/dev" + std::to_string(row.dpi) + "/" + row.claim + ".prn";
+  const std::string device =
+      server->dir->path + "/dev" + std::to_string(row.dpi) + "/" + row.claim + ".prn";
   if (refused) {
     EXPECT_NE(r.out.find(row.message), std::string::npos) << r.out;
     EXPECT_EQ(readFile(device), "");
@@ -395,7 +420,8 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
   if (row.oracle == Oracle::VormelStream) {
     std::string why;
     const std::string expected =
-        vormelStream(job, std::string(row.format) == "application/postscript", row.media, row.dpi, row.words, work.path, why);
+        vormelStream(job, std::string(row.format) == "application/postscript", row.media, row.dpi,
+                     row.words, work.path, why);
     ASSERT_EQ(why, "");
     std::string copies;
     for (int copy = 0; copy < row.copies; ++copy) copies += expected;
@@ -408,12 +434,15 @@ TEST_P(PrintsJob, device_receives_the_expected_stream) {
     const std::string expected = work.path + "/expected.pcx";
     ASSERT_EQ(gsRender(kJobs + "/" + row.source, "pcxmono", row.dpi, expected), "");
     ASSERT_EQ(p.images.size(), static_cast<size_t>(row.pages));
-    for (const std::string& image : p.images) EXPECT_EQ(describeDifference(readFile(expected), image), "");
+    for (const std::string& image : p.images)
+      EXPECT_EQ(describeDifference(readFile(expected), image), "");
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, PrintsJob, ::testing::ValuesIn(kJobRows),
-                         [](const ::testing::TestParamInfo<JobRow>& row) { return row.param.claim; });
+                         [](const ::testing::TestParamInfo<JobRow>& row) {
+                           return row.param.claim;
+                         });
 
 TEST_F(PrinterApp, cancelled_held_job_sends_nothing_to_the_printer) {
   const ChildResult r =
@@ -434,8 +463,8 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
     if (!fileExists(tool)) GTEST_SKIP() << tool << " is not installed (cups, cups-client)";
   ScratchDir root("pappcups", 0755);
   Scheduler cups;
-  const std::string why =
-      startScheduler({root.path, CUPS_SERVERBIN, CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, cups);
+  const std::string why = startScheduler(
+      {root.path, CUPS_SERVERBIN, CUPS_DATADIR, CUPSD_PROGRAM, LPSTAT_PROGRAM}, cups);
   struct Stop {
     Scheduler& s;
     ~Stop() { stopScheduler(s); }
@@ -482,23 +511,27 @@ TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
 
 struct PrinterSettingsRow {
   const char* claim;
-  const char* mode;       // label-mode-configured
-  int darkness;           // printer-darkness-configured
+  const char* mode;  // label-mode-configured
+  int darkness;      // printer-darkness-configured
   const char* paperLine;
-  bool cutOnce;           // the cut-once line after the pages
+  bool cutOnce;  // the cut-once line after the pages
 };
 
 const PrinterSettingsRow kPrinterSettingsRows[] = {
-    {"peel_off_mode_and_full_darkness", "peel-off", 100, "~PAPER;INTENSITY 30;MEDIA 3;LABELS 2", false},
-    {"rewind_mode_and_middle_darkness", "rewind", 50, "~PAPER;INTENSITY 15;MEDIA 5;LABELS 2", false},
+    {"peel_off_mode_and_full_darkness", "peel-off", 100, "~PAPER;INTENSITY 30;MEDIA 3;LABELS 2",
+     false},
+    {"rewind_mode_and_middle_darkness", "rewind", 50, "~PAPER;INTENSITY 15;MEDIA 5;LABELS 2",
+     false},
     {"tear_off_mode_and_no_darkness", "tear-off", 0, "~PAPER;INTENSITY 0;MEDIA 2;LABELS 2", false},
     {"cutter_mode_cuts_each_label", "cutter", 50, "~PAPER;INTENSITY 15;MEDIA 4;LABELS 2", false},
-    {"delayed_cutter_mode_cuts_once_after_the_job", "cutter-delayed", 50, "~PAPER;INTENSITY 15;LABELS 2", true},
+    {"delayed_cutter_mode_cuts_once_after_the_job", "cutter-delayed", 50,
+     "~PAPER;INTENSITY 15;LABELS 2", true},
 };
 
 void PrintTo(const PrinterSettingsRow& row, std::ostream* os) { *os << row.claim; }
 
-class PrinterSettings : public PrinterApp, public ::testing::WithParamInterface<PrinterSettingsRow> {};
+class PrinterSettings : public PrinterApp,
+                        public ::testing::WithParamInterface<PrinterSettingsRow> {};
 
 // Settings of the printer (set over IPP, as the web interface sets them)
 // reach every job's paper line.
@@ -525,7 +558,9 @@ TEST_P(PrinterSettings, printer_settings_reach_the_paper_line) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, PrinterSettings, ::testing::ValuesIn(kPrinterSettingsRows),
-                         [](const ::testing::TestParamInfo<PrinterSettingsRow>& row) { return row.param.claim; });
+                         [](const ::testing::TestParamInfo<PrinterSettingsRow>& row) {
+                           return row.param.claim;
+                         });
 
 // ---- an AppSocket printer ----------------------------------------------------
 
@@ -594,7 +629,8 @@ struct SocketPrinter {
   // Waits (at most kListenSeconds) until the first bytes have come.
   bool waitForFirstBytes() {
     std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(kListenSeconds), [this] { return gotFirstBytes; });
+    return changed.wait_for(lock, std::chrono::seconds(kListenSeconds),
+                            [this] { return gotFirstBytes; });
   }
   void release() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -621,8 +657,9 @@ TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
   ChildResult submitted;
   std::thread submit([&] {
     submitted = runIppTool(printerUri("sock203"), "print-label.test",
-                           {"-f", job, "-d", "format=application/postscript", "-d", "media=oe_4x6in_4x6in", "-d",
-                            "tracking=gap", "-d", "darkness=0", "-d", "name=late", "-d", "pages=3", "-d", "copies=1", "-d", "state=9"});
+                           {"-f", job, "-d", "format=application/postscript", "-d",
+                            "media=oe_4x6in_4x6in", "-d", "tracking=gap", "-d", "darkness=0", "-d",
+                            "name=late", "-d", "pages=3", "-d", "copies=1", "-d", "state=9"});
   });
   const ChildResult stopped =
       runIppTool(printerUri("sock203"), "printer-state.test", {"-d", "state=5"});
@@ -643,7 +680,8 @@ TEST_F(PrinterApp, appsocket_printer_that_comes_up_late_gets_the_whole_job) {
   expectPagesFitTheLabel(p);
   ScratchDir work("pappsock", 0755);
   std::string why;
-  const std::string expected = vormelStream(job, true, "oe_4x6in_4x6in", 203, "-gap -intensity 15", work.path, why);
+  const std::string expected =
+      vormelStream(job, true, "oe_4x6in_4x6in", 203, "-gap -intensity 15", work.path, why);
   ASSERT_EQ(why, "");
   EXPECT_EQ(describeDifference(expected, printer.received), "");
 }
@@ -676,7 +714,8 @@ TEST_F(PrinterApp, job_cancelled_while_printing_ends_its_stream_with_the_trailer
   ASSERT_TRUE(ippPassed(submitted)) << submitted.out << submitted.err;
   const size_t at = submitted.out.find("job-id (integer) = ");
   ASSERT_NE(at, std::string::npos) << submitted.out;
-  const std::string job = std::to_string(atoi(submitted.out.c_str() + at + strlen("job-id (integer) = ")));
+  const std::string job =
+      std::to_string(atoi(submitted.out.c_str() + at + strlen("job-id (integer) = ")));
   ASSERT_TRUE(printer.waitForFirstBytes());
 
   const ChildResult cancelled =
@@ -705,15 +744,21 @@ struct WebPageRow {
 };
 
 const WebPageRow kWebPages[] = {
-    {"home_page_lists_each_printer_with_its_model", "/",
+    {"home_page_lists_each_printer_with_its_model",
+     "/",
      {"label203", "label300", "Vormel Label Printer 203 dpi", "Vormel Label Printer 300 dpi"}},
-    {"media_page_offers_the_label_sizes_and_media_tracking", "/label300/media",
-     {"<option value=\"oe_4x6in_4x6in\" selected=\"\">4 x 6\"", "<option value=\"om_100x150mm_100x150mm\">",
-      "<option value=\"custom\">", "<select name=\"ready0-tracking\">", "<option value=\"gap\" selected=\"\">Gap",
+    {"media_page_offers_the_label_sizes_and_media_tracking",
+     "/label300/media",
+     {"<option value=\"oe_4x6in_4x6in\" selected=\"\">4 x 6\"",
+      "<option value=\"om_100x150mm_100x150mm\">", "<option value=\"custom\">",
+      "<select name=\"ready0-tracking\">", "<option value=\"gap\" selected=\"\">Gap",
       "<option value=\"mark\">Mark", "<option value=\"continuous\">Continuous"}},
-    {"printing_defaults_page_offers_darkness_and_speed", "/label300/printing",
-     {"<select name=\"print-darkness\">", "<select name=\"print-speed\"><option value=\"0\">Auto</option>",
-      "<option value=\"12\">12 inches/sec</option>", "name=\"print-color-mode\" value=\"monochrome\" checked"}},
+    {"printing_defaults_page_offers_darkness_and_speed",
+     "/label300/printing",
+     {"<select name=\"print-darkness\">",
+      "<select name=\"print-speed\"><option value=\"0\">Auto</option>",
+      "<option value=\"12\">12 inches/sec</option>",
+      "name=\"print-color-mode\" value=\"monochrome\" checked"}},
 };
 
 class WebInterface : public PrinterApp, public ::testing::WithParamInterface<WebPageRow> {};
@@ -735,6 +780,8 @@ TEST_P(WebInterface, page_shows_the_printers_settings) {
 void PrintTo(const WebPageRow& row, std::ostream* os) { *os << row.claim; }
 
 INSTANTIATE_TEST_SUITE_P(Pages, WebInterface, ::testing::ValuesIn(kWebPages),
-                         [](const ::testing::TestParamInfo<WebPageRow>& row) { return row.param.claim; });
+                         [](const ::testing::TestParamInfo<WebPageRow>& row) {
+                           return row.param.claim;
+                         });
 
 }  // namespace

@@ -2,10 +2,10 @@
 // symbols of the adaptive code (literals and copy lengths), each copy followed
 // by its offset, replayed against a 4096-byte history. Every count and offset
 // is checked before it is used, so any input gives bytes or a clear error.
+#include "band_decoder/band_decoder.h"
+
 #include <cstdio>
 #include <cstring>
-
-#include "band_decoder/band_decoder.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ struct BitReader {
 bool readBits(BitReader* in, int n, int* value) {
   if (in->bitCount - in->pos < static_cast<size_t>(n)) return false;
   int v = 0;
-  for (int i = 0; i < n; ++i, ++in->pos) v = (v << 1) | ((in->bits[in->pos >> 3] >> (7 - (in->pos & 7))) & 1);
+  for (int i = 0; i < n; ++i, ++in->pos)
+    v = (v << 1) | ((in->bits[in->pos >> 3] >> (7 - (in->pos & 7))) & 1);
   *value = v;
   return true;
 }
@@ -70,8 +71,8 @@ size_t byteOf(const BitReader& in) { return kHeaderSize + in.pos / 8; }
 
 }  // namespace
 
-bool decodeBand(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
-                BandDecodeError* error, size_t maxLength) {
+bool decodeBand(const uint8_t* data, size_t size, std::vector<uint8_t>* out, BandDecodeError* error,
+                size_t maxLength) {
   out->clear();
   if (size < kHeaderSize)
     return fail(error, size, "band ends after %lld bytes; expected a 4-byte length header",
@@ -141,8 +142,8 @@ bool decodeBand(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
     if (static_cast<size_t>(length) > n - out->size()) {
       out->clear();
       return fail(error, symbolAt,
-                  "copy of %lld bytes runs past the band length %lld (%lld bytes left)", length,
-                  n, static_cast<long long>(n - out->size()));
+                  "copy of %lld bytes runs past the band length %lld (%lld bytes left)", length, n,
+                  static_cast<long long>(n - out->size()));
     }
     // Byte by byte: a copy may overlap the bytes it is producing.
     int from = (cur - offset - 1) & kHistoryMask;

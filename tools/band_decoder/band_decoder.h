@@ -53,5 +53,5 @@ struct BandDecodeError {
 // `maxLength` bounds the length the header may announce (32768 for bands of
 // the printer stream). Returns true and the band's bytes, or false with
 // `error` filled in (truncated stream, length above maxLength, bad offset...).
-bool decodeBand(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
-                BandDecodeError* error, size_t maxLength = 32768);
+bool decodeBand(const uint8_t* data, size_t size, std::vector<uint8_t>* out, BandDecodeError* error,
+                size_t maxLength = 32768);

@@ -77,8 +77,8 @@ pid_t startVormel(const char* program, const std::vector<std::string>& words, in
 // Feeding side of the loop: the leading text, job bytes, then the trailer,
 // then end of input.
 struct Feed {
-  int inputFd;  // -1 when there is no job input
-  int toChild;  // -1 once closed
+  int inputFd;          // -1 when there is no job input
+  int toChild;          // -1 once closed
   std::string pending;  // bytes for vormel, from begin on
   size_t begin;
   bool inputDone;  // job input fully read
@@ -266,8 +266,9 @@ int pollTimeoutMs(const Child& child) {
 
 }  // namespace
 
-void relayJob(const char* program, const std::vector<std::string>& words, const std::string& jobLead,
-              int inputFd, const std::string& jobTrailer, int signalFd, RelayResult& result) {
+void relayJob(const char* program, const std::vector<std::string>& words,
+              const std::string& jobLead, int inputFd, const std::string& jobTrailer, int signalFd,
+              RelayResult& result) {
   assert(signalFd >= 0);
   result = RelayResult();
   int toChild = -1, fromChild = -1;

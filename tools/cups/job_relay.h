@@ -34,17 +34,15 @@ struct RelayResult {
 
 // Starts `program` with `words` as its arguments (argument 0 is `program`),
 // with `jobLead`, then the job read from `inputFd` (none when it is -1), then
-// `jobTrailer` on a line of its own on its standard input. Relays vormel's standard output to ours, which is made non-blocking
-// for the run (its flags are restored before returning), so that no write
-// to a stalled printer holds the front end. Writes "PAGE: n 1" and an
-// "INFO: " line to standard error as each page has gone out. Output that
-// does not begin as a printer stream is withheld until vormel has exited
-// and then written only if it exited with status 0.
-// `signalFd` is the notification pipe of installRelaySignals. On a cancel,
-// a read error on the job or a write error on the printer, the job input is
-// closed and SIGTERM is forwarded to vormel; what vormel still writes keeps
-// being read (so it can finish and clean up) and relayed as far as the
-// printer takes it, within kCancelGraceSeconds. Returns once vormel has
-// been waited for; fills `result`.
-void relayJob(const char* program, const std::vector<std::string>& words, const std::string& jobLead,
-              int inputFd, const std::string& jobTrailer, int signalFd, RelayResult& result);
+// `jobTrailer` on a line of its own on its standard input. Relays vormel's standard output to ours,
+// which is made non-blocking for the run (its flags are restored before returning), so that no
+// write to a stalled printer holds the front end. Writes "PAGE: n 1" and an "INFO: " line to
+// standard error as each page has gone out. Output that does not begin as a printer stream is
+// withheld until vormel has exited and then written only if it exited with status 0. `signalFd` is
+// the notification pipe of installRelaySignals. On a cancel, a read error on the job or a write
+// error on the printer, the job input is closed and SIGTERM is forwarded to vormel; what vormel
+// still writes keeps being read (so it can finish and clean up) and relayed as far as the printer
+// takes it, within kCancelGraceSeconds. Returns once vormel has been waited for; fills `result`.
+void relayJob(const char* program, const std::vector<std::string>& words,
+              const std::string& jobLead, int inputFd, const std::string& jobTrailer, int signalFd,
+              RelayResult& result);

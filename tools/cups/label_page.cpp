@@ -2,7 +2,6 @@
 // print, and writes the PostScript that lays each page on the label. Called
 // by the front end's main before vormel starts.
 #include "label_page.h"
-#include "label_stocks.h"
 
 #include <cups/cups.h>
 
@@ -11,11 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "label_stocks.h"
+
 namespace {
 
 // Two sizes closer than this (points) are the same label.
 constexpr double kSizeTolerance = 0.75;
-
 
 std::string formatInches(double width, double length) {
   return formatSize(width / 72) + " x " + formatSize(length / 72) + " in";
@@ -157,10 +157,12 @@ std::string rotationMatrix(const LabelPage& page) {
 
 }  // namespace
 
-bool readLabelPage(ppd_file_t* ppd, const char* optionsText, LabelPage& page, std::string& problem) {
+bool readLabelPage(ppd_file_t* ppd, const char* optionsText, LabelPage& page,
+                   std::string& problem) {
   page = LabelPage();
   ppd_attr_t* resolution = ppdFindAttr(ppd, "DefaultResolution", nullptr);
-  page.resolution = resolution != nullptr && resolution->value != nullptr ? atoi(resolution->value) : 0;
+  page.resolution =
+      resolution != nullptr && resolution->value != nullptr ? atoi(resolution->value) : 0;
   if (page.resolution < 72 || page.resolution > 1200) {
     problem = "the printer description names no native resolution (DefaultResolution)";
     return false;
@@ -197,7 +199,9 @@ std::string labelProlog(const LabelPage& page) {
   // size asked for on it, turned when the orientations differ and scaled to fit.
   text += "<< /PageSize " + size +
           "\n   /InputAttributes currentpagedevice /InputAttributes get dup length dict begin\n"
-          "     { pop null def } forall 0 << /PageSize " + size + " >> def currentdict end\n"
+          "     { pop null def } forall 0 << /PageSize " +
+          size +
+          " >> def currentdict end\n"
           "   /Policies << /PageSize 13 >>\n";
   // The turn goes into the page device's Install procedure, after the
   // renderer's own, so that it is part of the default matrix of every page
@@ -209,9 +213,10 @@ std::string labelProlog(const LabelPage& page) {
   // Requests of the job that would change the resolution, the orientation,
   // the media choice or the turn are dropped; the page size stays in, so
   // that the policy above can fit the page.
-  text += "userdict /setpagedevice { dup length dict copy\n"
-          "   [ /HWResolution /Orientation /InputAttributes /Policies /Install ]\n"
-          "   { 1 index exch undef } forall systemdict /setpagedevice get exec } bind put\n";
+  text +=
+      "userdict /setpagedevice { dup length dict copy\n"
+      "   [ /HWResolution /Orientation /InputAttributes /Policies /Install ]\n"
+      "   { 1 index exch undef } forall systemdict /setpagedevice get exec } bind put\n";
   return text;
 }
 

@@ -7,10 +7,10 @@
 #include <string>
 
 // Widest label the print head covers, and the custom size limits, in points.
-constexpr double kMaxWidthPoints = 295.2;    // 4.1 in
-constexpr double kMinWidthPoints = 36;       // 0.5 in
-constexpr double kMinLengthPoints = 18;      // 0.25 in
-constexpr double kMaxLengthPoints = 2880;    // 40 in, the longest page vormel renders
+constexpr double kMaxWidthPoints = 295.2;  // 4.1 in
+constexpr double kMinWidthPoints = 36;     // 0.5 in
+constexpr double kMinLengthPoints = 18;    // 0.25 in
+constexpr double kMaxLengthPoints = 2880;  // 40 in, the longest page vormel renders
 constexpr double kPointsPerInch = 72;
 constexpr double kPointsPerMm = 72 / 25.4;
 

@@ -2,13 +2,14 @@
 // self-test label, which then prints through vormel like any job. Called by
 // the front end's main.
 #include "maintenance.h"
-#include "label_stocks.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "label_stocks.h"
 
 namespace {
 
@@ -28,7 +29,6 @@ std::string psString(const std::string& text) {
   }
   return out + ")";
 }
-
 
 }  // namespace
 
@@ -93,20 +93,24 @@ std::string selfTestJob(const LabelPage& page, const std::string& queue,
   text += "/W " + w + " def /L " + l + " def\n";
   // A frame at the edge shows where the label begins and ends; the scale
   // (a tick every millimetre, longer every 5 and 10) shows its true size.
-  text += "2 setlinewidth 1 1 W 2 sub L 2 sub rectstroke\n"
-          "0.5 setlinewidth 0 1 W 72 div 25.4 mul { dup 72 mul 25.4 div exch\n"
-          "  dup 10 mod 0 eq { pop 6 } { 5 mod 0 eq { 4 } { 2 } ifelse } ifelse\n"
-          "  exch L moveto 0 exch neg rlineto stroke } for\n";
+  text +=
+      "2 setlinewidth 1 1 W 2 sub L 2 sub rectstroke\n"
+      "0.5 setlinewidth 0 1 W 72 div 25.4 mul { dup 72 mul 25.4 div exch\n"
+      "  dup 10 mod 0 eq { pop 6 } { 5 mod 0 eq { 4 } { 2 } ifelse } ifelse\n"
+      "  exch L moveto 0 exch neg rlineto stroke } for\n";
   // Lines of text as tall as the label allows, each squeezed to its width.
-  text += "/margin W L lt { W } { L } ifelse 0.06 mul def\n"
-          "/avail W margin 2 mul sub def\n"
-          "/fs L margin 2 mul sub " + std::to_string(lines.size()) + " 1.2 mul div def\n"
-          "fs 14 gt { /fs 14 def } if\n"
-          "/Helvetica findfont fs scalefont setfont\n"
-          "/y L margin sub fs sub def\n"
-          "/line { /s exch def gsave margin y translate\n"
-          "  s stringwidth pop dup avail gt { avail exch div 1 scale } { pop } ifelse\n"
-          "  0 0 moveto s show grestore /y y fs 1.2 mul sub def } def\n";
+  text +=
+      "/margin W L lt { W } { L } ifelse 0.06 mul def\n"
+      "/avail W margin 2 mul sub def\n"
+      "/fs L margin 2 mul sub " +
+      std::to_string(lines.size()) +
+      " 1.2 mul div def\n"
+      "fs 14 gt { /fs 14 def } if\n"
+      "/Helvetica findfont fs scalefont setfont\n"
+      "/y L margin sub fs sub def\n"
+      "/line { /s exch def gsave margin y translate\n"
+      "  s stringwidth pop dup avail gt { avail exch div 1 scale } { pop } ifelse\n"
+      "  0 0 moveto s show grestore /y y fs 1.2 mul sub def } def\n";
   for (const std::string& line : lines) text += psString(line) + " line\n";
   text += "showpage\n%%EOF\n";
   return text;

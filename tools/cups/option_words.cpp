@@ -19,28 +19,43 @@ struct SettingRow {
 };
 
 const ChoiceWord kMediaHandling[] = {
-    {"Continuous", "-cont"}, {"CutLabel", "-cutlabel"},         {"CutJob", "-cutjob"},
-    {"Peel", "-peel"},       {"TearOff", "-tearoff"},           {"TearOffStrip", "-tearoffstrip"},
+    {"Continuous", "-cont"}, {"CutLabel", "-cutlabel"}, {"CutJob", "-cutjob"},
+    {"Peel", "-peel"},       {"TearOff", "-tearoff"},   {"TearOffStrip", "-tearoffstrip"},
     {"Rewind", "-rewind"},   {nullptr, nullptr},
 };
 const ChoiceWord kSensing[] = {
-    {"Gap", "-gap"},         {"Mark", "-mark"},          {"NoGap", "-nogap"},
-    {"AdvancedGap", "-advgap"}, {"AdvancedNotch", "-advnotch"}, {nullptr, nullptr},
+    {"Gap", "-gap"},
+    {"Mark", "-mark"},
+    {"NoGap", "-nogap"},
+    {"AdvancedGap", "-advgap"},
+    {"AdvancedNotch", "-advnotch"},
+    {nullptr, nullptr},
 };
 const ChoiceWord kMediaType[] = {
-    {"ThermalTransfer", "-tm"}, {"DirectThermal", "-dt"}, {nullptr, nullptr},
+    {"ThermalTransfer", "-tm"},
+    {"DirectThermal", "-dt"},
+    {nullptr, nullptr},
 };
 const ChoiceWord kPauseMode[] = {
-    {"Off", "-pauseoff"}, {"EachLabel", "-labelpause"}, {"Batch", "-batchpause"}, {nullptr, nullptr},
+    {"Off", "-pauseoff"},
+    {"EachLabel", "-labelpause"},
+    {"Batch", "-batchpause"},
+    {nullptr, nullptr},
 };
 const ChoiceWord kSlashZero[] = {
-    {"Off", "-noslashzero"}, {"On", "-slashzero"}, {nullptr, nullptr},
+    {"Off", "-noslashzero"},
+    {"On", "-slashzero"},
+    {nullptr, nullptr},
 };
 const ChoiceWord kPrintOrientation[] = {
-    {"Normal", "-normOrient"}, {"Inverted", "-invertOrient"}, {nullptr, nullptr},
+    {"Normal", "-normOrient"},
+    {"Inverted", "-invertOrient"},
+    {nullptr, nullptr},
 };
 const ChoiceWord kMirrorImage[] = {
-    {"Normal", "-normImage"}, {"Mirrored", "-mirrorImage"}, {nullptr, nullptr},
+    {"Normal", "-normImage"},
+    {"Mirrored", "-mirrorImage"},
+    {nullptr, nullptr},
 };
 
 const SettingRow kSettings[] = {

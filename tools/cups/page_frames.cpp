@@ -51,7 +51,8 @@ int32_t scanPageFrames(PageFrames& frames, const char* data, size_t length) {
     // Band data: skip it whole, whatever bytes it holds.
     if (frames.bandBytesLeft > 0) {
       const size_t avail = length - i;
-      const size_t skip = int64_t(avail) < frames.bandBytesLeft ? avail : size_t(frames.bandBytesLeft);
+      const size_t skip =
+          int64_t(avail) < frames.bandBytesLeft ? avail : size_t(frames.bandBytesLeft);
       frames.bandBytesLeft -= int64_t(skip);
       i += skip;
       continue;

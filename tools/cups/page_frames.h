@@ -11,10 +11,10 @@ constexpr size_t kFrameLineKeep = 32;  // longest command head the scanner needs
 
 // Scanner state for one stream; zero-initialise (PageFrames frames{};).
 struct PageFrames {
-  int64_t bandBytesLeft;       // data bytes of the current band still to skip
-  char line[kFrameLineKeep];   // head of the current command line
-  size_t lineLength;           // bytes of the current line seen so far (may exceed the head)
-  int32_t pagesDone;           // pages whose "PRINT" line has been seen
+  int64_t bandBytesLeft;      // data bytes of the current band still to skip
+  char line[kFrameLineKeep];  // head of the current command line
+  size_t lineLength;          // bytes of the current line seen so far (may exceed the head)
+  int32_t pagesDone;          // pages whose "PRINT" line has been seen
 };
 
 // Feeds `length` bytes of the stream, in order. Returns how many pages were

@@ -36,7 +36,8 @@ SizeEntry describeStock(const LabelStock& stock) {
   const double w = stockWidthPoints(stock), l = stockLengthPoints(stock);
   SizeEntry e;
   e.name = "w" + std::to_string(std::lround(w)) + "h" + std::to_string(std::lround(l));
-  e.label = formatNumber(stock.width) + " x " + formatNumber(stock.length) + (stock.metric ? " mm" : " in");
+  e.label = formatNumber(stock.width) + " x " + formatNumber(stock.length) +
+            (stock.metric ? " mm" : " in");
   e.width = formatSize(w);
   e.length = formatSize(l);
   return e;
@@ -55,39 +56,51 @@ std::string writeSizeSection() {
       fprintf(stderr, "vormel-ppd-generator: two label sizes are named %s\n", e.name.c_str());
       exit(1);
     }
-    const std::string code = "\"<</PageSize[" + e.width + " " + e.length + "]/ImageableArea null>>setpagedevice\"";
+    const std::string code =
+        "\"<</PageSize[" + e.width + " " + e.length + "]/ImageableArea null>>setpagedevice\"";
     sizes << "*PageSize " << e.name << "/" << e.label << ": " << code << "\n";
     regions << "*PageRegion " << e.name << "/" << e.label << ": " << code << "\n";
-    areas << "*ImageableArea " << e.name << "/" << e.label << ": \"0 0 " << e.width << " " << e.length << "\"\n";
-    dims << "*PaperDimension " << e.name << "/" << e.label << ": \"" << e.width << " " << e.length << "\"\n";
+    areas << "*ImageableArea " << e.name << "/" << e.label << ": \"0 0 " << e.width << " "
+          << e.length << "\"\n";
+    dims << "*PaperDimension " << e.name << "/" << e.label << ": \"" << e.width << " " << e.length
+         << "\"\n";
   }
   std::ostringstream out;
   out << "*% Every label size covers the whole label: no margins. Any other size\n"
          "*% within the print head's width is a custom size.\n"
          "*OpenUI *PageSize/Label Size: PickOne\n"
          "*OrderDependency: 10 AnySetup *PageSize\n"
-         "*DefaultPageSize: " << defaultSizeName() << "\n"
+         "*DefaultPageSize: "
+      << defaultSizeName() << "\n"
       << sizes.str()
       << "*CloseUI: *PageSize\n\n"
          "*OpenUI *PageRegion/Label Region: PickOne\n"
          "*OrderDependency: 10 AnySetup *PageRegion\n"
-         "*DefaultPageRegion: " << defaultSizeName() << "\n"
+         "*DefaultPageRegion: "
+      << defaultSizeName() << "\n"
       << regions.str()
       << "*CloseUI: *PageRegion\n\n"
-         "*DefaultImageableArea: " << defaultSizeName() << "\n"
-      << areas.str()
-      << "\n*DefaultPaperDimension: " << defaultSizeName() << "\n"
+         "*DefaultImageableArea: "
+      << defaultSizeName() << "\n"
+      << areas.str() << "\n*DefaultPaperDimension: " << defaultSizeName() << "\n"
       << dims.str()
       << "\n*VariablePaperSize: True\n"
          "*HWMargins: 0 0 0 0\n"
-         "*MaxMediaWidth: \"" << formatSize(kMaxWidthPoints) << "\"\n"
-         "*MaxMediaHeight: \"" << formatSize(kMaxLengthPoints) << "\"\n"
+         "*MaxMediaWidth: \""
+      << formatSize(kMaxWidthPoints)
+      << "\"\n"
+         "*MaxMediaHeight: \""
+      << formatSize(kMaxLengthPoints)
+      << "\"\n"
          "*NonUIOrderDependency: 10 AnySetup *CustomPageSize\n"
-         "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]/ImageableArea null>>setpagedevice\"\n"
-         "*ParamCustomPageSize Width: 1 points " << formatSize(kMinWidthPoints) << " "
-      << formatSize(kMaxWidthPoints) << "\n"
-         "*ParamCustomPageSize Height: 2 points " << formatSize(kMinLengthPoints) << " "
-      << formatSize(kMaxLengthPoints) << "\n"
+         "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]/ImageableArea "
+         "null>>setpagedevice\"\n"
+         "*ParamCustomPageSize Width: 1 points "
+      << formatSize(kMinWidthPoints) << " " << formatSize(kMaxWidthPoints)
+      << "\n"
+         "*ParamCustomPageSize Height: 2 points "
+      << formatSize(kMinLengthPoints) << " " << formatSize(kMaxLengthPoints)
+      << "\n"
          "*ParamCustomPageSize WidthOffset: 3 points 0 0\n"
          "*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
          "*ParamCustomPageSize Orientation: 5 int 0 0\n";
@@ -95,7 +108,8 @@ std::string writeSizeSection() {
 }
 
 void replaceAll(std::string& text, const std::string& marker, const std::string& value) {
-  for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + value.size()))
+  for (size_t at = text.find(marker); at != std::string::npos;
+       at = text.find(marker, at + value.size()))
     text.replace(at, marker.size(), value);
 }
 

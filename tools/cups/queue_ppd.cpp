@@ -19,4 +19,3 @@ ppd_file_t* openMarkedPpd(const char* optionsText) {
   cupsFreeOptions(count, options);
   return ppd;
 }
-

@@ -10,4 +10,3 @@
 // fifth argument, "name=value ..." as parsed by cupsParseOptions). Returns
 // the PPD for ppdClose, or nullptr when there is no readable PPD.
 ppd_file_t* openMarkedPpd(const char* optionsText);
-

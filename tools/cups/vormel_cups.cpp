@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,8 +20,6 @@
 #include "queue_ppd.h"
 #include "relay_signals.h"
 #include "vormel_location.h"
-
-#include <cstdlib>
 
 #ifndef VORMEL_INSTALLED_PATH
 #define VORMEL_INSTALLED_PATH "/usr/local/bin/vormel"
@@ -108,8 +107,8 @@ bool makeCommandJob(int inputFd, const LabelPage& page, const std::vector<std::s
     return false;
   }
   if (command != kSelfTestCommand) {
-    fprintf(stderr, "ERROR: this printer has no command \"%s\"; it offers only %s\n", command.c_str(),
-            kSelfTestCommand);
+    fprintf(stderr, "ERROR: this printer has no command \"%s\"; it offers only %s\n",
+            command.c_str(), kSelfTestCommand);
     return false;
   }
   const char* queue = getenv("PRINTER");

@@ -8,7 +8,9 @@
 
 namespace {
 
-bool isExecutable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
+bool isExecutable(const std::string& path) {
+  return !path.empty() && access(path.c_str(), X_OK) == 0;
+}
 
 // The directory of the running front end, from the kernel rather than argv[0]
 // (the spooler sets argv[0] to the queue name).
@@ -24,9 +26,11 @@ std::string ownDirectory() {
 
 }  // namespace
 
-std::string locateProgram(const char* name, const char* overrideVariable, const char* installedPath) {
+std::string locateProgram(const char* name, const char* overrideVariable,
+                          const char* installedPath) {
   const char* forced = getenv(overrideVariable);
-  if (forced != nullptr && forced[0] != '\0') return isExecutable(forced) ? std::string(forced) : std::string();
+  if (forced != nullptr && forced[0] != '\0')
+    return isExecutable(forced) ? std::string(forced) : std::string();
 
   const std::string dir = ownDirectory();
   const std::string beside = dir + "/" + name;

@@ -14,4 +14,5 @@ std::string locateVormel(const char* installedPath);
 // environment variable `overrideVariable` when it is set and not empty,
 // else `name` in the calling program's own directory, else `installedPath`.
 // Returns an empty string when none of these is an executable file.
-std::string locateProgram(const char* name, const char* overrideVariable, const char* installedPath);
+std::string locateProgram(const char* name, const char* overrideVariable,
+                          const char* installedPath);

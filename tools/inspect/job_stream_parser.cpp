@@ -152,10 +152,10 @@ bool readNumber(Cursor* c, int32_t* value, StreamError* error, const char* what)
 
 bool readSetup(Cursor* c, JobReport* report, StreamError* error) {
   if (!expect(c, "!QXR_SETUP\r\n", error) || !expect(c, "ENGINE-LENGTH;", error) ||
-      !readNumber(c, &report->engineLength, error, "page length") ||
-      !expect(c, ":WIDTH;", error) || !readNumber(c, &report->engineWidth, error, "page width") ||
-      !expect(c, "\r\n", error) || !expect(c, "WINMODE-BEGIN\r\n", error) ||
-      !expect(c, "SAVESTATE\r\n", error) || !expect(c, "QXR_END\r\n", error))
+      !readNumber(c, &report->engineLength, error, "page length") || !expect(c, ":WIDTH;", error) ||
+      !readNumber(c, &report->engineWidth, error, "page width") || !expect(c, "\r\n", error) ||
+      !expect(c, "WINMODE-BEGIN\r\n", error) || !expect(c, "SAVESTATE\r\n", error) ||
+      !expect(c, "QXR_END\r\n", error))
     return false;
   return true;
 }
@@ -184,8 +184,10 @@ bool readPaperLine(Cursor* c, JobReport* report, StreamError* error) {
   }
   const size_t lineStart = c->pos;
   if (!expectCommand(c, report->controlChar, "PAPER", error)) {
-    error->message = "expected the paper line (empty, or the control character and \"PAPER\"), "
-                     "found " + showFound(c);
+    error->message =
+        "expected the paper line (empty, or the control character and \"PAPER\"), "
+        "found " +
+        showFound(c);
     return false;
   }
   const size_t itemsStart = c->pos;
@@ -303,10 +305,9 @@ bool readBand(Cursor* c, BandInfo* band, int32_t expectedLength, ImageBuild* ima
       return fail(error, band->streamOffset,
                   where + "compressed band of " + std::to_string(band->wireBytes) +
                       " bytes cannot hold its 4-byte length");
-    const uint32_t announced = static_cast<uint32_t>(bytes[0]) |
-                               static_cast<uint32_t>(bytes[1]) << 8 |
-                               static_cast<uint32_t>(bytes[2]) << 16 |
-                               static_cast<uint32_t>(bytes[3]) << 24;
+    const uint32_t announced =
+        static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+        static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
     if (announced != static_cast<uint32_t>(expectedLength))
       return fail(error, dataOffset,
                   where + "compressed band announces " + std::to_string(announced) +
@@ -467,8 +468,10 @@ bool parseStream(Cursor* c, JobReport* report, StreamError* error, const PageSin
     const std::string found = showFound(c);
     const size_t after = countRest(c, SIZE_MAX);
     return fail(error, c->pos,
-                std::to_string(after) + " bytes after the trailer; expected the end of the "
-                "stream, found " + found);
+                std::to_string(after) +
+                    " bytes after the trailer; expected the end of the "
+                    "stream, found " +
+                    found);
   }
   report->complete = true;
   return true;

@@ -22,21 +22,21 @@ constexpr size_t kMaxPageImageBytes = kMaxPcxFileBytes;
 
 // One item of the paper line, e.g. ";CUT 3".
 struct PaperItem {
-  std::string name;     // "CUT", "FEED SHIFT", "SPEED IPS", ...
+  std::string name;  // "CUT", "FEED SHIFT", "SPEED IPS", ...
   int32_t value = 0;
   std::string meaning;  // e.g. "cut after every 3 labels"
 };
 
 struct BandInfo {
-  int32_t wireBytes = 0;     // count in the BAND header: bytes that follow it
-  int32_t length = 0;        // bytes of page image the band stands for
-  bool compressed = false;   // COMP1
-  size_t streamOffset = 0;   // offset of the BAND header line
+  int32_t wireBytes = 0;    // count in the BAND header: bytes that follow it
+  int32_t length = 0;       // bytes of page image the band stands for
+  bool compressed = false;  // COMP1
+  size_t streamOffset = 0;  // offset of the BAND header line
 };
 
 struct PageInfo {
-  int number = 0;            // 1-based
-  size_t streamOffset = 0;   // offset of the REPEAT line
+  int number = 0;           // 1-based
+  size_t streamOffset = 0;  // offset of the REPEAT line
   int32_t repeat = 0;
   int32_t imageSize = 0;     // the PCX header's byte count
   int32_t rows = 0;          // the ROW value
@@ -47,11 +47,11 @@ struct PageInfo {
 
 struct JobReport {
   size_t streamSize = 0;
-  int32_t engineLength = 0;     // thousandths of an inch
+  int32_t engineLength = 0;  // thousandths of an inch
   int32_t engineWidth = 0;
   uint8_t controlChar = 0;
-  int slashZero = -1;           // -1 not sent, else the value of SLASH ZERO;n
-  std::string paperLine;        // the line as sent (raw bytes), without CR LF
+  int slashZero = -1;     // -1 not sent, else the value of SLASH ZERO;n
+  std::string paperLine;  // the line as sent (raw bytes), without CR LF
   std::vector<PaperItem> paperItems;
   size_t pageCount = 0;         // pages begun, the last one possibly cut short by a fault
   std::vector<PageInfo> pages;  // every page, or only the last one (see parseJobStream)
@@ -67,15 +67,15 @@ enum class StreamErrorKind {
 
 struct StreamError {
   StreamErrorKind kind = StreamErrorKind::kInvalid;
-  size_t offset = 0;     // byte offset in the stream
-  std::string message;   // what was expected there and what was found; stream
-                         // bytes in it are escaped (printableText)
+  size_t offset = 0;    // byte offset in the stream
+  std::string message;  // what was expected there and what was found; stream
+                        // bytes in it are escaped (printableText)
 };
 
 // Called once per page once all its bands are read, with the reassembled
 // page image. Returns false (and fills `message`) to stop with an error.
-using PageSink = std::function<bool(const PageInfo&, const std::vector<uint8_t>& image,
-                                    std::string* message)>;
+using PageSink =
+    std::function<bool(const PageInfo&, const std::vector<uint8_t>& image, std::string* message)>;
 
 // Parses the `size` bytes at `data`. Returns true when the whole stream is
 // valid; otherwise false with `error` set, and `report` holding what was read

@@ -18,7 +18,8 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::
     *message = "cannot create " + printableText(path) + ": " + std::strerror(errno);
     return false;
   }
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (std::fclose(f) != 0 || !written) {
     *message = "cannot write " + printableText(path);
     return false;

@@ -17,9 +17,9 @@ struct PageImageInfo {
 };
 
 struct PageImageContext {
-  std::string extractDir;              // empty: nothing is written
-  std::vector<PageImageInfo> images;   // filled page by page by makePageSink's sink
-  std::string ioError;                 // set when a file could not be written
+  std::string extractDir;             // empty: nothing is written
+  std::vector<PageImageInfo> images;  // filled page by page by makePageSink's sink
+  std::string ioError;                // set when a file could not be written
 };
 
 // Reads the non-empty image `bytes` of `page` as PCX into `info` and, with an

@@ -24,8 +24,8 @@ enum Rule {
   kMirror = 11,
 };
 
-const char* const kMediaMeaning[] = {"continuous media", "tear-off strip", "tear-off",
-                                     "peel",             "cut",            "rewind"};
+const char* const kMediaMeaning[] = {
+    "continuous media", "tear-off strip", "tear-off", "peel", "cut", "rewind"};
 const char* const kLabelsMeaning[] = {"no gap sensing (continuous)", "black mark sensing",
                                       "gap sensing", "advanced gap sensing",
                                       "advanced notch sensing"};
@@ -62,8 +62,9 @@ int describeItem(const std::string& name, int32_t v, std::string* meaning, std::
   }
   if (name == "PAUSE") {
     if (!range(0, INT32_MAX)) return 0;
-    *meaning = v == 0 ? "no pause" : v == 1 ? "pause after every label"
-                                            : "pause after every " + n + " labels";
+    *meaning = v == 0   ? "no pause"
+               : v == 1 ? "pause after every label"
+                        : "pause after every " + n + " labels";
     return kPause;
   }
   if (name == "LABELS") {

@@ -30,15 +30,14 @@ bool readPcxHeader(const uint8_t* data, size_t size, PcxImage* image, std::strin
     return fail(message, 2, "expected run-length coding (1), found " + std::to_string(data[2]));
   if (data[3] != 1 || data[65] != 1)
     return fail(message, 3,
-                "only 1 bit per pixel in 1 plane is supported, found " +
-                    std::to_string(data[3]) + " bits in " + std::to_string(data[65]) +
-                    " planes");
+                "only 1 bit per pixel in 1 plane is supported, found " + std::to_string(data[3]) +
+                    " bits in " + std::to_string(data[65]) + " planes");
   const int32_t xMin = word(data + 4), yMin = word(data + 6);
   const int32_t xMax = word(data + 8), yMax = word(data + 10);
   if (xMax < xMin || yMax < yMin)
-    return fail(message, 4, "window " + std::to_string(xMin) + "," + std::to_string(yMin) +
-                                "-" + std::to_string(xMax) + "," + std::to_string(yMax) +
-                                " is empty");
+    return fail(message, 4,
+                "window " + std::to_string(xMin) + "," + std::to_string(yMin) + "-" +
+                    std::to_string(xMax) + "," + std::to_string(yMax) + " is empty");
   image->width = xMax - xMin + 1;
   image->height = yMax - yMin + 1;
   image->xDpi = word(data + 12);
@@ -120,8 +119,8 @@ bool readPcx(const uint8_t* data, size_t size, PcxImage* image, std::string* mes
 
   // Each 2 bytes of coded data give at most 63 bytes of lines: refuse a
   // header that asks for more than the data can hold before allocating.
-  const uint64_t needed = static_cast<uint64_t>(image->bytesPerLine) *
-                          static_cast<uint64_t>(image->height);
+  const uint64_t needed =
+      static_cast<uint64_t>(image->bytesPerLine) * static_cast<uint64_t>(image->height);
   const uint64_t available = static_cast<uint64_t>(size - kPcxHeaderSize);
   if (needed > available * kMaxRun / 2 + kMaxRun)
     return fail(message, kPcxHeaderSize,

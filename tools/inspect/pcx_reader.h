@@ -28,13 +28,13 @@ constexpr size_t kMaxPcxLinesBytes = static_cast<size_t>(kMaxPcxLineBytes) * kMa
 constexpr size_t kMaxPcxFileBytes = kPcxHeaderSize + 2 * kMaxPcxLinesBytes;
 
 struct PcxImage {
-  int32_t width = 0;         // pixels
+  int32_t width = 0;  // pixels
   int32_t height = 0;
   int32_t bytesPerLine = 0;  // per scan line, padding included
   int32_t xDpi = 0;
   int32_t yDpi = 0;
-  bool oneIsWhite = true;    // what a set bit means, from the palette
-  size_t dataBytes = 0;      // bytes of coded image data used after the header
+  bool oneIsWhite = true;      // what a set bit means, from the palette
+  size_t dataBytes = 0;        // bytes of coded image data used after the header
   std::vector<uint8_t> lines;  // height x bytesPerLine bytes, when decoded
 };
 

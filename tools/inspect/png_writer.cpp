@@ -32,8 +32,8 @@ int writeRows(FILE* file, const PcxImage& image, PcxScan* scan, uint8_t* line, u
   }
   png_init_io(png, file);
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
-               static_cast<png_uint_32>(image.height), 1, PNG_COLOR_TYPE_GRAY,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+               static_cast<png_uint_32>(image.height), 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (image.xDpi > 0 && image.yDpi > 0) {
     // pixels per metre, rounded
     png_set_pHYs(png, info, static_cast<png_uint_32>(image.xDpi * 10000 / 254),

@@ -45,18 +45,21 @@ double ratio(const PageInfo& p) {
 
 const char* kindName(StreamErrorKind kind) {
   switch (kind) {
-    case StreamErrorKind::kTooLarge: return "too-large";
-    case StreamErrorKind::kUnreadable: return "unreadable";
-    default: return "invalid";
+    case StreamErrorKind::kTooLarge:
+      return "too-large";
+    case StreamErrorKind::kUnreadable:
+      return "unreadable";
+    default:
+      return "invalid";
   }
 }
 
 void writeSummaryHead(FILE* out, const std::string& source, const JobReport& j) {
   std::fprintf(out, "Job stream: %s\n", printableText(source).c_str());
-  std::fprintf(out, "Page length: %d (%.3f in, %.1f mm)\n", j.engineLength,
-               inches(j.engineLength), millimetres(j.engineLength));
-  std::fprintf(out, "Page width:  %d (%.3f in, %.1f mm)\n", j.engineWidth,
-               inches(j.engineWidth), millimetres(j.engineWidth));
+  std::fprintf(out, "Page length: %d (%.3f in, %.1f mm)\n", j.engineLength, inches(j.engineLength),
+               millimetres(j.engineLength));
+  std::fprintf(out, "Page width:  %d (%.3f in, %.1f mm)\n", j.engineWidth, inches(j.engineWidth),
+               millimetres(j.engineWidth));
   std::fprintf(out, "Control character: %s\n", printable(j.controlChar).c_str());
   std::fprintf(out, "Slash zero: %s\n",
                j.slashZero < 0    ? "not sent"
@@ -126,8 +129,7 @@ void writeJsonHead(FILE* out, const std::string& source, const JobReport& j) {
                j.engineLength, j.engineWidth, inches(j.engineLength), inches(j.engineWidth),
                millimetres(j.engineLength), millimetres(j.engineWidth));
   std::fprintf(out, "\"controlChar\":%s,\"controlCharCode\":%d,",
-               jsonString(std::string(1, static_cast<char>(j.controlChar))).c_str(),
-               j.controlChar);
+               jsonString(std::string(1, static_cast<char>(j.controlChar))).c_str(), j.controlChar);
   if (j.slashZero < 0) {
     std::fprintf(out, "\"slashZero\":null,");
   } else {

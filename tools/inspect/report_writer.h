@@ -16,7 +16,7 @@
 
 // The outcome of one inspection, known at the end.
 struct InspectResult {
-  std::string source;          // file name as given, or "-" for standard input
+  std::string source;  // file name as given, or "-" for standard input
   JobReport job;
   bool wellFormed = false;     // the parse ended without error
   StreamError error;           // when not wellFormed

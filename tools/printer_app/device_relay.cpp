@@ -27,7 +27,8 @@ constexpr int kCancelCheckMillis = 500;
 
 int makeErrorFile() {
   const char* dir = getenv("TMPDIR");
-  std::string path = std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/vormel-app-err-XXXXXX";
+  std::string path =
+      std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/vormel-app-err-XXXXXX";
   const int fd = mkstemp(&path[0]);
   if (fd >= 0) unlink(path.c_str());
   return fd;
@@ -49,7 +50,8 @@ std::string readErrorLine(int fd) {
   return std::string();
 }
 
-pid_t startProgram(const std::vector<std::string>& arguments, int inputFd, int outputFd, int errorFd) {
+pid_t startProgram(const std::vector<std::string>& arguments, int inputFd, int outputFd,
+                   int errorFd) {
   std::vector<char*> argv;
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -80,8 +82,9 @@ pid_t startProgram(const std::vector<std::string>& arguments, int inputFd, int o
 
 }  // namespace
 
-bool relayToDevice(pappl_job_t* job, pappl_device_t* device, const std::vector<std::string>& arguments,
-                   int inputFd, bool countPages, DeviceRelayResult& result) {
+bool relayToDevice(pappl_job_t* job, pappl_device_t* device,
+                   const std::vector<std::string>& arguments, int inputFd, bool countPages,
+                   DeviceRelayResult& result) {
   result = DeviceRelayResult();
   int pipeFds[2];
   const int errorFd = makeErrorFile();
@@ -163,8 +166,11 @@ bool relayToDevice(pappl_job_t* job, pappl_device_t* device, const std::vector<s
 
 std::string describeRelayFailure(const DeviceRelayResult& result) {
   if (result.startFailed) return "the label renderer could not be started";
-  if (result.deviceFailed) return "writing to the printer failed; " + std::to_string(result.pagesSent) + " page(s) were sent";
-  if (result.cancelled) return "cancelled; " + std::to_string(result.pagesSent) + " page(s) were sent";
+  if (result.deviceFailed)
+    return "writing to the printer failed; " + std::to_string(result.pagesSent) +
+           " page(s) were sent";
+  if (result.cancelled)
+    return "cancelled; " + std::to_string(result.pagesSent) + " page(s) were sent";
   if (!result.errorText.empty()) return result.errorText;
   if (result.exitStatus < 0) return "the label renderer stopped abnormally";
   return "the label renderer failed with exit status " + std::to_string(result.exitStatus);

@@ -27,8 +27,9 @@ struct DeviceRelayResult {
 // begun); after a failed write nothing more is written. Returns once the
 // program has been waited for; true when it exited with status 0 and every
 // byte reached the device.
-bool relayToDevice(pappl_job_t* job, pappl_device_t* device, const std::vector<std::string>& arguments,
-                   int inputFd, bool countPages, DeviceRelayResult& result);
+bool relayToDevice(pappl_job_t* job, pappl_device_t* device,
+                   const std::vector<std::string>& arguments, int inputFd, bool countPages,
+                   DeviceRelayResult& result);
 
 // One sentence for the job's message and log on a failed relay.
 std::string describeRelayFailure(const DeviceRelayResult& result);

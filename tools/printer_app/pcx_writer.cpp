@@ -43,14 +43,11 @@ int writePcxRow(FILE* out, const uint8_t* blackBits, int32_t width) {
   const int32_t rowBytes = pcxBytesPerRow(width);
   const int32_t dataBytes = (width + 7) / 8;
   std::vector<uint8_t> row(rowBytes, 0);
-  for (int32_t i = 0; i < dataBytes; ++i)
-    row[i] = static_cast<uint8_t>(~blackBits[i]);
+  for (int32_t i = 0; i < dataBytes; ++i) row[i] = static_cast<uint8_t>(~blackBits[i]);
   // The dots past the width are clear bits; the byte that makes the row
   // even repeats the last byte of dots.
-  if (width % 8 != 0)
-    row[dataBytes - 1] &= static_cast<uint8_t>(0xFF << (8 - width % 8));
-  if (rowBytes > dataBytes)
-    row[rowBytes - 1] = row[dataBytes - 1];
+  if (width % 8 != 0) row[dataBytes - 1] &= static_cast<uint8_t>(0xFF << (8 - width % 8));
+  if (rowBytes > dataBytes) row[rowBytes - 1] = row[dataBytes - 1];
 
   // Runs never cross the end of a row. A single byte below 0xC0 stands for
   // itself; everything else is a count byte and the value.
@@ -59,8 +56,7 @@ int writePcxRow(FILE* out, const uint8_t* blackBits, int32_t width) {
   for (int32_t i = 0; i < rowBytes;) {
     const uint8_t value = row[i];
     int32_t run = 1;
-    while (i + run < rowBytes && run < kPcxLongestRun && row[i + run] == value)
-      ++run;
+    while (i + run < rowBytes && run < kPcxLongestRun && row[i + run] == value) ++run;
     if (run == 1 && value < 0xC0) {
       coded.push_back(value);
     } else {

@@ -45,7 +45,8 @@ bool printPngJob(pappl_job_t* job, pappl_device_t* device, void*) {
   std::vector<png_byte> pixels;
   bool ok = png_image_begin_read_from_stdio(&image, in) != 0;
   if (ok && (image.width > kMaxImageDots || image.height > kMaxImageDots)) {
-    papplJobSetMessage(job, "the PNG image is larger than %u x %u dots", kMaxImageDots, kMaxImageDots);
+    papplJobSetMessage(job, "the PNG image is larger than %u x %u dots", kMaxImageDots,
+                       kMaxImageDots);
     png_image_free(&image);
     fclose(in);
     return false;
@@ -70,8 +71,9 @@ bool printPngJob(pappl_job_t* job, pappl_device_t* device, void*) {
   if (again != nullptr) fclose(again);
 
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
-  const bool printed = papplJobFilterImage(job, device, options, pixels.data(), static_cast<int>(image.width),
-                                           static_cast<int>(image.height), 1, ppi, false);
+  const bool printed =
+      papplJobFilterImage(job, device, options, pixels.data(), static_cast<int>(image.width),
+                          static_cast<int>(image.height), 1, ppi, false);
   papplJobDeletePrintOptions(options);
   return printed;
 }

@@ -43,7 +43,8 @@ pappl_system_t* makeSystem(int numOptions, cups_option_t* options, void*) {
                                     PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_NETWORK |
                                     PAPPL_SOPTIONS_WEB_SECURITY),
       "Vormel Label Printers", port != nullptr ? atoi(port) : 0, "_print,_universal",
-      cupsGetOption("spool-directory", numOptions, options), cupsGetOption("log-file", numOptions, options),
+      cupsGetOption("spool-directory", numOptions, options),
+      cupsGetOption("log-file", numOptions, options),
       readLogLevel(cupsGetOption("log-level", numOptions, options)),
       cupsGetOption("auth-service", numOptions, options), false);
   if (system == nullptr) return nullptr;
@@ -56,9 +57,11 @@ pappl_system_t* makeSystem(int numOptions, cups_option_t* options, void*) {
 
   int count = 0;
   pappl_pr_driver_t* drivers = labelDrivers(count);
-  papplSystemSetPrinterDrivers(system, count, drivers, chooseLabelDriver, nullptr, setUpLabelDriver, nullptr);
+  papplSystemSetPrinterDrivers(system, count, drivers, chooseLabelDriver, nullptr, setUpLabelDriver,
+                               nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", kLabelStreamFormat, printWithVormel, nullptr);
-  papplSystemAddMIMEFilter(system, "application/postscript", kLabelStreamFormat, printWithVormel, nullptr);
+  papplSystemAddMIMEFilter(system, "application/postscript", kLabelStreamFormat, printWithVormel,
+                           nullptr);
   papplSystemAddMIMEFilter(system, "image/png", kLabelStreamFormat, printPngJob, nullptr);
 
   pappl_version_t version = {};
@@ -77,6 +80,6 @@ pappl_system_t* makeSystem(int numOptions, cups_option_t* options, void*) {
 int main(int argc, char** argv) {
   int count = 0;
   pappl_pr_driver_t* drivers = labelDrivers(count);
-  return papplMainloop(argc, argv, kVersion, nullptr, count, drivers, chooseLabelDriver, setUpLabelDriver,
-                       nullptr, nullptr, makeSystem, nullptr, nullptr);
+  return papplMainloop(argc, argv, kVersion, nullptr, count, drivers, chooseLabelDriver,
+                       setUpLabelDriver, nullptr, nullptr, makeSystem, nullptr, nullptr);
 }
