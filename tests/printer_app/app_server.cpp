@@ -12,38 +12,44 @@ const std::string kIppTests = std::string(VORMEL_SOURCE_DIR) + "/tests/printer_a
 }  // namespace
 
 void startAppServer(AppServer& server, const std::string& tag, const std::vector<int>& dpis) {
-  server.dir.reset(new TestDir(tag));
+  server.dir.reset(new ScratchDir(tag, 0755));
   const std::string& d = server.dir->path;
   for (const char* sub : {"/tmp", "/spool"}) mkdir((d + sub).c_str(), 0755);
   // A name of this run: the program's local socket is named after it.
-  const std::string app = d + "/vormel-printer-app-" + tag + std::to_string(getpid());
-  if (symlink(VORMEL_PRINTER_APP, app.c_str()) != 0) {
+  server.app = d + "/vormel-printer-app-" + tag + std::to_string(getpid());
+  if (symlink(VORMEL_PRINTER_APP, server.app.c_str()) != 0) {
     server.problem = "cannot link the program";
     return;
   }
-  const std::vector<std::pair<std::string, std::string>> env = {
-      {"VORMEL_PROGRAM", VORMEL_BIN},
-      {"VORMEL_PAGE_STREAM_PROGRAM", VORMEL_PAGE_STREAM},
-      {"TMPDIR", d + "/tmp"}};
+  server.env = {{"VORMEL_PROGRAM", VORMEL_BIN},
+                {"VORMEL_PAGE_STREAM_PROGRAM", VORMEL_PAGE_STREAM},
+                {"TMPDIR", d + "/tmp"}};
   const int port = freeLoopbackPort();
   if (port == 0) {
     server.problem = "no free loopback port";
     return;
   }
   server.host = "127.0.0.1:" + std::to_string(port);
-  server.pid = startProgram(
-      {"/usr/bin/timeout", "600", app, "server", "-o", "server-port=" + std::to_string(port), "-o",
-       "listen-hostname=127.0.0.1", "-o", "spool-directory=" + d + "/spool", "-o",
+  ChildSpec runSpec = commandSpec(
+      {"/usr/bin/timeout", "900", server.app, "server", "-o", "server-port=" + std::to_string(port),
+       "-o", "listen-hostname=127.0.0.1", "-o", "spool-directory=" + d + "/spool", "-o",
        "log-file=" + d + "/log", "-o", "log-level=info", "-o", "state-file=" + d + "/state"},
-      env, "", d + "/out", d + "/err");
-  bool up = false;
-  pollUntil([&] {
-    up = runProgram(
-             {IPPTOOL, "-q", "ipp://" + server.host + "/ipp/system", kIppTests + "/system-up.test"},
-             {}, "")
-             .exitStatus == 0;
-    return up || programEnded(server.pid);
-  });
+      server.env);
+  runSpec.output = Output::File;
+  runSpec.outputFile = d + "/out";
+  runSpec.errorFile = d + "/err";
+  if (!startChild(runSpec, &server.process)) {
+    server.problem = "cannot start the server";
+    return;
+  }
+  // Up once it answers IPP.
+  const bool up = waitFor(
+      [&] {
+        return runChild(commandSpec({IPPTOOL, "-q", "ipp://" + server.host + "/ipp/system",
+                                     kIppTests + "/system-up.test"}))
+                   .exitStatus == 0;
+      },
+      server.process.pid);
   if (!up) {
     server.problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
     return;
@@ -51,20 +57,25 @@ void startAppServer(AppServer& server, const std::string& tag, const std::vector
   for (int dpi : dpis) {
     const std::string device = d + "/dev" + std::to_string(dpi);
     mkdir(device.c_str(), 0755);
-    const RunResult added = runProgram({app, "add", "-d", "label" + std::to_string(dpi), "-m",
-                                        "vormel_" + std::to_string(dpi), "-v", "file://" + device},
-                                       env, "");
+    const ChildResult added =
+        runApp(server, {"add", "-d", "label" + std::to_string(dpi), "-m",
+                        "vormel_" + std::to_string(dpi), "-v", "file://" + device});
     if (added.exitStatus != 0) server.problem = "adding a printer failed: " + added.out + added.err;
   }
 }
 
 void stopAppServer(AppServer& server) {
-  if (server.pid <= 0) return;
+  if (server.process.pid <= 0) return;
   // timeout(1) hands SIGTERM on; the server shuts down on it at once.
-  kill(server.pid, SIGTERM);
-  RunResult ended;
-  waitProgram(server.pid, ended);
-  server.pid = -1;
+  kill(server.process.pid, SIGTERM);
+  finishChild(&server.process);
+  server.process.pid = -1;
+}
+
+ChildResult runApp(const AppServer& server, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {server.app};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runChild(commandSpec(argv, server.env));
 }
 
 std::string appPrinterUri(const AppServer& server, const std::string& printer) {
@@ -77,7 +88,7 @@ bool runIppTest(const std::string& uri, const std::string& testFile,
   argv.insert(argv.end(), options.begin(), options.end());
   argv.push_back(uri);
   argv.push_back(kIppTests + "/" + testFile);
-  const RunResult r = runProgram(argv, {}, "");
+  const ChildResult r = runChild(commandSpec(argv));
   out = r.out + r.err;
   // ipptool exits with 0 also when it cannot read the file.
   return r.exitStatus == 0 && r.out.find("[PASS]") != std::string::npos &&

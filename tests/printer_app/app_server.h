@@ -4,28 +4,34 @@
 // last; it runs under timeout(1), so it ends by itself should the test die.
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "cups_test_support.h"
+#include "test_files.h"
 
 struct AppServer {
-  std::unique_ptr<TestDir> dir;
+  std::unique_ptr<ScratchDir> dir;
   std::string host;  // 127.0.0.1:port
-  pid_t pid = -1;
+  std::string app;   // the program, linked under a name of this run
+  std::vector<std::pair<std::string, std::string>> env;  // for the program and its subcommands
+  Child process;
   std::string problem;  // why the server is not there
 };
 
-// Starts the server in a new test directory tagged `tag`, adding a printer
+// Starts the server in a new scratch directory tagged `tag`, adding a printer
 // "label<dpi>" for each of `dpis` on the device directory <dir>/dev<dpi>.
 // Sets `problem` when something fails.
 void startAppServer(AppServer& server, const std::string& tag, const std::vector<int>& dpis);
 
 // Stops the server with SIGTERM and waits for it.
 void stopAppServer(AppServer& server);
+
+// The program run with `args` (a subcommand such as "add" or "jobs").
+ChildResult runApp(const AppServer& server, const std::vector<std::string>& args);
 
 // The IPP address of the printer `printer` of `server`.
 std::string appPrinterUri(const AppServer& server, const std::string& printer);

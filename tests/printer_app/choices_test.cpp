@@ -73,9 +73,9 @@ Printed parse(const std::string& stream) {
 // A PDF of the PostScript job `source` made by Ghostscript in `dir`.
 std::string makePdf(const std::string& source, const std::string& dir, const std::string& name) {
   const std::string out = dir + "/" + name + ".pdf";
-  const RunResult r = runProgram({"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
-                                  "-sDEVICE=pdfwrite", "-sOutputFile=" + out, source},
-                                 {}, "");
+  const ChildResult r =
+      runChild(commandSpec({"/usr/bin/gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
+                            "-sDEVICE=pdfwrite", "-sOutputFile=" + out, source}));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   return out;
 }
@@ -93,7 +93,7 @@ std::string vormelStream(const std::string& job, const std::vector<std::string>&
   writeFile(input, readFile(job) + "\n" + labelTrailer(label));
   std::vector<std::string> argv = {VORMEL_BIN};
   argv.insert(argv.end(), words.begin(), words.end());
-  const RunResult r = runProgram(argv, {{"TMPDIR", dir}}, input);
+  const ChildResult r = runChild(commandSpec(argv, {{"TMPDIR", dir}}, input));
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   return r.out;
 }
@@ -106,7 +106,7 @@ class LabelChoices : public ::testing::Test {
 // ---- darkness ---------------------------------------------------------------
 
 TEST_F(LabelChoices, job_without_darkness_leaves_the_printer_its_own_and_is_what_vormel_writes) {
-  TestDir work("pchoice-dark");
+  ScratchDir work("pchoice-dark", 0755);
   const std::string job = makePdf(kJobs + "/three_labels.ps", work.path, "three");
   const std::string printed = printPdf(job, "no_darkness", "");
   const Printed p = parse(printed);
@@ -118,7 +118,7 @@ TEST_F(LabelChoices, job_without_darkness_leaves_the_printer_its_own_and_is_what
 }
 
 TEST_F(LabelChoices, job_darkness_is_sent_added_to_the_printer_darkness) {
-  TestDir work("pchoice-dark");
+  ScratchDir work("pchoice-dark", 0755);
   const std::string job = makePdf(kJobs + "/label.ps", work.path, "label");
   struct Case {
     const char* darkness;
@@ -150,7 +150,7 @@ std::vector<bool> blackRows(const PcxImage& image) {
 }
 
 TEST_F(LabelChoices, letter_pdf_page_is_scaled_to_fit_the_label_and_centred) {
-  TestDir work("pchoice-fit");
+  ScratchDir work("pchoice-fit", 0755);
   // A letter page framed 20 points inside its edges.
   writeFile(work.path + "/letter.ps",
             "%!PS\n<< /PageSize [612 792] >> setpagedevice\n10 setlinewidth 20 20 572 752 "
@@ -210,7 +210,7 @@ TEST_F(LabelChoices, letter_pdf_page_is_scaled_to_fit_the_label_and_centred) {
 // out as the spooler front end's word for it (TYPE 1 is direct thermal,
 // TYPE 0 thermal transfer, INVERT 1 inverted print).
 TEST_F(LabelChoices, media_type_and_orientation_chosen_for_the_printer_reach_the_paper_line) {
-  TestDir work("pchoice-vendor");
+  ScratchDir work("pchoice-vendor", 0755);
   const std::string job = makePdf(kJobs + "/label.ps", work.path, "label");
   struct Case {
     const char* type;

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "app_server.h"
 #include "cups_test_support.h"
 #include "inspect/job_stream_parser.h"
 #include "inspect/label_fit.h"
@@ -38,15 +39,6 @@ const std::string kIppTests = std::string(VORMEL_SOURCE_DIR) + "/tests/printer_a
 const std::string kJobs = std::string(VORMEL_SOURCE_DIR) + "/tests/cups/jobs";
 
 // The server for all tests of this file: started once, stopped at the end.
-// It runs under timeout(1), so it ends by itself should the test die.
-struct AppServer {
-  std::unique_ptr<ScratchDir> dir;
-  std::string app;   // the program under a name of this run: its local socket is ours alone
-  std::string host;  // 127.0.0.1:port
-  Env env;
-  Child process;
-  std::string problem;  // why the server is not there
-};
 AppServer* server = nullptr;
 
 std::string printerUri(const std::string& printer) {
@@ -69,11 +61,7 @@ bool ippPassed(const ChildResult& r) {
          r.out.find("[FAIL]") == std::string::npos && r.err.find("ipptool:") == std::string::npos;
 }
 
-ChildResult runApp(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {server->app};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runChild(commandSpec(argv, server->env));
-}
+ChildResult runApp(const std::vector<std::string>& args) { return ::runApp(*server, args); }
 
 std::string gsRender(const std::string& job, const char* device, int dpi, const std::string& out) {
   const ChildResult r = runChild(commandSpec(
@@ -82,71 +70,15 @@ std::string gsRender(const std::string& job, const char* device, int dpi, const 
   return r.exitStatus == 0 ? std::string() : "gs " + std::string(device) + " failed: " + r.err;
 }
 
-void startServer() {
-  server = new AppServer;
-  server->dir.reset(new ScratchDir("papp", 0755));
-  const std::string& d = server->dir->path;
-  for (const char* sub : {"/tmp", "/spool", "/dev203", "/dev300", "/dev600"})
-    mkdir((d + sub).c_str(), 0755);
-  server->app = d + "/vormel-printer-app-test" + std::to_string(getpid());
-  if (symlink(VORMEL_PRINTER_APP, server->app.c_str()) != 0) {
-    server->problem = "cannot link the program";
-    return;
-  }
-  server->env = {{"VORMEL_PROGRAM", VORMEL_BIN},
-                 {"VORMEL_PAGE_STREAM_PROGRAM", VORMEL_PAGE_STREAM},
-                 {"TMPDIR", d + "/tmp"}};
-  const int port = freeLoopbackPort();
-  if (port == 0) {
-    server->problem = "no free loopback port";
-    return;
-  }
-  server->host = "127.0.0.1:" + std::to_string(port);
-  ChildSpec runSpec =
-      commandSpec({"/usr/bin/timeout", "900", server->app, "server", "-o",
-                   "server-port=" + std::to_string(port), "-o", "listen-hostname=127.0.0.1", "-o",
-                   "spool-directory=" + d + "/spool", "-o", "log-file=" + d + "/log", "-o",
-                   "log-level=info", "-o", "state-file=" + d + "/state"},
-                  server->env);
-  runSpec.output = Output::File;
-  runSpec.outputFile = d + "/out";
-  runSpec.errorFile = d + "/err";
-  if (!startChild(runSpec, &server->process)) {
-    server->problem = "cannot start the server";
-    return;
-  }
-
-  // Up once it answers IPP.
-  const bool up = waitFor(
-      [&] {
-        return runChild(commandSpec({IPPTOOL, "-q", "ipp://" + server->host + "/ipp/system",
-                                     kIppTests + "/system-up.test"}))
-                   .exitStatus == 0;
-      },
-      server->process.pid);
-  if (!up) {
-    server->problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
-    return;
-  }
-  for (const char* dpi : {"203", "300", "600"}) {
-    const ChildResult added =
-        runApp({"add", "-d", std::string("label") + dpi, "-m", std::string("vormel_") + dpi, "-v",
-                "file://" + d + "/dev" + dpi});
-    if (added.exitStatus != 0)
-      server->problem = "adding a printer failed: " + added.out + added.err;
-  }
-}
-
 // Starts the server before the first test and stops it after the last.
 class AppEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { startServer(); }
+  void SetUp() override {
+    server = new AppServer;
+    startAppServer(*server, "papp", {203, 300, 600});
+  }
   void TearDown() override {
-    if (server->process.pid > 0) {
-      // timeout(1) hands SIGTERM on; the server shuts down on it at once.
-      kill(server->process.pid, SIGTERM);
-      finishChild(&server->process);
-    }
+    stopAppServer(*server);
     delete server;
     server = nullptr;
   }

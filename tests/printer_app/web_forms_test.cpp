@@ -32,15 +32,14 @@ class ServerEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
 
 TEST(WebForms, settings_chosen_in_the_forms_reach_the_printer_and_its_test_page) {
-  if (!fileExists(CHROMIUM_PROGRAM)) GTEST_SKIP() << "chromium is not installed";
-  if (!fileExists(NODE_PROGRAM)) GTEST_SKIP() << "node is not installed";
+  ASSERT_TRUE(fileExists(CHROMIUM_PROGRAM)) << "chromium is not installed (scripts/install-deps)";
+  ASSERT_TRUE(fileExists(NODE_PROGRAM)) << "node is not installed (scripts/install-deps)";
   ASSERT_EQ(server->problem, "");
-  TestDir profile("pweb-profile");
-  const RunResult browser =
-      runProgram({NODE_PROGRAM, std::string(VORMEL_SOURCE_DIR) + "/tests/printer_app/web_forms.js",
-                  CHROMIUM_PROGRAM, profile.path, "http://" + server->host, "label203", "16",
-                  "om_100x150mm_100x150mm", "mark"},
-                 {}, "");
+  ScratchDir profile("pweb-profile", 0755);
+  const ChildResult browser = runChild(
+      commandSpec({NODE_PROGRAM, std::string(VORMEL_SOURCE_DIR) + "/tests/printer_app/web_forms.js",
+                   CHROMIUM_PROGRAM, profile.path, "http://" + server->host, "label203", "16",
+                   "om_100x150mm_100x150mm", "mark"}));
   ASSERT_EQ(browser.exitStatus, 0) << browser.err;
   EXPECT_NE(browser.out.find("\"printing\":\"Changes saved.\""), std::string::npos) << browser.out;
   EXPECT_NE(browser.out.find("\"media\":\"Changes saved.\""), std::string::npos) << browser.out;
