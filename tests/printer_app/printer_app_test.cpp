@@ -512,6 +512,7 @@ struct SocketPrinter {
   std::condition_variable changed;
   bool gotFirstBytes = false;
   bool released = false;
+  bool finished = false;  // the serving thread has ended
 
   // Binds a free loopback port without listening on it: until serve(),
   // connections to it are refused, as by a printer that is switched off.
@@ -536,6 +537,14 @@ struct SocketPrinter {
   void serve() {
     if (listen(listener, 1) != 0) return;
     thread = std::thread([this] {
+      struct Finish {
+        SocketPrinter* printer;
+        ~Finish() {
+          std::lock_guard<std::mutex> lock(printer->mutex);
+          printer->finished = true;
+          printer->changed.notify_all();
+        }
+      } finish{this};
       pollfd ready = {listener, POLLIN, 0};
       if (poll(&ready, 1, kListenSeconds * 1000) != 1) return;
       const int connection = accept(listener, nullptr, nullptr);
@@ -558,11 +567,12 @@ struct SocketPrinter {
       close(connection);
     });
   }
-  // Waits (at most kListenSeconds) until the first bytes have come.
+  // Waits until the first bytes have come (true) or the printer has
+  // stopped serving without any (false); no time limit of its own.
   bool waitForFirstBytes() {
     std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(kListenSeconds),
-                            [this] { return gotFirstBytes; });
+    changed.wait(lock, [this] { return gotFirstBytes || finished; });
+    return gotFirstBytes;
   }
   void release() {
     std::lock_guard<std::mutex> lock(mutex);
