@@ -9,6 +9,43 @@ namespace {
 
 const std::string kIppTests = std::string(VORMEL_SOURCE_DIR) + "/tests/printer_app/ipp";
 
+// Runs the server of `server`'s directory on a new free port and waits
+// until it answers IPP; false, with `problem` set, when it does not.
+bool runServer(AppServer& server) {
+  const std::string& d = server.dir->path;
+  const int port = freeLoopbackPort();
+  if (port == 0) {
+    server.problem = "no free loopback port";
+    return false;
+  }
+  server.host = "127.0.0.1:" + std::to_string(port);
+  ChildSpec runSpec = commandSpec(
+      {"/usr/bin/timeout", "900", server.app, "server", "-o", "server-port=" + std::to_string(port),
+       "-o", "listen-hostname=127.0.0.1", "-o", "spool-directory=" + d + "/spool", "-o",
+       "log-file=" + d + "/log", "-o", "log-level=info", "-o", "state-file=" + d + "/state"},
+      server.env);
+  runSpec.output = Output::File;
+  runSpec.outputFile = d + "/out";
+  runSpec.errorFile = d + "/err";
+  if (!startChild(runSpec, &server.process)) {
+    server.problem = "cannot start the server";
+    return false;
+  }
+  // Up once it answers IPP.
+  const bool up = waitFor(
+      [&] {
+        return runChild(commandSpec({IPPTOOL, "-q", "ipp://" + server.host + "/ipp/system",
+                                     kIppTests + "/system-up.test"}))
+                   .exitStatus == 0;
+      },
+      server.process.pid);
+  if (!up) {
+    server.problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void startAppServer(AppServer& server, const std::string& tag, const std::vector<int>& dpis) {
@@ -24,36 +61,7 @@ void startAppServer(AppServer& server, const std::string& tag, const std::vector
   server.env = {{"VORMEL_PROGRAM", VORMEL_BIN},
                 {"VORMEL_PAGE_STREAM_PROGRAM", VORMEL_PAGE_STREAM},
                 {"TMPDIR", d + "/tmp"}};
-  const int port = freeLoopbackPort();
-  if (port == 0) {
-    server.problem = "no free loopback port";
-    return;
-  }
-  server.host = "127.0.0.1:" + std::to_string(port);
-  ChildSpec runSpec = commandSpec(
-      {"/usr/bin/timeout", "900", server.app, "server", "-o", "server-port=" + std::to_string(port),
-       "-o", "listen-hostname=127.0.0.1", "-o", "spool-directory=" + d + "/spool", "-o",
-       "log-file=" + d + "/log", "-o", "log-level=info", "-o", "state-file=" + d + "/state"},
-      server.env);
-  runSpec.output = Output::File;
-  runSpec.outputFile = d + "/out";
-  runSpec.errorFile = d + "/err";
-  if (!startChild(runSpec, &server.process)) {
-    server.problem = "cannot start the server";
-    return;
-  }
-  // Up once it answers IPP.
-  const bool up = waitFor(
-      [&] {
-        return runChild(commandSpec({IPPTOOL, "-q", "ipp://" + server.host + "/ipp/system",
-                                     kIppTests + "/system-up.test"}))
-                   .exitStatus == 0;
-      },
-      server.process.pid);
-  if (!up) {
-    server.problem = "the server did not come up: " + readFile(d + "/err") + readFile(d + "/log");
-    return;
-  }
+  if (!runServer(server)) return;
   for (int dpi : dpis) {
     const std::string device = d + "/dev" + std::to_string(dpi);
     mkdir(device.c_str(), 0755);
@@ -70,6 +78,11 @@ void stopAppServer(AppServer& server) {
   kill(server.process.pid, SIGTERM);
   finishChild(&server.process);
   server.process.pid = -1;
+}
+
+void restartAppServer(AppServer& server) {
+  stopAppServer(server);
+  runServer(server);
 }
 
 ChildResult runApp(const AppServer& server, const std::vector<std::string>& args) {

@@ -30,6 +30,11 @@ void startAppServer(AppServer& server, const std::string& tag, const std::vector
 // Stops the server with SIGTERM and waits for it.
 void stopAppServer(AppServer& server);
 
+// Starts the stopped `server` again in its directory with the same state
+// file, on a new free port; its printers are those the state file holds.
+// Sets `problem` when it does not come up.
+void restartAppServer(AppServer& server);
+
 // The program run with `args` (a subcommand such as "add" or "jobs").
 ChildResult runApp(const AppServer& server, const std::vector<std::string>& args);
 

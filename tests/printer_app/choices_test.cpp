@@ -1,10 +1,12 @@
 // The printer application's choices on the way to the printer: a darkness
 // goes out only when the job or the printer's owner chose one, and a PDF page
 // of another size is fitted to the label. A server of its own on a loopback
-// port with one 203 dpi printer on a file device, driven by ipptool; what
-// the device receives is read with the stream parser.
+// port with a 203 dpi printer and a 300 dpi printer that cuts, each on a
+// file device, driven by ipptool; what the device receives is read with the
+// stream parser.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,7 +27,13 @@ class ServerEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     server = new AppServer;
-    startAppServer(*server, "pchoice", {203});
+    // The 300 dpi printer cuts its labels, for the settings of a cutter.
+    startAppServer(*server, "pchoice", {203, 300});
+    std::string out;
+    if (server->problem.empty() &&
+        !runIppTest(appPrinterUri(*server, "label300"), "set-label-settings.test",
+                    {"-d", "mode=cutter", "-d", "darkness=50"}, out))
+      server->problem = "the 300 dpi printer does not cut: " + out;
   }
   void TearDown() override {
     stopAppServer(*server);
@@ -36,9 +44,11 @@ class ServerEnvironment : public ::testing::Environment {
 ::testing::Environment* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
 
-// Prints `job` (a PDF) as `name` on the 4 x 6 in label, with print-darkness
-// when `darkness` is given; returns what the device received.
-std::string printPdf(const std::string& job, const std::string& name, const std::string& darkness) {
+// Prints `job` (a PDF) as `name` on the 4 x 6 in label on the printer
+// label<dpi> of `on`, with print-darkness when `darkness` is given; returns
+// what the device received.
+std::string printPdfOn(const AppServer& on, int dpi, const std::string& job,
+                       const std::string& name, const std::string& darkness) {
   std::vector<std::string> options = {
       "-f", job,           "-d", "format=application/pdf", "-d", std::string("media=") + kLabel,
       "-d", "name=" + name};
@@ -46,10 +56,28 @@ std::string printPdf(const std::string& job, const std::string& name, const std:
     options.push_back("-d");
     options.push_back("darkness=" + darkness);
   }
+  const std::string printer = "label" + std::to_string(dpi);
   std::string out;
-  EXPECT_TRUE(runIppTest(appPrinterUri(*server, "label203"), "print-choices.test", options, out))
-      << out;
-  return readFile(server->dir->path + "/dev203/" + name + ".prn");
+  EXPECT_TRUE(runIppTest(appPrinterUri(on, printer), "print-choices.test", options, out)) << out;
+  return readFile(on.dir->path + "/dev" + std::to_string(dpi) + "/" + name + ".prn");
+}
+
+std::string printPdf(const std::string& job, const std::string& name, const std::string& darkness) {
+  return printPdfOn(*server, 203, job, name, darkness);
+}
+
+// Sets the vendor attribute defaults of the printer label<dpi> of `on`:
+// each variable of set-vendor-defaults.test given in `values` (as
+// "variable=keyword") to its keyword, every other one to printer-default;
+// true when the printer took them.
+bool setVendorDefaults(const AppServer& on, int dpi, const std::vector<std::string>& values) {
+  std::vector<std::string> options;
+  for (const std::string& v : values) options.insert(options.end(), {"-d", v});
+  std::string out;
+  const bool ok = runIppTest(appPrinterUri(on, "label" + std::to_string(dpi)),
+                             "set-vendor-defaults.test", options, out);
+  EXPECT_TRUE(ok) << out;
+  return ok;
 }
 
 struct Printed {
@@ -230,6 +258,76 @@ TEST_F(LabelChoices, media_type_and_orientation_chosen_for_the_printer_reach_the
     ASSERT_TRUE(p.valid) << c.type << ": byte " << p.error.offset << ": " << p.error.message;
     EXPECT_EQ(p.report.paperLine, c.paperLine) << c.type;
   }
+}
+
+// ---- the other settings of the printer descriptions ---------------------------
+
+// Each setting offered as a vendor attribute: its default, set by the
+// printer's owner, reaches the printer as the front end's word for it (seen
+// on the paper line, or as the slashed zero setting); set back to
+// "printer-default" it sends nothing again. `companion` is a setting the
+// row's own needs to show (a batch size counts only for pausing by batch;
+// the cutting printer cuts each label, MEDIA 4, until a count is chosen).
+struct VendorRow {
+  const char* chosen;       // variable=keyword of set-vendor-defaults.test
+  int dpi;                  // 300: the printer that cuts its labels
+  const char* companion;    // another variable=keyword, or nullptr
+  const char* paperLine;    // with the value chosen
+  int slashZero;            // SLASH ZERO with the value chosen, -1 for none
+  const char* defaultLine;  // with "printer-default" again
+};
+
+TEST_F(LabelChoices,
+       every_vendor_setting_default_reaches_the_printer_and_printer_default_sends_none) {
+  ScratchDir work("pchoice-more", 0755);
+  const std::string job = makePdf(kJobs + "/label.ps", work.path, "label");
+  const VendorRow rows[] = {
+      {"tear_offset=-10", 203, nullptr, "~PAPER;FEED SHIFT -10;LABELS 2", -1, "~PAPER;LABELS 2"},
+      {"pause_mode=each-label", 203, nullptr, "~PAPER;PAUSE 1;LABELS 2", -1, "~PAPER;LABELS 2"},
+      {"batch_size=5", 203, "pause_mode=batch", "~PAPER;PAUSE 5;LABELS 2", -1, "~PAPER;LABELS 2"},
+      {"labels_per_cut=3", 300, nullptr, "~PAPER;CUT 3;LABELS 2", -1, "~PAPER;MEDIA 4;LABELS 2"},
+      {"slashed_zero=on", 203, nullptr, "~PAPER;LABELS 2", 1, "~PAPER;LABELS 2"},
+      {"mirror_image=mirrored", 203, nullptr, "~PAPER;LABELS 2;MIRROR 1", -1, "~PAPER;LABELS 2"},
+      {"slew_speed=7", 203, nullptr, "~PAPER;LABELS 2;SLEW IPS 7", -1, "~PAPER;LABELS 2"},
+  };
+  for (const VendorRow& r : rows) {
+    const std::string name(r.chosen, strcspn(r.chosen, "="));
+    std::vector<std::string> values = {r.chosen};
+    if (r.companion != nullptr) values.push_back(r.companion);
+    ASSERT_TRUE(setVendorDefaults(*server, r.dpi, values));
+    const Printed chosen = parse(printPdfOn(*server, r.dpi, job, name + "_chosen", ""));
+    ASSERT_TRUE(chosen.valid) << r.chosen << ": byte " << chosen.error.offset << ": "
+                              << chosen.error.message;
+    EXPECT_EQ(chosen.report.paperLine, r.paperLine) << r.chosen;
+    EXPECT_EQ(chosen.report.slashZero, r.slashZero) << r.chosen;
+
+    ASSERT_TRUE(setVendorDefaults(*server, r.dpi, {}));
+    const Printed unset = parse(printPdfOn(*server, r.dpi, job, name + "_default", ""));
+    ASSERT_TRUE(unset.valid) << r.chosen << ": byte " << unset.error.offset << ": "
+                             << unset.error.message;
+    EXPECT_EQ(unset.report.paperLine, r.defaultLine) << r.chosen;
+    EXPECT_EQ(unset.report.slashZero, -1) << r.chosen;
+  }
+}
+
+// A default the owner set is kept in the state file: after the server is
+// stopped and started again on the same file, jobs still get it.
+TEST_F(LabelChoices, vendor_defaults_survive_a_restart_of_the_server) {
+  AppServer own;
+  struct StopAtEnd {
+    AppServer& s;
+    ~StopAtEnd() { stopAppServer(s); }
+  } stopAtEnd{own};
+  startAppServer(own, "prestart", {203});
+  ASSERT_EQ(own.problem, "");
+  ScratchDir work("pchoice-restart", 0755);
+  const std::string job = makePdf(kJobs + "/label.ps", work.path, "label");
+  ASSERT_TRUE(setVendorDefaults(own, 203, {"slew_speed=7", "type=direct-thermal"}));
+  restartAppServer(own);
+  ASSERT_EQ(own.problem, "");
+  const Printed p = parse(printPdfOn(own, 203, job, "after_restart", ""));
+  ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
+  EXPECT_EQ(p.report.paperLine, "~PAPER;LABELS 2;TYPE 1;SLEW IPS 7");
 }
 
 }  // namespace

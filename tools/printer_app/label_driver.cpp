@@ -149,6 +149,13 @@ JobLabel readJobLabel(pappl_job_t* job, const pappl_pr_options_t* options) {
       ribbonUseFor(vendorChoice(options, printerAttributes, kMediaTypeAttribute).c_str());
   settings.orientation =
       printOrientationFor(vendorChoice(options, printerAttributes, kOrientationAttribute).c_str());
+  size_t count = 0;
+  const VendorSetting* vendor = vendorSettings(count);
+  for (size_t i = 0; i < count; ++i) {
+    const char* choice = vendorPpdChoice(
+        vendor[i], vendorChoice(options, printerAttributes, vendor[i].attribute).c_str());
+    if (choice != nullptr) settings.ppdChoices[vendor[i].ppdKeyword] = choice;
+  }
   ippDelete(printerAttributes);
   label.words = labelOptionWords(settings);
   return label;
@@ -425,10 +432,21 @@ bool setUpLabelDriver(pappl_system_t*, const char* driverName, const char*, cons
   data->darkness_configured = kInitialDarknessConfigured;
   data->darkness_default = 0;
 
+  size_t count = 0;
+  const VendorSetting* vendor = vendorSettings(count);
+  static_assert(2 + kVendorSettingCount <= PAPPL_MAX_VENDOR, "PAPPL takes every vendor attribute");
   data->num_vendor = 2;
   data->vendor[0] = kMediaTypeAttribute;
   data->vendor[1] = kOrientationAttribute;
   if (*attributes == nullptr) *attributes = ippNew();
+  for (size_t i = 0; i < count && data->num_vendor < PAPPL_MAX_VENDOR; ++i) {
+    const std::string name = vendor[i].attribute;
+    data->vendor[data->num_vendor++] = vendor[i].attribute;
+    ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (name + "-supported").c_str(),
+                  static_cast<int>(vendor[i].count), nullptr, vendor[i].keywords);
+    ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (name + "-default").c_str(),
+                 nullptr, vendor[i].keywords[0]);
+  }
   const std::string mediaType = kMediaTypeAttribute, orientation = kOrientationAttribute;
   ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (mediaType + "-supported").c_str(),
                 3, nullptr, kLabelMediaTypeKeywords);

@@ -92,6 +92,132 @@ const char* const kLabelMediaTypeKeywords[3] = {"printer-default", "thermal-tran
                                                 "direct-thermal"};
 const char* const kLabelPrintOrientationKeywords[3] = {"printer-default", "normal", "inverted"};
 
+namespace {
+
+// Keyword lists and their PPD choices, as the printer descriptions list them.
+const char* const kTearOffsetKeywords[] = {"printer-default",
+                                           "-50",
+                                           "-40",
+                                           "-30",
+                                           "-25",
+                                           "-20",
+                                           "-15",
+                                           "-10",
+                                           "-9",
+                                           "-8",
+                                           "-7",
+                                           "-6",
+                                           "-5",
+                                           "-4",
+                                           "-3",
+                                           "-2",
+                                           "-1",
+                                           "0",
+                                           "1",
+                                           "2",
+                                           "3",
+                                           "4",
+                                           "5",
+                                           "6",
+                                           "7",
+                                           "8",
+                                           "9",
+                                           "10",
+                                           "15",
+                                           "20",
+                                           "25",
+                                           "30",
+                                           "40",
+                                           "50"};
+const char* const kTearOffsetChoices[] = {
+    nullptr, "-50", "-40", "-30", "-25", "-20", "-15", "-10", "-9", "-8", "-7", "-6",
+    "-5",    "-4",  "-3",  "-2",  "-1",  "0",   "1",   "2",   "3",  "4",  "5",  "6",
+    "7",     "8",   "9",   "10",  "15",  "20",  "25",  "30",  "40", "50"};
+const char* const kPauseModeKeywords[] = {"printer-default", "off", "each-label", "batch"};
+const char* const kPauseModeChoices[] = {nullptr, "Off", "EachLabel", "Batch"};
+const char* const kCountKeywords[] = {"printer-default",
+                                      "1",
+                                      "2",
+                                      "3",
+                                      "4",
+                                      "5",
+                                      "6",
+                                      "7",
+                                      "8",
+                                      "9",
+                                      "10",
+                                      "12",
+                                      "15",
+                                      "20",
+                                      "25",
+                                      "50",
+                                      "100"};
+const char* const kCountChoices[] = {nullptr, "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",
+                                     "9",     "10", "12", "15", "20", "25", "50", "100"};
+const char* const kLabelsPerCutKeywords[] = {"printer-default",
+                                             "0",
+                                             "1",
+                                             "2",
+                                             "3",
+                                             "4",
+                                             "5",
+                                             "6",
+                                             "7",
+                                             "8",
+                                             "9",
+                                             "10",
+                                             "12",
+                                             "15",
+                                             "20",
+                                             "25",
+                                             "50",
+                                             "100"};
+const char* const kLabelsPerCutChoices[] = {nullptr, "0",  "1",  "2",  "3",  "4",
+                                            "5",     "6",  "7",  "8",  "9",  "10",
+                                            "12",    "15", "20", "25", "50", "100"};
+const char* const kSlashZeroKeywords[] = {"printer-default", "off", "on"};
+const char* const kSlashZeroChoices[] = {nullptr, "Off", "On"};
+const char* const kMirrorImageKeywords[] = {"printer-default", "normal", "mirrored"};
+const char* const kMirrorImageChoices[] = {nullptr, "Normal", "Mirrored"};
+const char* const kSlewSpeedKeywords[] = {
+    "printer-default", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"};
+const char* const kSlewSpeedChoices[] = {nullptr, "1", "2", "3",  "4",  "5", "6",
+                                         "7",     "8", "9", "10", "11", "12"};
+
+template <size_t N, size_t M>
+constexpr VendorSetting setting(const char* attribute, const char* ppdKeyword,
+                                const char* const (&keywords)[N], const char* const (&choices)[M]) {
+  static_assert(N == M, "one PPD choice per keyword");
+  return VendorSetting{attribute, ppdKeyword, keywords, choices, N};
+}
+
+const VendorSetting kVendorSettings[] = {
+    setting("label-tear-offset", "TearOffset", kTearOffsetKeywords, kTearOffsetChoices),
+    setting("label-pause-mode", "PauseMode", kPauseModeKeywords, kPauseModeChoices),
+    setting("label-batch-size", "BatchSize", kCountKeywords, kCountChoices),
+    setting("label-labels-per-cut", "LabelsPerCut", kLabelsPerCutKeywords, kLabelsPerCutChoices),
+    setting("label-slashed-zero", "SlashZero", kSlashZeroKeywords, kSlashZeroChoices),
+    setting("label-mirror-image", "MirrorImage", kMirrorImageKeywords, kMirrorImageChoices),
+    setting("label-slew-speed", "SlewSpeed", kSlewSpeedKeywords, kSlewSpeedChoices),
+};
+
+static_assert(sizeof kVendorSettings / sizeof kVendorSettings[0] == kVendorSettingCount,
+              "kVendorSettingCount counts the table");
+
+}  // namespace
+
+const VendorSetting* vendorSettings(size_t& count) {
+  count = sizeof kVendorSettings / sizeof kVendorSettings[0];
+  return kVendorSettings;
+}
+
+const char* vendorPpdChoice(const VendorSetting& setting, const char* keyword) {
+  if (keyword == nullptr) return nullptr;
+  for (size_t i = 0; i < setting.count; ++i)
+    if (strcmp(setting.keywords[i], keyword) == 0) return setting.choices[i];
+  return nullptr;
+}
+
 RibbonUse ribbonUseFor(const char* keyword) {
   if (keyword == nullptr) return RibbonUse::Unset;
   if (strcmp(keyword, kLabelMediaTypeKeywords[1]) == 0) return RibbonUse::ThermalTransfer;
@@ -130,7 +256,8 @@ std::vector<std::string> labelOptionWords(const IppLabelSettings& settings) {
         if (strcmp(keyword, "PrintOrientation") == 0) return orientation;
         if (strcmp(keyword, "PrintSpeed") == 0) return speed.empty() ? nullptr : speed.c_str();
         if (strcmp(keyword, "Darkness") == 0) return darkness.empty() ? nullptr : darkness.c_str();
-        return nullptr;
+        const auto chosen = settings.ppdChoices.find(keyword);
+        return chosen != settings.ppdChoices.end() ? chosen->second.c_str() : nullptr;
       },
       words);
   return words;

@@ -3,6 +3,8 @@
 // media names. Used by the printer application's driver.
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,30 @@ extern const char* const kLabelPrintOrientationKeywords[3];  // printer-default,
 RibbonUse ribbonUseFor(const char* keyword);
 PrintOrientation printOrientationFor(const char* keyword);
 
+// The other printer settings of the printer descriptions, offered the same
+// way: a vendor attribute each, whose keywords are "printer-default" and then
+// one per choice of the PPD option `ppdKeyword`, in the PPD's order. A
+// number choice's keyword is the number itself; a named choice's keyword is
+// its name in IPP style ("each-label" for EachLabel).
+struct VendorSetting {
+  const char* attribute;        // the vendor attribute, e.g. "label-tear-offset"
+  const char* ppdKeyword;       // the PPD option, e.g. "TearOffset"
+  const char* const* keywords;  // "printer-default" first
+  const char* const* choices;   // the PPD choice of each keyword; nullptr for "printer-default"
+  size_t count;                 // keywords (and choices)
+};
+
+// How many there are (the driver's vendor attributes are these and the two
+// above, within PAPPL's limit).
+constexpr size_t kVendorSettingCount = 7;
+
+// The table of those settings; `count` receives its length.
+const VendorSetting* vendorSettings(size_t& count);
+
+// The PPD choice that `keyword` of `setting` stands for; nullptr for
+// "printer-default", for nullptr and for a keyword not in the list.
+const char* vendorPpdChoice(const VendorSetting& setting, const char* keyword);
+
 struct IppLabelSettings {
   LabelMode mode = LabelMode::Unset;
   MediaTracking tracking = MediaTracking::Unset;
@@ -44,13 +70,17 @@ struct IppLabelSettings {
   int printSpeed = 0;           // print-speed in IPP units, 0 for the printer's own speed
   RibbonUse ribbon = RibbonUse::Unset;
   PrintOrientation orientation = PrintOrientation::Unset;
+  // The settings of the vendor setting table that are chosen: PPD option
+  // keyword to PPD choice ("TearOffset" to "-10").
+  std::map<std::string, std::string> ppdChoices;
 };
 
 // The option words for `settings`, in vormel's fixed order: the media
 // handling word for the label mode (tear off, peel off, cut after each label,
 // cut after the job, rewind), the sensing word for the media tracking, the
 // media type word ("-tm", "-dt"), the orientation word ("-normOrient",
-// "-invertOrient"), "-speed" with whole inches
+// "-invertOrient"), the words of the vendor settings chosen in `ppdChoices`
+// (each in the place the front end gives it), "-speed" with whole inches
 // per second (rounded, within 1..12), "-intensity" with the darkness level (configured plus job
 // darkness, within 0..100, scaled to 0..30 and rounded). A setting that is
 // not set gives no word.
