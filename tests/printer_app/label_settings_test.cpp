@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "label_stocks.h"
+#include "test_files.h"
 
 namespace {
 
@@ -30,6 +32,11 @@ IppLabelSettings make(MediaTracking tracking, int configured, int job, int speed
   s.darknessConfigured = configured;
   s.printDarkness = job;
   s.printSpeed = speed;
+  return s;
+}
+
+IppLabelSettings withChoices(IppLabelSettings s, std::map<std::string, std::string> choices) {
+  s.ppdChoices = std::move(choices);
   return s;
 }
 
@@ -94,6 +101,34 @@ const SettingsRow kSettingsRows[] = {
      withRibbon(make(MediaTracking::Unset, -1, 0, 0), RibbonUse::ThermalTransfer,
                 PrintOrientation::Normal),
      {"-tm", "-normOrient"}},
+    {"tear_offset_is_its_value", withChoices({}, {{"TearOffset", "-10"}}), {"-tearoffset", "-10"}},
+    {"pause_after_each_label", withChoices({}, {{"PauseMode", "EachLabel"}}), {"-labelpause"}},
+    {"pause_by_batch_with_its_size",
+     withChoices({}, {{"PauseMode", "Batch"}, {"BatchSize", "25"}}),
+     {"-batchpause", "-batchsize", "25"}},
+    {"pause_off", withChoices({}, {{"PauseMode", "Off"}}), {"-pauseoff"}},
+    {"labels_per_cut_follows_the_handling",
+     withChoices(make(MediaTracking::Unset, -1, 0, 0, LabelMode::Cutter), {{"LabelsPerCut", "0"}}),
+     {"-cutlabel", "-labelpercut", "0"}},
+    {"slashed_zero_on_and_off_mirror_normal",
+     withChoices({}, {{"SlashZero", "On"}, {"MirrorImage", "Normal"}}),
+     {"-slashzero", "-normImage"}},
+    {"slew_speed_after_print_speed",
+     withChoices(make(MediaTracking::Unset, -1, 0, 2540), {{"SlewSpeed", "12"}}),
+     {"-speed", "1", "-slew", "12"}},
+    {"every_vendor_setting_in_vormel_order",
+     withChoices(withRibbon(make(MediaTracking::Gap, 40, 0, 7620, LabelMode::Cutter),
+                            RibbonUse::DirectThermal, PrintOrientation::Inverted),
+                 {{"TearOffset", "5"},
+                  {"PauseMode", "Batch"},
+                  {"BatchSize", "2"},
+                  {"LabelsPerCut", "3"},
+                  {"SlashZero", "Off"},
+                  {"MirrorImage", "Mirrored"},
+                  {"SlewSpeed", "4"}}),
+     {"-cutlabel", "-labelpercut", "3", "-gap", "-dt", "-batchpause", "-batchsize", "2",
+      "-noslashzero", "-invertOrient", "-mirrorImage", "-speed", "3", "-slew", "4", "-intensity",
+      "12", "-tearoffset", "5"}},
 };
 
 class LabelOptionWords : public ::testing::TestWithParam<SettingsRow> {};
@@ -119,6 +154,50 @@ TEST(VendorSettings, keywords_name_the_settings_and_anything_else_is_unset) {
     EXPECT_EQ(printOrientationFor(other), PrintOrientation::Unset) << other;
   }
   EXPECT_EQ(ribbonUseFor(nullptr), RibbonUse::Unset);
+}
+
+// The keywords of every other vendor setting stand for the PPD's choices of
+// its option: the first is "printer-default" and stands for none, each other
+// for one choice, in the PPD's order, and every choice of the PPD but
+// PrinterDefault has one. The printer descriptions are made from the
+// template read here.
+TEST(VendorSettings, keywords_stand_for_every_choice_of_the_printer_descriptions) {
+  const std::string ppd = readFile(std::string(VORMEL_SOURCE_DIR) + "/packaging/vormel.ppd.in");
+  ASSERT_FALSE(ppd.empty());
+  size_t count = 0;
+  const VendorSetting* settings = vendorSettings(count);
+  ASSERT_EQ(count, kVendorSettingCount);
+  std::set<std::string> attributes;
+  for (size_t i = 0; i < count; ++i) {
+    const VendorSetting& v = settings[i];
+    EXPECT_TRUE(attributes.insert(v.attribute).second) << v.attribute;
+    EXPECT_NE(std::string(v.attribute), "label-media-type");
+    EXPECT_NE(std::string(v.attribute), "label-print-orientation");
+    // The PPD's choices of the option, "*Keyword Choice/Text: ..." lines.
+    std::vector<std::string> ppdChoices;
+    const std::string start = std::string("*") + v.ppdKeyword + " ";
+    for (size_t at = ppd.find("\n" + start); at != std::string::npos;
+         at = ppd.find("\n" + start, at + 1)) {
+      const size_t from = at + 1 + start.size();
+      ppdChoices.push_back(ppd.substr(from, ppd.find('/', from) - from));
+    }
+    ASSERT_FALSE(ppdChoices.empty()) << v.ppdKeyword;
+    EXPECT_EQ(ppdChoices[0], "PrinterDefault") << v.ppdKeyword;
+    ASSERT_EQ(v.count, ppdChoices.size()) << v.ppdKeyword;
+    EXPECT_STREQ(v.keywords[0], "printer-default");
+    EXPECT_EQ(vendorPpdChoice(v, "printer-default"), nullptr) << v.ppdKeyword;
+    for (size_t k = 1; k < v.count; ++k) {
+      ASSERT_NE(v.choices[k], nullptr) << v.ppdKeyword << " " << k;
+      EXPECT_EQ(v.choices[k], ppdChoices[k]) << v.ppdKeyword;
+      EXPECT_STREQ(vendorPpdChoice(v, v.keywords[k]), v.choices[k]) << v.ppdKeyword;
+    }
+    for (const char* other : {"", "PrinterDefault", "printer-default ", "101"})
+      EXPECT_EQ(vendorPpdChoice(v, other), nullptr) << v.ppdKeyword << " " << other;
+    EXPECT_EQ(vendorPpdChoice(v, nullptr), nullptr);
+  }
+  // Named choices get IPP-style keywords.
+  EXPECT_STREQ(vendorPpdChoice(settings[1], "each-label"), "EachLabel");
+  EXPECT_STREQ(vendorPpdChoice(settings[5], "mirrored"), "Mirrored");
 }
 
 // A darkness is chosen by the job, or by the owner moving either printer
