@@ -310,6 +310,78 @@ TEST_F(LabelChoices,
   }
 }
 
+// The rotation turns a PDF job's picture on the label about its centre, as
+// the front end's prolog does: a bar across one end of a label-sized page
+// lies across the other end when turned half round, and along one side
+// (shrunk to fit the long label) when turned a quarter.
+TEST_F(LabelChoices, rotation_chosen_for_the_printer_turns_the_picture_on_the_label) {
+  ScratchDir work("pchoice-turn", 0755);
+  writeFile(work.path + "/bar.ps",
+            "%!PS\n<< /PageSize [288 432] >> setpagedevice\n0 382 288 50 rectfill showpage\n");
+  const std::string job = makePdf(work.path + "/bar.ps", work.path, "bar");
+  struct Extent {
+    int firstRow = -1, lastRow = -1, firstByte = -1, lastByte = -1;
+  };
+  auto printTurned = [&](const char* rotation) {
+    Extent e;
+    if (!setVendorDefaults(*server, 203, {std::string("rotation=") + rotation})) return e;
+    const Printed p = parse(printPdf(job, std::string("turned_") + rotation, ""));
+    EXPECT_TRUE(p.valid) << rotation << ": byte " << p.error.offset << ": " << p.error.message;
+    if (p.images.size() != 1) {
+      ADD_FAILURE() << rotation << ": " << p.images.size() << " pages";
+      return e;
+    }
+    EXPECT_EQ(p.report.paperLine, "~PAPER;LABELS 2") << rotation;
+    PcxImage image;
+    std::string message;
+    EXPECT_TRUE(readPcx(reinterpret_cast<const uint8_t*>(p.images[0].data()), p.images[0].size(),
+                        &image, &message))
+        << message;
+    EXPECT_EQ(image.width, 812) << rotation;
+    EXPECT_EQ(image.height, 1218) << rotation;
+    const uint8_t white = image.oneIsWhite ? 0xff : 0x00;
+    for (int32_t y = 0; y < image.height; ++y) {
+      const uint8_t* line = image.lines.data() + static_cast<size_t>(y) * image.bytesPerLine;
+      for (int32_t x = 0; x < image.width / 8; ++x) {
+        if (line[x] == white) continue;
+        if (e.firstRow < 0) e.firstRow = y;
+        e.lastRow = y;
+        if (e.firstByte < 0 || x < e.firstByte) e.firstByte = x;
+        if (x > e.lastByte) e.lastByte = x;
+      }
+    }
+    return e;
+  };
+  // The bar is 50 of the page's 432 points long: 141 rows at 203 dpi.
+  const Extent none = printTurned("printer-default");
+  const Extent half = printTurned("180");
+  const Extent quarter = printTurned("90");
+  ASSERT_TRUE(setVendorDefaults(*server, 203, {}));
+
+  ASSERT_GE(none.firstRow, 0) << "the label is blank";
+  const bool atStart = none.firstRow < 10;
+  EXPECT_NEAR(none.lastRow - none.firstRow, 141, 3);
+  EXPECT_NEAR(atStart ? none.firstRow : 1217 - none.lastRow, 0, 2);
+  EXPECT_LE(none.firstByte, 1);
+  EXPECT_GE(none.lastByte, 100);
+
+  ASSERT_GE(half.firstRow, 0) << "the label is blank";
+  EXPECT_NEAR(half.lastRow - half.firstRow, 141, 3);
+  EXPECT_NEAR(atStart ? 1217 - half.lastRow : half.firstRow, 0, 2);
+  EXPECT_LE(half.firstByte, 1);
+  EXPECT_GE(half.lastByte, 100);
+
+  // Turned a quarter, the 6 in page is shrunk to the label's 4 in width:
+  // the bar runs along the label, as long as the shrunk page is wide
+  // (4 * 4 / 6 in = 541 rows, centred), and 141 * 4 / 6 = 94 dots across.
+  ASSERT_GE(quarter.firstRow, 0) << "the label is blank";
+  EXPECT_NEAR(quarter.lastRow - quarter.firstRow, 541, 4);
+  EXPECT_NEAR(quarter.firstRow, (1218 - 541) / 2, 4);
+  EXPECT_NEAR((quarter.lastByte - quarter.firstByte + 1) * 8, 94, 16);
+  EXPECT_TRUE(quarter.firstByte <= 1 || quarter.lastByte >= 100)
+      << quarter.firstByte << ".." << quarter.lastByte;
+}
+
 // A default the owner set is kept in the state file: after the server is
 // stopped and started again on the same file, jobs still get it.
 TEST_F(LabelChoices, vendor_defaults_survive_a_restart_of_the_server) {

@@ -116,6 +116,7 @@ const SettingsRow kSettingsRows[] = {
     {"slew_speed_after_print_speed",
      withChoices(make(MediaTracking::Unset, -1, 0, 2540), {{"SlewSpeed", "12"}}),
      {"-speed", "1", "-slew", "12"}},
+    {"rotation_is_no_word", withChoices({}, {{"Rotation", "90"}}), {}},
     {"every_vendor_setting_in_vormel_order",
      withChoices(withRibbon(make(MediaTracking::Gap, 40, 0, 7620, LabelMode::Cutter),
                             RibbonUse::DirectThermal, PrintOrientation::Inverted),
@@ -198,6 +199,18 @@ TEST(VendorSettings, keywords_stand_for_every_choice_of_the_printer_descriptions
   // Named choices get IPP-style keywords.
   EXPECT_STREQ(vendorPpdChoice(settings[1], "each-label"), "EachLabel");
   EXPECT_STREQ(vendorPpdChoice(settings[5], "mirrored"), "Mirrored");
+}
+
+// The rotation is the chosen number of degrees, and none without a choice
+// or for a choice that is not a turn the printer descriptions offer.
+TEST(VendorSettings, rotation_is_the_chosen_turn) {
+  EXPECT_EQ(labelRotation({}), 0);
+  EXPECT_EQ(labelRotation({{"Rotation", "90"}}), 90);
+  EXPECT_EQ(labelRotation({{"Rotation", "180"}, {"MirrorImage", "Mirrored"}}), 180);
+  EXPECT_EQ(labelRotation({{"Rotation", "270"}}), 270);
+  for (const char* other : {"45", "0", "", "PrinterDefault", "-90"})
+    EXPECT_EQ(labelRotation({{"Rotation", other}}), 0) << other;
+  EXPECT_EQ(labelRotation({{"TearOffset", "90"}}), 0);
 }
 
 // A darkness is chosen by the job, or by the owner moving either printer

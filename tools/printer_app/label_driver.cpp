@@ -157,6 +157,9 @@ JobLabel readJobLabel(pappl_job_t* job, const pappl_pr_options_t* options) {
     if (choice != nullptr) settings.ppdChoices[vendor[i].ppdKeyword] = choice;
   }
   ippDelete(printerAttributes);
+  // The prolog turns a PDF or PostScript job's picture; raster pages are
+  // sent as PAPPL renders them.
+  label.page.rotation = labelRotation(settings.ppdChoices);
   label.words = labelOptionWords(settings);
   return label;
 }

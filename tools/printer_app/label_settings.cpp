@@ -184,6 +184,10 @@ const char* const kSlewSpeedKeywords[] = {
 const char* const kSlewSpeedChoices[] = {nullptr, "1", "2", "3",  "4",  "5", "6",
                                          "7",     "8", "9", "10", "11", "12"};
 
+// The turn of the picture on the label; "printer-default" is no turn.
+const char* const kRotationKeywords[] = {"printer-default", "90", "180", "270"};
+const char* const kRotationChoices[] = {nullptr, "90", "180", "270"};
+
 template <size_t N, size_t M>
 constexpr VendorSetting setting(const char* attribute, const char* ppdKeyword,
                                 const char* const (&keywords)[N], const char* const (&choices)[M]) {
@@ -199,6 +203,7 @@ const VendorSetting kVendorSettings[] = {
     setting("label-slashed-zero", "SlashZero", kSlashZeroKeywords, kSlashZeroChoices),
     setting("label-mirror-image", "MirrorImage", kMirrorImageKeywords, kMirrorImageChoices),
     setting("label-slew-speed", "SlewSpeed", kSlewSpeedKeywords, kSlewSpeedChoices),
+    setting("label-rotation", "Rotation", kRotationKeywords, kRotationChoices),
 };
 
 static_assert(sizeof kVendorSettings / sizeof kVendorSettings[0] == kVendorSettingCount,
@@ -216,6 +221,14 @@ const char* vendorPpdChoice(const VendorSetting& setting, const char* keyword) {
   for (size_t i = 0; i < setting.count; ++i)
     if (strcmp(setting.keywords[i], keyword) == 0) return setting.choices[i];
   return nullptr;
+}
+
+int labelRotation(const std::map<std::string, std::string>& ppdChoices) {
+  const auto chosen = ppdChoices.find("Rotation");
+  if (chosen == ppdChoices.end()) return 0;
+  for (const int degrees : {90, 180, 270})
+    if (chosen->second == std::to_string(degrees)) return degrees;
+  return 0;
 }
 
 RibbonUse ribbonUseFor(const char* keyword) {

@@ -42,7 +42,9 @@ PrintOrientation printOrientationFor(const char* keyword);
 // way: a vendor attribute each, whose keywords are "printer-default" and then
 // one per choice of the PPD option `ppdKeyword`, in the PPD's order. A
 // number choice's keyword is the number itself; a named choice's keyword is
-// its name in IPP style ("each-label" for EachLabel).
+// its name in IPP style ("each-label" for EachLabel). The rotation
+// ("label-rotation", PPD option Rotation) has no option word: the driver
+// turns the picture on the label itself (labelRotation).
 struct VendorSetting {
   const char* attribute;        // the vendor attribute, e.g. "label-tear-offset"
   const char* ppdKeyword;       // the PPD option, e.g. "TearOffset"
@@ -53,7 +55,7 @@ struct VendorSetting {
 
 // How many there are (the driver's vendor attributes are these and the two
 // above, within PAPPL's limit).
-constexpr size_t kVendorSettingCount = 7;
+constexpr size_t kVendorSettingCount = 8;
 
 // The table of those settings; `count` receives its length.
 const VendorSetting* vendorSettings(size_t& count);
@@ -61,6 +63,11 @@ const VendorSetting* vendorSettings(size_t& count);
 // The PPD choice that `keyword` of `setting` stands for; nullptr for
 // "printer-default", for nullptr and for a keyword not in the list.
 const char* vendorPpdChoice(const VendorSetting& setting, const char* keyword);
+
+// The degrees the picture is turned on the label for the vendor settings
+// chosen in `ppdChoices` (PPD option keyword to choice): 90, 180 or 270 as
+// chosen, else 0.
+int labelRotation(const std::map<std::string, std::string>& ppdChoices);
 
 struct IppLabelSettings {
   LabelMode mode = LabelMode::Unset;
