@@ -107,3 +107,14 @@ bool runIppTest(const std::string& uri, const std::string& testFile,
   return r.exitStatus == 0 && r.out.find("[PASS]") != std::string::npos &&
          r.out.find("[FAIL]") == std::string::npos && r.err.find("ipptool:") == std::string::npos;
 }
+
+PrintedStream readPrinted(const std::string& stream) {
+  PrintedStream p;
+  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(),
+                           &p.report, &p.error,
+                           [&p](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
+                             p.images.emplace_back(image.begin(), image.end());
+                             return true;
+                           });
+  return p;
+}

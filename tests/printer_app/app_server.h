@@ -11,6 +11,7 @@
 
 #include "child_process.h"
 #include "cups_test_support.h"
+#include "inspect/job_stream_parser.h"
 #include "test_files.h"
 
 struct AppServer {
@@ -46,3 +47,13 @@ std::string appPrinterUri(const AppServer& server, const std::string& printer);
 // in it passed. Its output goes to `out`.
 bool runIppTest(const std::string& uri, const std::string& testFile,
                 const std::vector<std::string>& options, std::string& out);
+
+// A device file read back with the inspector's parser: whether it is a whole
+// stream (else where and why not), its report, and each page's image.
+struct PrintedStream {
+  bool valid = false;
+  StreamError error;
+  JobReport report;
+  std::vector<std::string> images;
+};
+PrintedStream readPrinted(const std::string& stream);

@@ -80,24 +80,6 @@ bool setVendorDefaults(const AppServer& on, int dpi, const std::vector<std::stri
   return ok;
 }
 
-struct Printed {
-  bool valid = false;
-  StreamError error;
-  JobReport report;
-  std::vector<std::string> images;
-};
-
-Printed parse(const std::string& stream) {
-  Printed p;
-  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(),
-                           &p.report, &p.error,
-                           [&p](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
-                             p.images.emplace_back(image.begin(), image.end());
-                             return true;
-                           });
-  return p;
-}
-
 // A PDF of the PostScript job `source` made by Ghostscript in `dir`.
 std::string makePdf(const std::string& source, const std::string& dir, const std::string& name) {
   const std::string out = dir + "/" + name + ".pdf";
@@ -137,7 +119,7 @@ TEST_F(LabelChoices, job_without_darkness_leaves_the_printer_its_own_and_is_what
   ScratchDir work("pchoice-dark", 0755);
   const std::string job = makePdf(kJobs + "/three_labels.ps", work.path, "three");
   const std::string printed = printPdf(job, "no_darkness", "");
-  const Printed p = parse(printed);
+  const PrintedStream p = readPrinted(printed);
   ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
   EXPECT_EQ(p.report.paperLine, "~PAPER;LABELS 2");
   EXPECT_EQ(p.report.pageCount, 3u);
@@ -156,7 +138,7 @@ TEST_F(LabelChoices, job_darkness_is_sent_added_to_the_printer_darkness) {
   for (const Case& c :
        {Case{"20", "~PAPER;INTENSITY 21;LABELS 2"}, Case{"0", "~PAPER;INTENSITY 15;LABELS 2"},
         Case{"-100", "~PAPER;INTENSITY 0;LABELS 2"}}) {
-    const Printed p = parse(printPdf(
+    const PrintedStream p = readPrinted(printPdf(
         job, std::string("darkness_") + (c.darkness[0] == '-' ? "minus" : c.darkness), c.darkness));
     ASSERT_TRUE(p.valid) << c.darkness << ": byte " << p.error.offset << ": " << p.error.message;
     EXPECT_EQ(p.report.paperLine, c.paperLine) << c.darkness;
@@ -184,7 +166,7 @@ TEST_F(LabelChoices, letter_pdf_page_is_scaled_to_fit_the_label_and_centred) {
             "%!PS\n<< /PageSize [612 792] >> setpagedevice\n10 setlinewidth 20 20 572 752 "
             "rectstroke showpage\n");
   const std::string job = makePdf(work.path + "/letter.ps", work.path, "letter");
-  const Printed p = parse(printPdf(job, "letter", ""));
+  const PrintedStream p = readPrinted(printPdf(job, "letter", ""));
   ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
   ASSERT_EQ(p.images.size(), 1u);
   EXPECT_EQ(p.report.engineWidth, 4000);
@@ -254,7 +236,7 @@ TEST_F(LabelChoices, media_type_and_orientation_chosen_for_the_printer_reach_the
         {"-d", std::string("type=") + c.type, "-d", std::string("orientation=") + c.orientation},
         out))
         << out;
-    const Printed p = parse(printPdf(job, std::string("vendor_") + c.type, ""));
+    const PrintedStream p = readPrinted(printPdf(job, std::string("vendor_") + c.type, ""));
     ASSERT_TRUE(p.valid) << c.type << ": byte " << p.error.offset << ": " << p.error.message;
     EXPECT_EQ(p.report.paperLine, c.paperLine) << c.type;
   }
@@ -295,14 +277,14 @@ TEST_F(LabelChoices,
     std::vector<std::string> values = {r.chosen};
     if (r.companion != nullptr) values.push_back(r.companion);
     ASSERT_TRUE(setVendorDefaults(*server, r.dpi, values));
-    const Printed chosen = parse(printPdfOn(*server, r.dpi, job, name + "_chosen", ""));
+    const PrintedStream chosen = readPrinted(printPdfOn(*server, r.dpi, job, name + "_chosen", ""));
     ASSERT_TRUE(chosen.valid) << r.chosen << ": byte " << chosen.error.offset << ": "
                               << chosen.error.message;
     EXPECT_EQ(chosen.report.paperLine, r.paperLine) << r.chosen;
     EXPECT_EQ(chosen.report.slashZero, r.slashZero) << r.chosen;
 
     ASSERT_TRUE(setVendorDefaults(*server, r.dpi, {}));
-    const Printed unset = parse(printPdfOn(*server, r.dpi, job, name + "_default", ""));
+    const PrintedStream unset = readPrinted(printPdfOn(*server, r.dpi, job, name + "_default", ""));
     ASSERT_TRUE(unset.valid) << r.chosen << ": byte " << unset.error.offset << ": "
                              << unset.error.message;
     EXPECT_EQ(unset.report.paperLine, r.defaultLine) << r.chosen;
@@ -325,7 +307,7 @@ TEST_F(LabelChoices, rotation_chosen_for_the_printer_turns_the_picture_on_the_la
   auto printTurned = [&](const char* rotation) {
     Extent e;
     if (!setVendorDefaults(*server, 203, {std::string("rotation=") + rotation})) return e;
-    const Printed p = parse(printPdf(job, std::string("turned_") + rotation, ""));
+    const PrintedStream p = readPrinted(printPdf(job, std::string("turned_") + rotation, ""));
     EXPECT_TRUE(p.valid) << rotation << ": byte " << p.error.offset << ": " << p.error.message;
     if (p.images.size() != 1) {
       ADD_FAILURE() << rotation << ": " << p.images.size() << " pages";
@@ -397,7 +379,7 @@ TEST_F(LabelChoices, vendor_defaults_survive_a_restart_of_the_server) {
   ASSERT_TRUE(setVendorDefaults(own, 203, {"slew_speed=7", "type=direct-thermal"}));
   restartAppServer(own);
   ASSERT_EQ(own.problem, "");
-  const Printed p = parse(printPdfOn(own, 203, job, "after_restart", ""));
+  const PrintedStream p = readPrinted(printPdfOn(own, 203, job, "after_restart", ""));
   ASSERT_TRUE(p.valid) << "byte " << p.error.offset << ": " << p.error.message;
   EXPECT_EQ(p.report.paperLine, "~PAPER;LABELS 2;TYPE 1;SLEW IPS 7");
 }

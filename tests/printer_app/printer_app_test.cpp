@@ -216,24 +216,6 @@ const JobRow kJobRows[] = {
 
 void PrintTo(const JobRow& row, std::ostream* os) { *os << row.claim; }
 
-struct PrintedStream {
-  bool valid = false;
-  StreamError error;
-  JobReport report;
-  std::vector<std::string> images;  // each page's image
-};
-
-PrintedStream readPrinted(const std::string& stream) {
-  PrintedStream p;
-  p.valid = parseJobStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(),
-                           &p.report, &p.error,
-                           [&p](const PageInfo&, const std::vector<uint8_t>& image, std::string*) {
-                             p.images.emplace_back(image.begin(), image.end());
-                             return true;
-                           });
-  return p;
-}
-
 // What vormel writes for `job` on the label `mediaName` at `dpi` with the
 // option words `words` (separated by spaces): the job followed by the lines
 // announcing the label, a PostScript job laid on the label first as the
