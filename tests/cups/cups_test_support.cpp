@@ -56,12 +56,13 @@ std::string startScheduler(const SchedulerSetup& setup, Scheduler& s) {
                 s.errorLog + "\nPageLog " + s.pageLog + "\nPrintcap " + r +
                 "/state/printcap\nFileDevice Yes\nUser lp\nGroup lp\nSystemGroup root\n");
   // Loopback only, no browsing, no authentication (nobody else can reach it).
-  writeFile(conf + "/cupsd.conf",
-            "Listen 127.0.0.1:" + std::to_string(port) +
-                "\nLogLevel debug\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
-                "PreserveJobFiles No\nPreserveJobHistory Yes\n"
-                "<Location />\n  Order allow,deny\n  Allow 127.0.0.1\n</Location>\n"
-                "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+  writeFile(
+      conf + "/cupsd.conf",
+      "Listen 127.0.0.1:" + std::to_string(port) +
+          "\nLogLevel debug\nMaxLogSize 0\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
+          "PreserveJobFiles No\nPreserveJobHistory Yes\n"
+          "<Location />\n  Order allow,deny\n  Allow 127.0.0.1\n</Location>\n"
+          "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
 
   // Under timeout(1), which hands SIGTERM on: the scheduler ends by itself
   // should the test die without stopping it.
