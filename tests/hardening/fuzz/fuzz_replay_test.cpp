@@ -2,10 +2,10 @@
 // and a fixed set of truncations and byte changes of every file, on every
 // test run (under the sanitizers in a -DVORMEL_SANITIZE=ON build). A broken
 // property aborts the test binary, which fails the test.
-#include <dirent.h>
+#include "fuzz_replay.h"
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -18,14 +18,7 @@ int fuzzCaptureScan(const uint8_t* data, size_t size);
 namespace {
 
 std::vector<std::vector<uint8_t>> corpus(const std::string& name) {
-  const std::string dir = std::string(VORMEL_FUZZ_CORPUS) + "/" + name;
-  std::vector<std::string> files;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d))
-      if (e->d_name[0] != '.') files.push_back(dir + "/" + e->d_name);
-    closedir(d);
-  }
-  std::sort(files.begin(), files.end());
+  const std::vector<std::string> files = corpusFiles(std::string(VORMEL_FUZZ_CORPUS) + "/" + name);
   std::vector<std::vector<uint8_t>> inputs;
   for (const std::string& file : files) {
     std::ifstream in(file, std::ios::binary);
@@ -37,25 +30,7 @@ std::vector<std::vector<uint8_t>> corpus(const std::string& name) {
 void replay(const std::vector<std::vector<uint8_t>>& inputs, int (*target)(const uint8_t*, size_t),
             int mutations) {
   std::mt19937 rng(8);
-  for (const std::vector<uint8_t>& input : inputs) {
-    // Exactly sized copies, so that the sanitizers see any read past the end.
-    target(input.data(), input.size());
-    for (int i = 0; i < mutations && !input.empty(); ++i) {
-      std::vector<uint8_t> m = input;
-      switch (i % 3) {
-        case 0:
-          m.resize(rng() % m.size());
-          break;
-        case 1:
-          m[rng() % m.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
-          break;
-        default:
-          m.insert(m.begin() + static_cast<std::ptrdiff_t>(rng() % m.size()),
-                   static_cast<uint8_t>(rng()));
-      }
-      target(m.data(), m.size());
-    }
-  }
+  for (const std::vector<uint8_t>& input : inputs) replayMutations(input, target, mutations, rng);
 }
 
 TEST(HardeningFuzzReplay, option_word_corpus_and_its_mutations_keep_every_property) {
