@@ -4,6 +4,8 @@
 // last; it runs under timeout(1), so it ends by itself should the test die.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -57,3 +59,25 @@ struct PrintedStream {
   std::vector<std::string> images;
 };
 PrintedStream readPrinted(const std::string& stream);
+
+// One server for all tests of a binary: started before the first, stopped
+// after the last; `*slot` points at it meanwhile.
+class AppServerEnvironment : public ::testing::Environment {
+ public:
+  AppServerEnvironment(AppServer** slot, std::string tag, std::vector<int> dpis)
+      : slot_(slot), tag_(std::move(tag)), dpis_(std::move(dpis)) {}
+  void SetUp() override {
+    *slot_ = new AppServer;
+    startAppServer(**slot_, tag_, dpis_);
+  }
+  void TearDown() override {
+    stopAppServer(**slot_);
+    delete *slot_;
+    *slot_ = nullptr;
+  }
+
+ private:
+  AppServer** slot_;
+  std::string tag_;
+  std::vector<int> dpis_;
+};

@@ -23,22 +23,17 @@ constexpr const char* kLabel = "oe_4x6in_4x6in";
 
 AppServer* server = nullptr;
 
-class ServerEnvironment : public ::testing::Environment {
+// The 300 dpi printer cuts its labels, for the settings of a cutter.
+class ServerEnvironment : public AppServerEnvironment {
  public:
+  ServerEnvironment() : AppServerEnvironment(&server, "pchoice", {203, 300}) {}
   void SetUp() override {
-    server = new AppServer;
-    // The 300 dpi printer cuts its labels, for the settings of a cutter.
-    startAppServer(*server, "pchoice", {203, 300});
+    AppServerEnvironment::SetUp();
     std::string out;
     if (server->problem.empty() &&
         !runIppTest(appPrinterUri(*server, "label300"), "set-label-settings.test",
                     {"-d", "mode=cutter", "-d", "darkness=50"}, out))
       server->problem = "the 300 dpi printer does not cut: " + out;
-  }
-  void TearDown() override {
-    stopAppServer(*server);
-    delete server;
-    server = nullptr;
   }
 };
 ::testing::Environment* const kEnvironment =

@@ -71,20 +71,8 @@ std::string gsRender(const std::string& job, const char* device, int dpi, const 
 }
 
 // Starts the server before the first test and stops it after the last.
-class AppEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    server = new AppServer;
-    startAppServer(*server, "papp", {203, 300, 600});
-  }
-  void TearDown() override {
-    stopAppServer(*server);
-    delete server;
-    server = nullptr;
-  }
-};
 ::testing::Environment* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+    ::testing::AddGlobalTestEnvironment(new AppServerEnvironment(&server, "papp", {203, 300, 600}));
 
 class PrinterApp : public ::testing::Test {
  protected:

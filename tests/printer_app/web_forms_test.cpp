@@ -16,20 +16,8 @@ namespace {
 
 AppServer* server = nullptr;
 
-class ServerEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    server = new AppServer;
-    startAppServer(*server, "pweb", {203});
-  }
-  void TearDown() override {
-    stopAppServer(*server);
-    delete server;
-    server = nullptr;
-  }
-};
 ::testing::Environment* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
+    ::testing::AddGlobalTestEnvironment(new AppServerEnvironment(&server, "pweb", {203}));
 
 TEST(WebForms, settings_chosen_in_the_forms_reach_the_printer_and_its_test_page) {
   ASSERT_TRUE(fileExists(CHROMIUM_PROGRAM)) << "chromium is not installed (scripts/install-deps)";
