@@ -12,6 +12,7 @@
 #include "byte_diff.h"
 #include "compressor/band_compressor.h"
 #include "reference_coder.h"
+#include "run_conditions.h"
 #include "sample_bands.h"
 
 namespace {
@@ -30,7 +31,7 @@ bool readFile(const std::string& path, Bytes* out) {
 
 TEST(RenderedBands, label_page_bands_match_the_reference_coder_and_decode_back) {
   if (std::system("gs --version >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "gs is not on the PATH";
+    VORMEL_CANNOT_RUN("gs is not on the PATH");
   }
   char dirTemplate[] = "/tmp/rendered_band_test_XXXXXX";
   ASSERT_NE(mkdtemp(dirTemplate), nullptr);

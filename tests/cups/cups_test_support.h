@@ -8,6 +8,7 @@
 
 #include "byte_diff.h"
 #include "child_process.h"
+#include "run_conditions.h"
 #include "test_files.h"
 
 // A port on loopback that nothing listens on right now (0 when none can be had).

@@ -37,7 +37,7 @@ struct PpdFile {
 };
 
 TEST(PpdChoices, every_model_passes_cupstestppd_without_errors) {
-  if (!fileExists(CUPSTESTPPD)) GTEST_SKIP() << "cupstestppd is not installed (cups-client)";
+  if (!fileExists(CUPSTESTPPD)) VORMEL_CANNOT_RUN("cupstestppd is not installed (cups-client)");
   for (const int dpi : kResolutions) {
     const ChildResult r = runChild(commandSpec({CUPSTESTPPD, "-W", "all", ppdPath(dpi)}));
     EXPECT_EQ(r.exitStatus, 0) << dpi << "\n" << r.out << r.err;

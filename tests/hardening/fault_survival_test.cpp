@@ -190,7 +190,7 @@ struct SmallFs {
 TEST(FaultDirectories, full_work_directory_fails_the_render_and_leaves_nothing) {
   JobPlace place;
   SmallFs fs(place.work.path, "64k");
-  if (!fs.mounted) GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
+  if (!fs.mounted) VORMEL_CANNOT_RUN("cannot mount a tmpfs here (needs root and mount rights)");
   // Pages of 40000 bytes: the first fits, the second fills the directory.
   // Render-first order, so that every page is on disk at once; sent pages
   // streamed out early would free the space the second page needs.
@@ -210,7 +210,7 @@ TEST(FaultDirectories, full_work_directory_fails_the_render_and_leaves_nothing) 
 TEST(FaultDirectories, full_work_directory_with_real_gs_fails_and_leaves_nothing) {
   JobPlace place;
   SmallFs fs(place.work.path, "16k");
-  if (!fs.mounted) GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
+  if (!fs.mounted) VORMEL_CANNOT_RUN("cannot mount a tmpfs here (needs root and mount rights)");
   // Render-first order: streamed pages, sent and removed early, could free
   // the room the later pages need.
   const ChildResult r =
@@ -227,7 +227,7 @@ TEST(FaultDirectories, full_work_directory_with_real_gs_fails_and_leaves_nothing
 TEST(FaultDirectories, full_capture_directory_does_not_pass_for_a_printed_job) {
   JobPlace place;
   SmallFs fs(place.capture.path, "64k");
-  if (!fs.mounted) GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights)";
+  if (!fs.mounted) VORMEL_CANNOT_RUN("cannot mount a tmpfs here (needs root and mount rights)");
   std::string job = postscriptJob(1);
   job.insert(job.find("%%Page:"), std::string(300000, '%') + "\n");
   const ChildResult r = runChild(jobSpec(place, {}, job, ""));
@@ -275,8 +275,8 @@ NobodyRun runAsNobody(uid_t uid, gid_t gid, const std::string& tmpdir,
 TEST(FaultDirectories, unwritable_work_and_capture_directories_fall_back_to_tmp) {
   uid_t uid;
   gid_t gid;
-  if (!nobodyUser(&uid, &gid)) GTEST_SKIP() << "no user nobody to run the job as";
-  if (access(vormelBin().c_str(), X_OK) != 0) GTEST_SKIP() << "the program is not reachable";
+  if (!nobodyUser(&uid, &gid)) VORMEL_CANNOT_RUN("no user nobody to run the job as");
+  if (access(vormelBin().c_str(), X_OK) != 0) VORMEL_CANNOT_RUN("the program is not reachable");
   // Directories nobody may read and enter but not write.
   ScratchDir locked("vhl");
   chmod(locked.path.c_str(), 0755);

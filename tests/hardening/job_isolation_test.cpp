@@ -7,10 +7,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -27,24 +25,6 @@ namespace {
 mode_t modeOf(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
-}
-
-// Runs `body` in a child process as the user nobody and returns its exit
-// code (-1 when it could not be run that way).
-int asNobody(const std::function<int()>& body) {
-  uid_t uid;
-  gid_t gid;
-  if (!nobodyUser(&uid, &gid) || geteuid() != 0) return -1;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
-        setresuid(uid, uid, uid) != 0)
-      _exit(100);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A PostScript job that tries, one after the other, to read, list, write,
@@ -123,7 +103,7 @@ TEST(JobIsolation, page_images_live_in_a_directory_no_other_user_can_enter_whate
     if (opendir(jobDir.c_str()) != nullptr) return 3;
     return 0;
   });
-  if (outcome == -1) GTEST_SKIP() << "no user nobody to try it as";
+  if (outcome == -1) VORMEL_CANNOT_RUN("needs root and the user nobody to try it as");
   EXPECT_EQ(outcome, 0);
 }
 
@@ -131,7 +111,7 @@ TEST(JobIsolation, a_job_run_by_another_user_with_umask_022_keeps_its_pages_to_i
   uid_t uid;
   gid_t gid;
   if (!nobodyUser(&uid, &gid) || geteuid() != 0)
-    GTEST_SKIP() << "needs root to run a job as nobody";
+    VORMEL_CANNOT_RUN("needs root and the user nobody to run a job as nobody");
   ScratchDir shared("vhshared");
   ASSERT_EQ(chmod(shared.path.c_str(), 01777), 0);
   ChildSpec runSpec;

@@ -72,7 +72,7 @@ class RealGs : public ::testing::TestWithParam<JobShape> {};
 TEST_P(RealGs, pages_match_what_gs_writes_for_the_same_command) {
   const JobShape& shape = GetParam();
   const std::string gs = findGs();
-  if (gs.empty()) GTEST_SKIP() << "Ghostscript is not installed";
+  if (gs.empty()) VORMEL_CANNOT_RUN("Ghostscript is not installed");
 
   ScratchDir work("vtgswork"), cap("vtgscap"), ref("vtgsref");
   std::vector<std::string> args = {"-dir", cap.path};
@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
 namespace {
 
 TEST(RealGsPaths, shell_characters_in_both_directories_render_and_run_nothing_else) {
-  if (findGs().empty()) GTEST_SKIP() << "Ghostscript is not installed";
+  if (findGs().empty()) VORMEL_CANNOT_RUN("Ghostscript is not installed");
   ScratchDir work("vtgswork"), cap("vtgscap"), cwd("vtgscwd");
   const std::string tmpdir = work.path + "/t\"$(touch pwned1)`touch pwned2`'$HOME\\ x";
   const std::string capdir = cap.path + "/c\"$(touch pwned3)`touch pwned4`;touch pwned5";
@@ -212,7 +212,7 @@ TEST(RealGsPaths, shell_characters_in_both_directories_render_and_run_nothing_el
 }
 
 TEST(RealGsPaths, a_job_that_renders_no_page_sends_no_printer_command_and_says_why) {
-  if (findGs().empty()) GTEST_SKIP() << "Ghostscript is not installed";
+  if (findGs().empty()) VORMEL_CANNOT_RUN("Ghostscript is not installed");
   struct Row {
     const char* claim;
     std::string job;
@@ -246,7 +246,7 @@ TEST(RealGsPaths, a_pdf_job_is_rendered_as_pdf_page_for_page) {
   // A PDF made by Ghostscript from a two-page 4 x 6 inch label, followed by
   // the two lines a print queue adds for the label size and resolution.
   const std::string gs = findGs();
-  if (gs.empty()) GTEST_SKIP() << "Ghostscript is not installed";
+  if (gs.empty()) VORMEL_CANNOT_RUN("Ghostscript is not installed");
   ScratchDir work("vtgswork"), ref("vtgsref");
   writeFile(ref.path + "/label.ps", labelJob(JobShape{"", 2, 0, true, true, -1, false, {}}));
   ChildSpec makePdf;
@@ -310,7 +310,7 @@ TEST(RealGsPaths, a_pdf_job_is_rendered_as_pdf_page_for_page) {
 }
 
 TEST(RealGsPaths, a_job_gs_rejects_fails_without_its_messages_reaching_the_printer) {
-  if (findGs().empty()) GTEST_SKIP() << "Ghostscript is not installed";
+  if (findGs().empty()) VORMEL_CANNOT_RUN("Ghostscript is not installed");
   ScratchDir work("vtgswork");
   ChildSpec runSpec;
   runSpec.program = VORMEL_BIN;

@@ -360,9 +360,10 @@ TEST_F(PrinterApp, cancelled_held_job_sends_nothing_to_the_printer) {
 // printer advertises, and a PostScript label printed to it with lp reaches
 // the printer as one label of the chosen size.
 TEST_F(PrinterApp, cups_prints_to_it_as_a_driverless_queue) {
-  if (getuid() != 0) GTEST_SKIP() << "the private scheduler must run as root to run filters as lp";
+  if (getuid() != 0)
+    VORMEL_CANNOT_RUN("the private scheduler must run as root to run filters as lp");
   for (const char* tool : {CUPSD_PROGRAM, LPADMIN_PROGRAM, LP_PROGRAM, LPSTAT_PROGRAM})
-    if (!fileExists(tool)) GTEST_SKIP() << tool << " is not installed (cups, cups-client)";
+    if (!fileExists(tool)) VORMEL_CANNOT_RUN(tool << " is not installed (cups, cups-client)");
   ScratchDir root("pappcups", 0755);
   Scheduler cups;
   const std::string why = startScheduler(
@@ -676,7 +677,7 @@ const WebPageRow kWebPages[] = {
 class WebInterface : public PrinterApp, public ::testing::WithParamInterface<WebPageRow> {};
 
 TEST_P(WebInterface, page_shows_the_printers_settings) {
-  if (!fileExists(CHROMIUM_PROGRAM)) GTEST_SKIP() << "chromium is not installed";
+  if (!fileExists(CHROMIUM_PROGRAM)) VORMEL_CANNOT_RUN("chromium is not installed");
   const WebPageRow& row = GetParam();
   ScratchDir profile("pappweb", 0755);
   // Root may run the browser only without its sandbox.

@@ -1,7 +1,9 @@
 // The job pieces of the test harness; see job_support.h.
 #include "job_support.h"
 
+#include <grp.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -73,6 +75,23 @@ bool nobodyUser(uid_t* uid, gid_t* gid) {
   *uid = entry->pw_uid;
   *gid = entry->pw_gid;
   return true;
+}
+
+int asNobody(const std::function<int()>& body) {
+  uid_t uid;
+  gid_t gid;
+  if (!nobodyUser(&uid, &gid) || geteuid() != 0) return -1;
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
+        setresuid(uid, uid, uid) != 0)
+      _exit(100);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 StdoutCapture::StdoutCapture() {

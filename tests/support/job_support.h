@@ -6,12 +6,14 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "byte_diff.h"
 #include "child_process.h"
+#include "run_conditions.h"
 #include "stream_oracle.h"
 #include "stub_gs.h"
 #include "test_files.h"
@@ -45,6 +47,10 @@ std::string imageBytes(int kind, size_t size, unsigned seed);
 
 // uid/gid of the unprivileged user "nobody"; false when there is none.
 bool nobodyUser(uid_t* uid, gid_t* gid);
+
+// Runs `body` in a forked child as the user nobody and returns its exit code
+// (-1 when it cannot be run that way: no user nobody, or not root).
+int asNobody(const std::function<int()>& body);
 
 // Catches what in-process code writes to standard output (descriptor 1).
 struct StdoutCapture {
