@@ -264,8 +264,9 @@ TEST_F(PageTransfer, a_file_shorter_than_its_size_says_writes_nothing) {
        {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled",
         "/sys/power/state", "/sys/kernel/profiling"}) {
     struct stat info;
-    const size_t held = stat(candidate, &info) == 0 ? readFile(candidate).size() : 0;
-    if (info.st_size == 4096 && held > 0 && held < 4096) {
+    if (stat(candidate, &info) != 0 || info.st_size != 4096) continue;
+    const size_t held = readFile(candidate).size();
+    if (held > 0 && held < 4096) {
       path = candidate;
       break;
     }
