@@ -3,7 +3,7 @@
 // defaults page and the loaded label on the media page, presses "Print Test
 // Page" on the printer's page and opens its jobs page. Chromium is driven
 // over its DevTools pipe (file descriptors 3 and 4, NUL-ended JSON); every
-// step waits for the page load it causes.
+// step waits until the tab shows the new document it causes, fully loaded.
 //
 // node web_forms.js CHROMIUM PROFILE_DIR BASE_URL PRINTER DARKNESS MEDIA TRACKING
 // Prints one JSON object: the banner each form left and the jobs page text.
@@ -21,7 +21,6 @@ const fromBrowser = browser.stdio[4];
 
 let nextId = 1;
 const replies = new Map();  // id -> resolve
-let loadWaiters = [];       // resolves waiting for the next page load
 let pending = '';
 fromBrowser.on('data', (chunk) => {
   pending += chunk.toString('utf8');
@@ -32,10 +31,6 @@ fromBrowser.on('data', (chunk) => {
     if (message.id !== undefined && replies.has(message.id)) {
       replies.get(message.id)(message);
       replies.delete(message.id);
-    } else if (message.method === 'Page.loadEventFired') {
-      const waiters = loadWaiters;
-      loadWaiters = [];
-      for (const w of waiters) w();
     }
   }
 });
@@ -57,20 +52,29 @@ function fail(error) {
 async function main() {
   const { targetId } = await send('Target.createTarget', { url: 'about:blank' });
   const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
-  await send('Page.enable', {}, sessionId);
 
   const evaluate = async (expression) => {
     const r = await send('Runtime.evaluate', { expression, returnByValue: true }, sessionId);
     if (r.exceptionDetails) throw new Error('page script failed: ' + expression + ': ' + JSON.stringify(r.exceptionDetails));
     return r.result.value;
   };
-  // Runs `action` and waits for the page load it causes.
-  const loading = async (action) => {
-    const loaded = new Promise((resolve) => loadWaiters.push(resolve));
+  // Runs `action` and waits until the tab shows another document than the
+  // one before it (that one was marked), fully loaded, at `path` when given.
+  // Load events are not counted: one left over from an earlier page, or a
+  // page that loads twice, would let a step run on the wrong page.
+  const loading = async (action, path) => {
+    await evaluate('window.vormelLeft = true');
     await action();
-    await loaded;
+    for (;;) {
+      // Fails while the old document is torn down; asked again.
+      const now = await evaluate(`({ left: window.vormelLeft === true,
+          ready: document.readyState, path: location.pathname })`).catch(() => null);
+      if (now && !now.left && now.ready === 'complete' && (path === undefined || now.path === path))
+        return;
+      await new Promise((resolve) => setTimeout(resolve, 20));  // a poll interval only
+    }
   };
-  const open = (path) => loading(() => send('Page.navigate', { url: base + path }, sessionId));
+  const open = (path) => loading(() => send('Page.navigate', { url: base + path }, sessionId), path);
   // Sets the select `name` of the page's form to `value`; false when no option has it.
   const choose = (name, value) => evaluate(`(() => { const s = document.querySelector('select[name="${name}"]');
       if (!s || ![...s.options].some((o) => o.value === ${JSON.stringify(value)})) return false;
@@ -81,6 +85,7 @@ async function main() {
       const forms = [...document.querySelectorAll('form')];
       const form = ${JSON.stringify(action)} === '' ? forms[0]
           : forms.find((f) => f.querySelector('input[name="action"][value=${JSON.stringify(action)}]'));
+      if (!form) throw new Error('no form for ' + ${JSON.stringify(action)} + ' on ' + location.href);
       form.querySelector('input[type="submit"]').click(); return true; })()`));
   const banner = () => evaluate(`(() => { const b = document.querySelector('.banner'); return b ? b.textContent : ''; })()`);
 
